@@ -1,0 +1,26 @@
+// Base64 with the RFC 4648 alphabet, "=" padding and no line breaks: the one codec both
+// libraries use for every binary value inside XML and between the library, the key driver
+// and the status service.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kit {
+
+// Encodes three bytes at a time; a final group of one or two bytes is padded to four
+// characters. Empty input gives empty text.
+std::string base64_encode(const uint8_t* data, size_t size);
+inline std::string base64_encode(const std::vector<uint8_t>& data) {
+    return base64_encode(data.data(), data.size());
+}
+
+// Reads from the start and stops at the first "=" or at the first character outside the
+// alphabet (so a line break ends the data). Every four characters give three bytes; a last
+// group of two or three characters gives one or two bytes, a lone last character nothing.
+std::vector<uint8_t> base64_decode(std::string_view text);
+
+}  // namespace kit

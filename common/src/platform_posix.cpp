@@ -1,0 +1,209 @@
+// POSIX implementation of the platform layer (see kit/platform.h for the mapping).
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kit/platform.h"
+
+namespace kit {
+
+// ---- modules -------------------------------------------------------------------------------
+
+std::string native_module_name(std::string_view windows_name) {
+    std::string name(windows_name);
+    auto slash = name.find_last_of("/\\");
+    std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (base.size() > 4 && strcasecmp(base.c_str() + base.size() - 4, ".dll") == 0)
+        base = "lib" + base.substr(0, base.size() - 4) + ".so";
+    return dir + base;
+}
+
+std::string this_module_directory() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&this_module_directory), &info) == 0 || !info.dli_fname)
+        return {};
+    std::string path = info.dli_fname;
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return path.substr(0, slash);
+}
+
+Module Module::load(std::string_view windows_name) {
+    std::string native = native_module_name(windows_name);
+    void* h = nullptr;
+    if (native.find('/') == std::string::npos) {
+        std::string beside = this_module_directory();
+        if (!beside.empty()) h = dlopen((beside + "/" + native).c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    if (!h) h = dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return Module(h);
+}
+
+void* Module::symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
+
+void Module::reset() {
+    if (handle_) dlclose(handle_);
+    handle_ = nullptr;
+}
+
+// ---- debugger output -----------------------------------------------------------------------
+
+void debug_output(const char* text) {
+    const char* sink = std::getenv("KIT_DEBUG_OUTPUT");
+    if (!sink || !*sink || !text) return;
+    int fd = ::open(sink, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    std::string line = text;
+    line.push_back('\n');
+    // One write with O_APPEND: lines of concurrent writers never interleave.
+    ssize_t ignored = ::write(fd, line.data(), line.size());
+    (void)ignored;
+    ::close(fd);
+}
+
+// ---- text in code pages --------------------------------------------------------------------
+
+unsigned ansi_code_page() {
+    const char* cp = std::getenv("KIT_ANSI_CODEPAGE");
+    if (cp && *cp) {
+        unsigned v = static_cast<unsigned>(std::strtoul(cp, nullptr, 10));
+        if (v) return v;
+    }
+    return 936;
+}
+
+namespace {
+
+std::string iconv_name(unsigned code_page) {
+    if (code_page == kAnsiCodePage) code_page = ansi_code_page();
+    switch (code_page) {
+        case kUtf8CodePage: return "UTF-8";
+        case 936: return "GBK";
+        case 950: return "BIG5";
+        case 54936: return "GB18030";
+        case 20127: return "ASCII";
+        case 28591: return "ISO-8859-1";
+        default: return "CP" + std::to_string(code_page);
+    }
+}
+
+// Converts with iconv; a byte sequence that is not valid input is replaced by `bad` and
+// skipped one byte at a time, as Windows' converters replace what they cannot read.
+std::string convert(const char* from, const char* to, std::string_view in, std::string_view bad,
+                    size_t unit) {
+    std::string out;
+    if (in.empty()) return out;
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+    out.resize(in.size() * 4 + 16);
+    char* src = const_cast<char*>(in.data());
+    size_t src_left = in.size();
+    char* dst = out.data();
+    size_t dst_left = out.size();
+    while (src_left > 0) {
+        size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
+        if (r != static_cast<size_t>(-1)) break;
+        if (errno == E2BIG) {
+            size_t used = out.size() - dst_left;
+            out.resize(out.size() * 2);
+            dst = out.data() + used;
+            dst_left = out.size() - used;
+            continue;
+        }
+        // EILSEQ or EINVAL: skip one input unit and emit the replacement.
+        if (dst_left < bad.size()) {
+            size_t used = out.size() - dst_left;
+            out.resize(out.size() * 2 + bad.size());
+            dst = out.data() + used;
+            dst_left = out.size() - used;
+        }
+        std::memcpy(dst, bad.data(), bad.size());
+        dst += bad.size();
+        dst_left -= bad.size();
+        size_t skip = src_left < unit ? src_left : unit;
+        src += skip;
+        src_left -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    out.resize(out.size() - dst_left);
+    iconv_close(cd);
+    return out;
+}
+
+const char kUtf16Le[] = "UTF-16LE";
+const char kReplacementUtf16[] = "\xFD\xFF";  // U+FFFD, little-endian
+
+}  // namespace
+
+std::u16string to_utf16(std::string_view text, unsigned code_page) {
+    std::string bytes = convert(iconv_name(code_page).c_str(), kUtf16Le, text,
+                                std::string_view(kReplacementUtf16, 2), 1);
+    std::u16string out(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                       (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    return out;
+}
+
+std::string from_utf16(std::u16string_view text, unsigned code_page) {
+    std::string bytes(text.size() * 2, '\0');
+    for (size_t i = 0; i < text.size(); ++i) {
+        bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
+    }
+    return convert(kUtf16Le, iconv_name(code_page).c_str(), bytes, "?", 2);
+}
+
+std::string to_utf8(std::string_view text, unsigned code_page) {
+    return convert(iconv_name(code_page).c_str(), "UTF-8", text, "\xEF\xBF\xBD", 1);
+}
+
+std::string from_utf8(std::string_view utf8, unsigned code_page) {
+    return convert("UTF-8", iconv_name(code_page).c_str(), utf8, "?", 1);
+}
+
+// ---- files ---------------------------------------------------------------------------------
+
+std::string temp_directory() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = (dir && *dir) ? dir : "/tmp";
+    if (path.back() != '/') path.push_back('/');
+    return path;
+}
+
+std::string make_temp_file() {
+    std::string pattern = temp_directory() + "XXXXXX.tmp";
+    int fd = mkstemps(pattern.data(), 4);
+    if (fd < 0) return {};
+    ::close(fd);
+    return pattern;
+}
+
+// ---- screen --------------------------------------------------------------------------------
+
+ScreenMetrics screen_metrics() {
+    ScreenMetrics m;
+    if (const char* s = std::getenv("KIT_SCREEN")) {
+        int w = 0, h = 0;
+        if (std::sscanf(s, "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
+            m.width = w;
+            m.height = h;
+        }
+    }
+    if (const char* s = std::getenv("KIT_SCREEN_DPI")) {
+        int x = 0, y = 0;
+        int n = std::sscanf(s, "%dx%d", &x, &y);
+        if (n >= 1 && x > 0) m.dpi_x = m.dpi_y = x;
+        if (n == 2 && y > 0) m.dpi_y = y;
+    }
+    return m;
+}
+
+}  // namespace kit

@@ -1,0 +1,96 @@
+// Windows implementation of the platform layer.
+#include <windows.h>
+
+#include "kit/platform.h"
+
+namespace kit {
+
+std::string native_module_name(std::string_view windows_name) { return std::string(windows_name); }
+
+std::string this_module_directory() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&this_module_directory), &self))
+        return {};
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    std::string s(path, n);
+    auto slash = s.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : s.substr(0, slash);
+}
+
+Module Module::load(std::string_view windows_name) {
+    return Module(LoadLibraryA(std::string(windows_name).c_str()));
+}
+
+void* Module::symbol(const char* name) const {
+    return handle_ ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name))
+                   : nullptr;
+}
+
+void Module::reset() {
+    if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
+    handle_ = nullptr;
+}
+
+void debug_output(const char* text) {
+    if (text) OutputDebugStringA(text);
+}
+
+unsigned ansi_code_page() { return GetACP(); }
+
+std::u16string to_utf16(std::string_view text, unsigned code_page) {
+    if (text.empty()) return {};
+    int n = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::u16string out(static_cast<size_t>(n), u'\0');
+    MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
+                        reinterpret_cast<wchar_t*>(out.data()), n);
+    return out;
+}
+
+std::string from_utf16(std::u16string_view text, unsigned code_page) {
+    if (text.empty()) return {};
+    auto w = reinterpret_cast<const wchar_t*>(text.data());
+    int n = WideCharToMultiByte(code_page, 0, w, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(code_page, 0, w, static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::string to_utf8(std::string_view text, unsigned code_page) {
+    return from_utf16(to_utf16(text, code_page), CP_UTF8);
+}
+
+std::string from_utf8(std::string_view utf8, unsigned code_page) {
+    return from_utf16(to_utf16(utf8, CP_UTF8), code_page);
+}
+
+std::string temp_directory() {
+    char path[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof path, path);
+    if (n == 0 || n > MAX_PATH) return ".\\";
+    return std::string(path, n);
+}
+
+std::string make_temp_file() {
+    char name[MAX_PATH];
+    if (GetTempFileNameA(temp_directory().c_str(), "", 0, name) == 0) return {};
+    return name;
+}
+
+ScreenMetrics screen_metrics() {
+    ScreenMetrics m;
+    m.width = GetSystemMetrics(SM_CXSCREEN);
+    m.height = GetSystemMetrics(SM_CYSCREEN);
+    HDC dc = GetDC(nullptr);
+    if (dc) {
+        m.dpi_x = GetDeviceCaps(dc, LOGPIXELSX);
+        m.dpi_y = GetDeviceCaps(dc, LOGPIXELSY);
+        ReleaseDC(nullptr, dc);
+    }
+    return m;
+}
+
+}  // namespace kit

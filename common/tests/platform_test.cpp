@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "kit/platform.h"
+
+namespace {
+
+#if !defined(_WIN32)
+TEST(ModuleName, MapsWindowsFileNamesToSharedObjects) {
+    EXPECT_EQ(kit::native_module_name("UKeyDriver.dll"), "libUKeyDriver.so");
+    EXPECT_EQ(kit::native_module_name("RZLog.DLL"), "libRZLog.so");
+    EXPECT_EQ(kit::native_module_name("/opt/kit/Sealform.dll"), "/opt/kit/libSealform.so");
+    EXPECT_EQ(kit::native_module_name("libfoo.so"), "libfoo.so");
+}
+#endif
+
+TEST(Module, MissingModuleLoadsEmptyAndHasNoSymbols) {
+    kit::Module m = kit::Module::load("NoSuchModuleAnywhere.dll");
+    EXPECT_FALSE(m);
+    EXPECT_EQ(m.symbol("anything"), nullptr);
+}
+
+TEST(Module, ThisModuleDirectoryExists) {
+    std::string dir = kit::this_module_directory();
+    ASSERT_FALSE(dir.empty());
+    std::ofstream probe(dir + "/.probe");
+    EXPECT_TRUE(probe.good());
+    probe.close();
+    kit::remove_file(dir + "/.probe");
+}
+
+TEST(CodePage, GbkRoundTripsChineseText) {
+    // "电子印章" in UTF-8 and in code page 936.
+    const std::string utf8 = "\xE7\x94\xB5\xE5\xAD\x90\xE5\x8D\xB0\xE7\xAB\xA0";
+    const std::string gbk = "\xB5\xE7\xD7\xD3\xD3\xA1\xD5\xC2";
+    EXPECT_EQ(kit::from_utf8(utf8, 936), gbk);
+    EXPECT_EQ(kit::to_utf8(gbk, 936), utf8);
+    EXPECT_EQ(kit::to_utf16(gbk, 936), u"\u7535\u5B50\u5370\u7AE0");
+    EXPECT_EQ(kit::from_utf16(u"\u7535\u5B50\u5370\u7AE0", 936), gbk);
+    EXPECT_EQ(kit::to_utf8("plain ascii", 936), "plain ascii");
+}
+
+TEST(CodePage, InvalidBytesAreReplacedNotDropped) {
+    // 0xFF is not a GBK lead byte; the rest still converts.
+    std::u16string wide = kit::to_utf16("a\xFF" "b", 936);
+    ASSERT_EQ(wide.size(), 3u);
+    EXPECT_EQ(wide[0], u'a');
+    EXPECT_EQ(wide[2], u'b');
+    EXPECT_EQ(kit::from_utf8("x\xE2\x82", 936).substr(0, 1), "x");
+}
+
+#if !defined(_WIN32)
+TEST(CodePage, AnsiFollowsEnvironment) {
+    ::setenv("KIT_ANSI_CODEPAGE", "65001", 1);
+    EXPECT_EQ(kit::ansi_code_page(), 65001u);
+    EXPECT_EQ(kit::to_utf8("\xE4\xB8\xAD"), "\xE4\xB8\xAD");
+    ::unsetenv("KIT_ANSI_CODEPAGE");
+    EXPECT_EQ(kit::ansi_code_page(), 936u);
+}
+#endif
+
+TEST(TempFile, IsCreatedEmptyUniqueAndRemovedOnScopeExit) {
+    std::string first, second;
+    {
+        kit::TempFile a, b;
+        ASSERT_TRUE(a);
+        ASSERT_TRUE(b);
+        first = a.path();
+        second = b.path();
+        EXPECT_NE(first, second);
+        std::vector<uint8_t> content{1};
+        ASSERT_TRUE(kit::read_whole_file(first, content));
+        EXPECT_TRUE(content.empty());
+        EXPECT_EQ(first.rfind(kit::temp_directory(), 0), 0u);
+    }
+    std::vector<uint8_t> content;
+    EXPECT_FALSE(kit::read_whole_file(first, content));
+    EXPECT_FALSE(kit::read_whole_file(second, content));
+}
+
+TEST(WholeFile, WritesAndReadsBinaryBytes) {
+    kit::TempFile t;
+    std::vector<uint8_t> data(200000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+    ASSERT_TRUE(kit::write_whole_file(t.path(), data.data(), data.size()));
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(kit::read_whole_file(t.path(), back));
+    EXPECT_EQ(back, data);
+    EXPECT_FALSE(kit::read_whole_file(t.path() + ".missing", back));
+    EXPECT_EQ(back, data);  // a failed read leaves the output alone
+}
+
+#if !defined(_WIN32)
+TEST(Screen, DefaultsAndOverrides) {
+    ::unsetenv("KIT_SCREEN");
+    ::unsetenv("KIT_SCREEN_DPI");
+    auto m = kit::screen_metrics();
+    EXPECT_EQ(m.width, 1920);
+    EXPECT_EQ(m.height, 1080);
+    EXPECT_EQ(m.dpi_x, 96);
+    ::setenv("KIT_SCREEN", "1280x1024", 1);
+    ::setenv("KIT_SCREEN_DPI", "120", 1);
+    m = kit::screen_metrics();
+    EXPECT_EQ(m.width, 1280);
+    EXPECT_EQ(m.height, 1024);
+    EXPECT_EQ(m.dpi_x, 120);
+    EXPECT_EQ(m.dpi_y, 120);
+    ::unsetenv("KIT_SCREEN");
+    ::unsetenv("KIT_SCREEN_DPI");
+}
+#endif
+
+}  // namespace

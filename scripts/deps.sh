@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a make target needs, and only when some are missing
+# (no apt-get update when everything is already there).
+#   scripts/deps.sh native|windows|demo ...
+set -euo pipefail
+
+native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn1c libpugixml-dev
+        libssl-dev openssl libcurl4-openssl-dev libstb-dev nlohmann-json3-dev libxml2-utils"
+windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth
+         fonts-wqy-microhei x11-apps imagemagick"
+
+wanted=""
+for target in "$@"; do
+    case "$target" in
+        native) wanted="$wanted $native" ;;
+        windows) wanted="$wanted $windows" ;;
+        demo) wanted="$wanted $native" ;;
+        *) echo "deps.sh: unknown target '$target'" >&2; exit 2 ;;
+    esac
+done
+
+missing=""
+for pkg in $wanted; do
+    status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+    case "$status" in
+        *"install ok installed"*) ;;
+        *) missing="$missing $pkg" ;;
+    esac
+done
+
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    sudo_cmd=""
+    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    $sudo_cmd apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q $missing
+fi
