@@ -1,0 +1,20 @@
+// PNG images from the resources, decoded with GDI+.
+#pragma once
+
+#include <windows.h>
+
+// Keeps GDI+ started for its lifetime.
+class GdiplusSession {
+public:
+    GdiplusSession();
+    ~GdiplusSession();
+    GdiplusSession(const GdiplusSession&) = delete;
+    GdiplusSession& operator=(const GdiplusSession&) = delete;
+
+private:
+    ULONG_PTR token_ = 0;
+};
+
+// Decodes the resource (module null = the program) of the given type, for example "PNG", into
+// a new 32-bit bitmap. Returns null, silently, when any step fails.
+HBITMAP LoadPngResource(HMODULE module, UINT id, const wchar_t* type);
