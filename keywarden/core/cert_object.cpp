@@ -22,11 +22,24 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
+// The current user's personal store, opened on its registry location: the place where the
+// "My" system store keeps what is added to it, and the place other programs read it from.
+// Deleting through the combined system-store view is not carried through to the registry by
+// every crypt32 (Wine's keeps the entry), so adds, finds and deletes all go here.
 HCERTSTORE OpenMyStore() {
-    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
 }
 
-void CloseStore(HCERTSTORE store) { CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG); }
+void CloseStore(HCERTSTORE store) { CertCloseStore(store, 0); }
+
+// Adds the context, replacing an equal certificate together with its properties. The equal
+// entry is deleted first: some crypt32s (Wine's) keep the old entry's properties on a replacing
+// add, which would leave a stale key-provider binding behind.
+BOOL ReplaceInStore(HCERTSTORE store, PCCERT_CONTEXT ctx) {
+    if (PCCERT_CONTEXT old = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_EXISTING, ctx, nullptr))
+        CertDeleteCertificateFromStore(old);
+    return CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+}
 
 // The notice is written by workers under the device-list lock; its own mutex keeps readers on
 // other threads safe as well.
@@ -190,7 +203,7 @@ int CCertObject::RegisterCert() {
         info.dwKeySpec = certType;
         if (!CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) {
             LogMessage(LOG_LEVEL_ERROR, "CertSetCertificateContextProperty ERR[%#x]", static_cast<unsigned>(GetLastError()));
-        } else if (!CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
+        } else if (!ReplaceInStore(store, ctx)) {
             LogMessage(LOG_LEVEL_ERROR, "CertAddCertificateContextToStore ERR[%#x]", static_cast<unsigned>(GetLastError()));
         } else {
             ok = 1;

@@ -1,0 +1,247 @@
+// Certificate details, the expiry notice and the personal store.
+#include <windows.h>
+#include <wincrypt.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "items.h"
+#include "main_dlg.h"
+#include "support.h"
+
+using namespace kwtest;
+
+namespace {
+
+FILETIME Ft(int y, int mo, int d, int h, int mi, int s) {
+    SYSTEMTIME st = {};
+    st.wYear = static_cast<WORD>(y);
+    st.wMonth = static_cast<WORD>(mo);
+    st.wDay = static_cast<WORD>(d);
+    st.wHour = static_cast<WORD>(h);
+    st.wMinute = static_cast<WORD>(mi);
+    st.wSecond = static_cast<WORD>(s);
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    return ft;
+}
+
+SYSTEMTIME St(const FILETIME& ft) {
+    SYSTEMTIME st;
+    FileTimeToSystemTime(&ft, &st);
+    return st;
+}
+
+FILETIME Plus(FILETIME ft, long long seconds) {
+    ULARGE_INTEGER v;
+    v.LowPart = ft.dwLowDateTime;
+    v.HighPart = ft.dwHighDateTime;
+    v.QuadPart += seconds * 10000000LL;
+    ft.dwLowDateTime = v.LowPart;
+    ft.dwHighDateTime = v.HighPart;
+    return ft;
+}
+
+// An opened software key with its objects read.
+struct OpenKey {
+    explicit OpenKey(const std::string& serialNumber) : serial(serialNumber) {
+        SetPresent(serial, true);
+        dev = std::make_unique<CDevObject>(DeviceName(serial).c_str(), nullptr);
+        EXPECT_EQ(dev->OpenToken(), 0u);
+        EXPECT_EQ(dev->GetAllInfo(), 0u);
+    }
+    ~OpenKey() {
+        dev.reset();
+        SetPresent(serial, false);
+    }
+    std::string serial;
+    std::unique_ptr<CDevObject> dev;
+};
+
+}  // namespace
+
+TEST(HexText, TwoCapitalDigitsPerByteAndSizeCheck) {
+    const uint8_t bytes[] = {0x0a, 0xff, 0x10, 0x9c};
+    char out[9];
+    ASSERT_EQ(BytesToHex(bytes, 4, sizeof out, out), 0);
+    EXPECT_STREQ(out, "0AFF109C");
+    char small[7] = "zzzzzz";
+    EXPECT_EQ(BytesToHex(bytes, 4, sizeof small, small), -1);
+    EXPECT_STREQ(small, "zzzzzz");  // nothing written
+    EXPECT_EQ(BytesToHex(nullptr, 4, sizeof out, out), -1);
+    EXPECT_EQ(BytesToHex(bytes, 4, sizeof out, nullptr), -1);
+}
+
+TEST(ExpiryNotice, DaysAreCountedFromTheWallClockPlusEightHours) {
+    // The local wall clock of a machine in China: UTC + 8 hours.
+    FILETIME nowUtc = Ft(2026, 12, 6, 2, 0, 0);
+    SYSTEMTIME local = St(Plus(nowUtc, 8 * 3600));
+    int days = -1;
+    EXPECT_EQ(ComputeExpiry(Plus(nowUtc, 10 * 86400 + 3 * 3600), local, &days), EXPIRY_SOON);
+    EXPECT_EQ(days, 11);
+    EXPECT_EQ(ComputeExpiry(Plus(nowUtc, -30 * 3600), local, &days), EXPIRY_PAST);
+    EXPECT_EQ(days, 1);
+    EXPECT_EQ(ComputeExpiry(Plus(nowUtc, -2 * 3600), local, &days), EXPIRY_TODAY);
+    EXPECT_EQ(ComputeExpiry(Plus(nowUtc, 89 * 86400 + 100), local, &days), EXPIRY_SOON);
+    EXPECT_EQ(days, 90);
+    EXPECT_EQ(ComputeExpiry(Plus(nowUtc, 90 * 86400), local, &days), EXPIRY_NONE);
+    EXPECT_EQ(ComputeExpiry(nowUtc, local, &days), EXPIRY_TODAY);  // d = 0
+}
+
+TEST(ExpiryNotice, NoticeKeepsWholeLinesAndRoomForTheClosingSentence) {
+    CertNotice_Clear();
+    EXPECT_FALSE(CertNotice_Finish());
+    EXPECT_TRUE(CertNotice_IsEmpty());
+    std::wstring line(100, L'x');
+    line += L"\n";
+    for (int i = 0; i < 40; ++i) CertNotice_AppendLine(line.c_str());  // 4040 characters offered
+    ASSERT_TRUE(CertNotice_Finish());
+    wchar_t text[kCertNoticeSize + 16];
+    CertNotice_Copy(text, sizeof text / sizeof text[0]);
+    std::wstring s(text);
+    EXPECT_LT(s.size(), kCertNoticeSize);
+    size_t lines = 0;
+    for (wchar_t c : s) lines += c == L'\n';
+    EXPECT_EQ(lines, (kCertNoticeSize - kCertNoticeClosingRoom - 1) / line.size());
+    wchar_t closing[128] = {};
+    LoadStringW(GetModuleHandleW(nullptr), IDS_CERT_RENEW, closing, 128);
+    ASSERT_GT(wcslen(closing), 0u);
+    EXPECT_EQ(s.substr(s.size() - wcslen(closing)), closing);
+    CertNotice_Clear();
+}
+
+TEST(CertificateObjects, RsaCertificatesAreRegisteredWithTheKeyProviderAndSm2NeverAre) {
+    OpenKey key("KWA");
+    auto entries = ProviderEntries();
+    // KWA: two RSA containers with both certificates, one SM2 container.
+    ASSERT_EQ(entries.size(), 4u);
+    int signature = 0, exchange = 0;
+    for (const auto& e : entries) {
+        EXPECT_EQ(e.provider, L"KEVA FOR UKEY CSP v1.1.0");
+        EXPECT_EQ(e.provType, static_cast<DWORD>(PROV_RSA_FULL));
+        EXPECT_EQ(e.container.rfind(L"RSA-KWA-", 0), 0u) << std::string(e.container.begin(), e.container.end());
+        bool isSign = e.subject.find(L" Sign ") != std::wstring::npos;
+        EXPECT_EQ(e.keySpec, isSign ? static_cast<DWORD>(AT_SIGNATURE) : static_cast<DWORD>(AT_KEYEXCHANGE));
+        (isSign ? signature : exchange)++;
+    }
+    EXPECT_EQ(signature, 2);
+    EXPECT_EQ(exchange, 2);
+    EXPECT_FALSE(StoreHasSubject(L"SM2 Sign KWA #3"));
+    // The SM2 certificates are still read and shown.
+    CContainObj* sm2 = key.dev->containers[2];
+    ASSERT_NE(sm2, nullptr);
+    EXPECT_TRUE(sm2->IsSM2());
+    ASSERT_NE(sm2->signatureCert, nullptr);
+    EXPECT_STREQ(sm2->signatureCert->subjectName, L"SM2 Sign KWA #3");
+    CCertObject* cert = key.dev->containers[0]->exchangeCert;
+    ASSERT_NE(cert, nullptr);
+    EXPECT_STREQ(cert->subjectName, L"RSA Exch KWA #1");
+    EXPECT_STREQ(cert->issuerName, L"RSA Exch KWA #1");
+    EXPECT_EQ(strlen(cert->serialText) % 2, 0u);
+    EXPECT_GT(strlen(cert->serialText), 0u);
+    EXPECT_NE(strstr(cert->notAfterText, " GMT"), nullptr);
+    key.dev.reset();
+    EXPECT_TRUE(ProviderEntries().empty());
+}
+
+TEST(CertificateObjects, RegisteringAgainReplacesTheEntryAndItsProperty) {
+    OpenKey key("KWB");
+    CCertObject* cert = key.dev->containers[0]->signatureCert;
+    ASSERT_NE(cert, nullptr);
+    // Rebind the same certificate to another container name behind the program's back.
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+    PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, cert->der, cert->derLength);
+    if (PCCERT_CONTEXT old = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                         CERT_FIND_EXISTING, ctx, nullptr))
+        CertDeleteCertificateFromStore(old);
+    CRYPT_KEY_PROV_INFO other = {};
+    other.pwszContainerName = const_cast<wchar_t*>(L"stale");
+    other.pwszProvName = const_cast<wchar_t*>(L"KEVA FOR UKEY CSP v1.1.0");
+    other.dwProvType = PROV_RSA_FULL;
+    other.dwKeySpec = AT_KEYEXCHANGE;
+    CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &other);
+    ASSERT_TRUE(CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+    CertFreeCertificateContext(ctx);
+    CertCloseStore(store, 0);
+
+    bool staleSeen = false;
+    for (const auto& e : ProviderEntries()) staleSeen |= e.container == L"stale";
+    ASSERT_TRUE(staleSeen);
+    EXPECT_EQ(cert->RegisterCert(), 1);
+    int found = 0;
+    for (const auto& e : ProviderEntries()) {
+        if (e.subject != L"RSA Sign KWB #1") continue;
+        ++found;
+        EXPECT_EQ(e.container, L"RSA-KWB-1");
+        EXPECT_EQ(e.keySpec, static_cast<DWORD>(AT_SIGNATURE));
+    }
+    EXPECT_EQ(found, 1);
+}
+
+TEST(CertificateObjects, UndecodableCertificateIsDroppedAndUnregisterOfAbsentOneSucceeds) {
+    const uint8_t junk[] = {0x30, 0x03, 0x02, 0x01, 0x05};
+    CCertObject bad(nullptr, 1, junk, sizeof junk);
+    EXPECT_NE(bad.GetCertInfo(), 0u);
+    OpenKey key("KWB");
+    CCertObject copy(key.dev->containers[0], 2, key.dev->containers[0]->signatureCert->der,
+                     key.dev->containers[0]->signatureCert->derLength);
+    EXPECT_EQ(copy.UnregisterCert(), 1);
+    EXPECT_EQ(copy.UnregisterCert(), 1);  // not found any more: still done
+    copy.KeepInStoreOnRelease();
+}
+
+TEST(CertificateObjects, ExpiryLinesComeFromTheStringTableWithTheSerial) {
+    OpenKey key("KWE");  // certificates end in 10 days and 3 hours
+    CCertObject* cert = key.dev->containers[0]->signatureCert;
+    ASSERT_NE(cert, nullptr);
+    CertNotice_Clear();
+    SYSTEMTIME utc;
+    GetSystemTime(&utc);
+    FILETIME ft;
+    SystemTimeToFileTime(&utc, &ft);
+    SYSTEMTIME chinaWallClock = St(Plus(ft, 8 * 3600));
+    ASSERT_EQ(cert->GetCertInfo(chinaWallClock), 0u);
+    wchar_t text[kCertNoticeSize];
+    CertNotice_Copy(text, kCertNoticeSize);
+    char format[1024] = {};
+    LoadStringA(GetModuleHandleW(nullptr), IDS_CERT_EXPIRES_SOON, format, sizeof format);
+    char expected[1024];
+    snprintf(expected, sizeof expected, format, cert->serialText, 11);
+    wchar_t wideExpected[1024];
+    MultiByteToWideChar(CP_ACP, 0, expected, -1, wideExpected, 1024);
+    EXPECT_STREQ(text, wideExpected);
+    EXPECT_NE(std::wstring(text).find(L"11"), std::wstring::npos);
+    CertNotice_Clear();
+}
+
+TEST(StoreSweep, RemovesTheProviderEntriesOfAnyCaseAndKeepsOthers) {
+    OpenKey key("KWB");
+    CCertObject* a = key.dev->containers[0]->signatureCert;
+    CCertObject* b = key.dev->containers[0]->exchangeCert;
+    ASSERT_TRUE(a && b);
+    // Leftovers of an earlier run in lower case, and a certificate of another provider.
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+    auto add = [&](CCertObject* c, const wchar_t* provider) {
+        PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, c->der, c->derLength);
+        CRYPT_KEY_PROV_INFO info = {};
+        info.pwszContainerName = const_cast<wchar_t*>(L"left");
+        info.pwszProvName = const_cast<wchar_t*>(provider);
+        info.dwProvType = PROV_RSA_FULL;
+        info.dwKeySpec = AT_SIGNATURE;
+        CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
+        if (PCCERT_CONTEXT old = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                             CERT_FIND_EXISTING, ctx, nullptr))
+            CertDeleteCertificateFromStore(old);
+        CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        CertFreeCertificateContext(ctx);
+    };
+    add(a, L"keva for ukey csp v1.1.0");
+    add(b, L"Microsoft Enhanced Cryptographic Provider v1.0");
+    CertCloseStore(store, 0);
+    EXPECT_GE(SweepProviderCertificates(), 1);
+    EXPECT_FALSE(StoreHasSubject(a->subjectName));
+    EXPECT_TRUE(StoreHasSubject(b->subjectName));
+    b->UnregisterCert();
+    a->KeepInStoreOnRelease();
+    b->KeepInStoreOnRelease();
+}

@@ -1,0 +1,160 @@
+// Key objects read through the device library from software keys.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "device_library.h"
+#include "items.h"
+#include "main_dlg.h"
+#include "softkey_store.h"
+#include "support.h"
+
+using namespace kwtest;
+
+namespace {
+
+class DeviceTest : public ::testing::Test {
+protected:
+    std::unique_ptr<CDevObject> Open(const std::string& serial, bool read = true) {
+        SetPresent(serial, true);
+        plugged_.push_back(serial);
+        auto dev = std::make_unique<CDevObject>(DeviceName(serial).c_str(), nullptr);
+        EXPECT_EQ(dev->OpenToken(), 0u);
+        if (read) {
+            EXPECT_EQ(dev->GetAllInfo(), 0u);
+        }
+        return dev;
+    }
+    void TearDown() override {
+        for (const auto& s : plugged_) SetPresent(s, false);
+    }
+    std::vector<std::string> plugged_;
+};
+
+}  // namespace
+
+TEST_F(DeviceTest, ReadsSerialLabelFirmwarePinStateAndContainers) {
+    auto dev = Open("KWA");
+    EXPECT_STREQ(dev->serial, "KWA");
+    EXPECT_STREQ(dev->label, "Key KWA");
+    EXPECT_FALSE(dev->IsUnformatted());
+    EXPECT_FALSE(dev->IsPinChanged());
+    EXPECT_EQ(dev->GetPinRetries(), 10);
+    EXPECT_EQ(dev->ContainerCount(), 3);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_NE(dev->containers[i], nullptr);
+        EXPECT_FALSE(dev->containers[i]->IsSM2());
+        EXPECT_NE(dev->containers[i]->exchangeCert, nullptr);
+        EXPECT_NE(dev->containers[i]->signatureCert, nullptr);
+        EXPECT_EQ(dev->containers[i]->exchangeCert->certType, 1);
+        EXPECT_EQ(dev->containers[i]->signatureCert->certType, 2);
+    }
+    char name[257];
+    dev->containers[1]->GetName(name, sizeof name);
+    EXPECT_STREQ(name, "RSA-KWA-2");
+    EXPECT_EQ(dev->containers[3], nullptr);
+    wchar_t display[260];
+    dev->GetDisplayName(display);
+    EXPECT_STREQ(display, L"Key KWA");
+    wchar_t sn[128];
+    dev->GetDevSNW(sn);
+    EXPECT_STREQ(sn, L"KWA");
+    EXPECT_TRUE(dev->Probe());
+}
+
+TEST_F(DeviceTest, FirmwareVersionTextNeedsTwelveBytesAndWideTextUsesCapitals) {
+    auto dev = Open("KWB");
+    char text[16];
+    EXPECT_EQ(dev->GetCosVersion(text, 11), KW_ERR_BUFFER_TOO_SHORT);
+    ASSERT_EQ(dev->GetCosVersion(text, 12), 0u);
+    EXPECT_STREQ(text, "0a 1b 2c 3d");
+    EXPECT_EQ(dev->GetCosVersion(nullptr, 12), KW_ERR_NULL_POINTER);
+    wchar_t wide[64];
+    EXPECT_EQ(dev->GetCosVersionW(wide, 63), KW_ERR_BUFFER_TOO_SHORT);
+    ASSERT_EQ(dev->GetCosVersionW(wide, 64), 0u);
+    EXPECT_STREQ(wide, L"0A 1B 2C 3D");
+}
+
+TEST_F(DeviceTest, PathAndSerialCopiesCheckTheCallersBuffer) {
+    auto dev = Open("KWB");
+    std::string name = DeviceName("KWB");
+    std::vector<char> buf(name.size() + 1);
+    EXPECT_EQ(dev->GetDevPath(buf.data(), name.size()), KW_ERR_BUFFER_TOO_SHORT);
+    ASSERT_EQ(dev->GetDevPath(buf.data(), buf.size()), 0u);
+    EXPECT_EQ(std::string(buf.data()), name);
+    EXPECT_EQ(dev->GetDevPath(nullptr, 260), KW_ERR_NULL_POINTER);
+    char sn[4];
+    EXPECT_EQ(dev->GetDevSN(sn, 3), KW_ERR_BUFFER_TOO_SHORT);
+    EXPECT_EQ(dev->GetDevSN(sn, 4), 0u);
+    EXPECT_STREQ(sn, "KWB");
+}
+
+TEST_F(DeviceTest, KeyWithoutLabelIsUnformattedAndShownByTheStringTable) {
+    auto dev = Open("KWU");
+    char label[65] = {};
+    ULONG len = 64;
+    EXPECT_EQ(devlib::GetLabel(dev->handle, label, &len), KEY_SW_NOT_INITIALISED);
+    EXPECT_TRUE(dev->IsUnformatted());
+    EXPECT_STREQ(dev->label, "");
+    wchar_t display[260];
+    dev->GetDisplayName(display);
+    wchar_t expected[260] = {};
+    ASSERT_GT(LoadStringW(GetModuleHandleW(nullptr), IDS_UNFORMATTED_DEVICE, expected, 260), 0);
+    EXPECT_STREQ(display, expected);
+    EXPECT_TRUE(wcscmp(display, L"Unformatted Device") == 0 || wcscmp(display, L"未格式化设备") == 0);
+}
+
+TEST_F(DeviceTest, SignatureOnlyContainerHasOnlyItsSignatureCertificate) {
+    auto dev = Open("KWS");
+    ASSERT_NE(dev->containers[0], nullptr);
+    EXPECT_EQ(dev->containers[0]->exchangeCert, nullptr);
+    ASSERT_NE(dev->containers[0]->signatureCert, nullptr);
+    EXPECT_EQ(ProviderEntries().size(), 1u);
+}
+
+TEST_F(DeviceTest, PinChangeAnswersLikeAKey) {
+    softkey::Store(softkey::Store::default_root()).update("KWP", [](softkey::KeyRecord& r) {
+        softkey::set_pin(r.pin, softkey::kFactoryPin, true);
+    });
+    auto dev = Open("KWP");
+    ULONG tries = 99;
+    ULONG rv = dev->ChangePIN("000000", 6, "24680135", 8, &tries);
+    EXPECT_EQ(rv, KEY_SW_PIN_WRONG_BASE + 9);
+    EXPECT_EQ(tries, 9u);
+    EXPECT_EQ(dev->GetPinRetries(), 9);
+    EXPECT_EQ(dev->ChangePIN("580914", 6, "24680135", 8, &tries), 0u);
+    EXPECT_EQ(dev->IsDefaultPINFromES(), 0u);
+    EXPECT_TRUE(dev->IsPinChanged());
+    EXPECT_EQ(dev->GetPinRetries(), 10);
+
+    auto locked = Open("KWC");
+    EXPECT_EQ(locked->GetPinRetries(), 0);
+    EXPECT_EQ(locked->ChangePIN("580914", 6, "24680135", 8, &tries), KEY_SW_PIN_BLOCKED);
+    EXPECT_EQ(tries, 0u);
+}
+
+TEST_F(DeviceTest, PulledKeyStopsAnsweringAndUnknownNamesAreRejected) {
+    auto dev = Open("KWB");
+    SetPresent("KWB", false);
+    EXPECT_FALSE(dev->Probe());
+    EXPECT_NE(dev->GetDevInfoFromES(), 0u);
+    EXPECT_NE(devlib::CheckDeviceName("\\\\?\\USBSTOR#Disk&Ven_Generic#1234#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"), 0u);
+    EXPECT_EQ(devlib::CheckDeviceName(DeviceName("KWB", 3).c_str()), 0u);
+    CDevObject closed(DeviceName("KWB").c_str(), nullptr);
+    EXPECT_EQ(closed.GetDevInfoFromES(), KW_ERR_NULL_POINTER);
+    EXPECT_NE(closed.OpenToken(), 0u);  // not plugged in
+}
+
+TEST_F(DeviceTest, ReReadingReplacesObjectsWithoutDroppingStoreEntries) {
+    auto dev = Open("KWA");
+    CContainObj* before = dev->containers[0];
+    auto entries = ProviderEntries().size();
+    ASSERT_EQ(entries, 4u);
+    EXPECT_EQ(dev->ButtonClick(IDC_MODIFY_PIN, nullptr), 0u);  // no dialogs: the re-read only
+    EXPECT_NE(dev->containers[0], nullptr);
+    EXPECT_EQ(dev->ContainerCount(), 3);
+    EXPECT_EQ(ProviderEntries().size(), entries);
+    (void)before;
+    dev.reset();
+    EXPECT_TRUE(ProviderEntries().empty());
+}

@@ -1,0 +1,53 @@
+// Helpers shared by Keywarden's tests: the software keys' presence, the real personal store,
+// a message pump for the thread that owns the main window, temporary folders and log files.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kwtest {
+
+// Plugs a software key in or pulls it (the store's presence flag only; no notification).
+void SetPresent(const std::string& serial, bool present);
+void PullAll();
+// The device name the library reports for a serial.
+std::string DeviceName(const std::string& serial, unsigned port = 1);
+
+// Certificates in CurrentUser\My bound to the key provider.
+struct StoreEntry {
+    std::wstring subject;
+    std::wstring container;
+    std::wstring provider;
+    DWORD keySpec = 0;
+    DWORD provType = 0;
+};
+std::vector<StoreEntry> ProviderEntries();
+// Every certificate in CurrentUser\My (subjects).
+std::vector<std::wstring> StoreSubjects();
+bool StoreHasSubject(const std::wstring& subject);
+
+// Runs the thread's messages until the predicate holds or the time is up; each posted message
+// is shown to the observer before it is dispatched.
+using Observer = std::function<void(const MSG&)>;
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, const Observer& observe = nullptr);
+void PumpFor(DWORD ms, const Observer& observe = nullptr);
+
+// Sends the system's device-interface notification for a name to a window (HID class).
+LRESULT SendDeviceChange(HWND window, WPARAM event, const std::string& name);
+
+std::string MakeTempDir(const char* tag);
+std::string ReadText(const std::string& path);
+std::vector<std::string> Lines(const std::string& text);
+// All lines of the log files "<prefix>_*.log".
+std::vector<std::string> LogLines(const std::string& prefix);
+// The folder of the running test program.
+std::string ProgramDir();
+// Narrow text in the system code page from UTF-8 (log texts are in the system code page).
+std::string Ansi(const char* utf8);
+bool Contains(const std::vector<std::string>& lines, const std::string& part);
+int Count(const std::vector<std::string>& lines, const std::string& part);
+
+}  // namespace kwtest

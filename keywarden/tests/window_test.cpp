@@ -1,0 +1,345 @@
+// The main window's device handling, driven through its real message path: device-interface
+// notifications in, balloons and default-PIN prompts out, the list, the tree and the store.
+#include <windows.h>
+#include <dbt.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "items.h"
+#include "log.h"
+#include "main_dlg.h"
+#include "support.h"
+
+using namespace kwtest;
+
+namespace {
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PullAll();
+        SweepProviderCertificates();
+        logPrefix_ = MakeTempDir("win") + "\\KEVA_QMB4410_Client";
+        LogInit(4, "CLIENT", logPrefix_.c_str());
+        ASSERT_TRUE(CMainDlg::RegisterWindowClass(GetModuleHandleW(nullptr)));
+    }
+    void TearDown() override {
+        Close();
+        PullAll();
+    }
+
+    void Open() {
+        dlg_ = new CMainDlg();
+        ASSERT_NE(dlg_->Create(GetModuleHandleW(nullptr)), nullptr);
+        WaitIdle();
+    }
+    void Close() {
+        delete dlg_;
+        dlg_ = nullptr;
+    }
+
+    Observer Recorder() {
+        return [this](const MSG& m) {
+            if (!dlg_ || m.hwnd != dlg_->m_hWnd) return;
+            if (m.message == UM_BALLOON) balloons_.push_back(static_cast<int>(m.wParam));
+            if (m.message == UM_SHOWDEFPIN) prompts_.push_back(reinterpret_cast<CDevObject*>(m.wParam));
+        };
+    }
+    void WaitIdle(DWORD ms = 30000) {
+        ASSERT_TRUE(PumpUntil([&] { return dlg_->RunningWorkers() == 0; }, ms, Recorder()));
+        PumpFor(30, Recorder());  // the last posts
+    }
+    void Insert(const std::string& serial, unsigned port = 1) {
+        SetPresent(serial, true);
+        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName(serial, port));
+        WaitIdle();
+    }
+    void Pull(const std::string& serial, unsigned port = 1) {
+        SetPresent(serial, false);
+        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName(serial, port));
+        WaitIdle();
+    }
+    std::vector<std::string> Listed() {
+        std::vector<std::string> out;
+        DeviceListGuard hold(dlg_->ListLock(), "test", DeviceListGuard::UiThread);
+        for (CDevObject* d : dlg_->Devices()) out.emplace_back(d->serial);
+        return out;
+    }
+    std::vector<CDevObject*> ListedObjects() {
+        DeviceListGuard hold(dlg_->ListLock(), "test", DeviceListGuard::UiThread);
+        return {dlg_->Devices().begin(), dlg_->Devices().end()};
+    }
+    // Root items' data and the number of their children.
+    std::vector<std::pair<LPARAM, int>> Tree() {
+        std::vector<std::pair<LPARAM, int>> out;
+        HWND tree = dlg_->m_tree;
+        auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+        while (item) {
+            TVITEMW tv = {};
+            tv.mask = TVIF_PARAM;
+            tv.hItem = item;
+            SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+            int children = 0;
+            auto child = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
+            while (child) {
+                ++children;
+                child = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)));
+            }
+            out.emplace_back(tv.lParam, children);
+            item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+        }
+        return out;
+    }
+    int CountBalloons(int id) { return static_cast<int>(std::count(balloons_.begin(), balloons_.end(), id)); }
+    std::vector<std::string> Log() { return LogLines(logPrefix_); }
+
+    CMainDlg* dlg_ = nullptr;
+    std::string logPrefix_;
+    std::vector<int> balloons_;
+    std::vector<CDevObject*> prompts_;
+};
+
+uintptr_t LowestFreeHandle() {
+    HANDLE h = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    CloseHandle(h);
+    return reinterpret_cast<uintptr_t>(h);
+}
+
+std::set<std::wstring> ProviderSubjects() {
+    std::set<std::wstring> s;
+    for (const auto& e : ProviderEntries()) s.insert(e.subject);
+    return s;
+}
+
+}  // namespace
+
+TEST_F(WindowTest, WindowIsFoundByItsClassName) {
+    Open();
+    EXPECT_EQ(FindWindowW(L"KEVAClientClass", nullptr), dlg_->m_hWnd);
+    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
+    // No key at start: no balloon, and the tree says so.
+    EXPECT_EQ(CountBalloons(IDS_UKEY_INSERTED), 0);
+    auto tree = Tree();
+    ASSERT_EQ(tree.size(), 1u);
+    EXPECT_EQ(tree[0].first, 0);
+}
+
+TEST_F(WindowTest, InsertAndPullKeepStoreListAndTreeInStep) {
+    Open();
+    Insert("KWA");
+    ASSERT_FALSE(balloons_.empty());
+    EXPECT_EQ(balloons_.front(), IDS_UKEY_INSERTED);
+    EXPECT_EQ(Listed(), std::vector<std::string>{"KWA"});
+    auto entries = ProviderEntries();
+    ASSERT_EQ(entries.size(), 4u);
+    for (const auto& e : entries) {
+        EXPECT_EQ(e.provider, L"KEVA FOR UKEY CSP v1.1.0");
+        EXPECT_TRUE(e.container == L"RSA-KWA-1" || e.container == L"RSA-KWA-2");
+        EXPECT_EQ(e.keySpec, e.subject.find(L"Sign") != std::wstring::npos ? 2u : 1u);
+    }
+    EXPECT_FALSE(StoreHasSubject(L"SM2 Sign KWA #3"));
+    auto tree = Tree();
+    ASSERT_EQ(tree.size(), 1u);
+    EXPECT_EQ(reinterpret_cast<CItemObj*>(tree[0].first), static_cast<CItemObj*>(ListedObjects()[0]));
+    EXPECT_EQ(tree[0].second, 6);  // every certificate, SM2 ones too
+    // Factory PIN with tries left: one prompt, for this key.
+    ASSERT_EQ(prompts_.size(), 1u);
+    EXPECT_EQ(prompts_[0], ListedObjects()[0]);
+    auto log = Log();
+    EXPECT_TRUE(Contains(log, "Ukey Insert"));
+    EXPECT_TRUE(Contains(log, Ansi(u8"设备序列号:KWA")));
+    EXPECT_TRUE(Contains(log, Ansi(u8"设备默认PIN:是")));
+
+    Pull("KWA");
+    EXPECT_EQ(CountBalloons(IDS_UKEY_REMOVED), 1);
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_TRUE(ProviderEntries().empty());
+    tree = Tree();
+    ASSERT_EQ(tree.size(), 1u);
+    EXPECT_EQ(tree[0].first, 0);
+    log = Log();
+    EXPECT_TRUE(Contains(log, "Ukey Remove"));
+    EXPECT_TRUE(Contains(log, "clear SSL Cache succ") || Contains(log, "clear SSL Cache failed"));
+    EXPECT_TRUE(Contains(log, "clear URL Cache succ") || Contains(log, "clear URL Cache failed"));
+    EXPECT_EQ(prompts_.size(), 1u);
+}
+
+TEST_F(WindowTest, KeyThatCannotBeOpenedLeavesTheBalloonAndNothingElse) {
+    Open();
+    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName("KWB"));  // not plugged in
+    WaitIdle();
+    EXPECT_EQ(balloons_, std::vector<int>{IDS_UKEY_INSERTED});
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_TRUE(Contains(Log(), Ansi(u8"打开设备失败[")));
+}
+
+TEST_F(WindowTest, ForeignInterfacesAndUnknownRemovalsStartNothing) {
+    Open();
+    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, "\\\\?\\USBSTOR#Disk&Ven_Generic#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
+    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB"));
+    DEV_BROADCAST_HDR volume = {sizeof volume, DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(dlg_->m_hWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
+    SendMessageW(dlg_->m_hWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
+    EXPECT_EQ(dlg_->RunningWorkers(), 0);
+    WaitIdle();
+    EXPECT_TRUE(balloons_.empty());
+}
+
+TEST_F(WindowTest, KeyBackUnderANewNameReplacesItsOldEntryAndKeepsItsCertificates) {
+    Open();
+    Insert("KWB", 1);
+    auto certs = ProviderSubjects();
+    ASSERT_EQ(certs.size(), 2u);
+    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName("KWB", 2));  // old removal not seen
+    WaitIdle();
+    auto objs = ListedObjects();
+    ASSERT_EQ(objs.size(), 1u);
+    EXPECT_STREQ(objs[0]->devName, DeviceName("KWB", 2).c_str());
+    EXPECT_TRUE(Contains(Log(), Ansi(u8"设备SN检测到重复，删除之前设备")));
+    EXPECT_EQ(ProviderSubjects(), certs);
+    EXPECT_EQ(Tree().size(), 1u);
+    // The stale name's removal no longer matches; the new one's does.
+    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB", 1));
+    WaitIdle();
+    EXPECT_EQ(Listed().size(), 1u);
+    Pull("KWB", 2);
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_TRUE(ProviderEntries().empty());
+}
+
+TEST_F(WindowTest, ChangedPinGetsNoPromptAndLockedPinGetsTheLockedBalloon) {
+    Open();
+    Insert("KWB");
+    Insert("KWC");
+    EXPECT_TRUE(prompts_.empty());
+    EXPECT_EQ(CountBalloons(IDS_PIN_LOCKED), 1);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"KWB", "KWC"}));
+    // The first key's prompt is not raised again when another key arrives.
+    Insert("KWA");
+    EXPECT_EQ(prompts_.size(), 1u);
+}
+
+TEST_F(WindowTest, CertificatesNearTheirEndRaiseTheNoticeBalloon) {
+    Open();
+    Insert("KWE");
+    EXPECT_EQ(CountBalloons(IDS_CERT_NOTICE_TITLE), 1);
+    wchar_t notice[kCertNoticeSize];
+    CertNotice_Copy(notice, kCertNoticeSize);
+    wchar_t closing[128] = {};
+    LoadStringW(GetModuleHandleW(nullptr), IDS_CERT_RENEW, closing, 128);
+    EXPECT_NE(std::wstring(notice).find(closing), std::wstring::npos);
+}
+
+TEST_F(WindowTest, StartupReadsThePresentKeysWithOneBalloon) {
+    SetPresent("KWA", true);
+    SetPresent("KWB", true);
+    Open();
+    EXPECT_EQ(CountBalloons(IDS_UKEY_INSERTED), 1);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"KWA", "KWB"}));
+    EXPECT_EQ(ProviderEntries().size(), 6u);
+    EXPECT_EQ(prompts_.size(), 1u);  // KWA only
+    Close();
+    EXPECT_TRUE(ProviderEntries().empty());  // the window's end releases every key
+}
+
+TEST_F(WindowTest, RefreshRebuildsTheListAndSilentRefreshIsMarked) {
+    Open();
+    Insert("KWB");
+    SetPresent("KWS", true);  // arrived without a notification
+    PostMessageW(dlg_->m_hWnd, WM_COMMAND, IDC_REFRESH, 0);
+    PumpFor(50, Recorder());
+    WaitIdle();
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"KWB", "KWS"}));
+    EXPECT_EQ(CMainDlg::s_silentRescan.load(), 0);
+    EXPECT_EQ(ProviderEntries().size(), 3u);
+    PostMessageW(dlg_->m_hWnd, WM_COMMAND, ID_SILENT_REFRESH, 0);
+    PumpFor(50, Recorder());
+    WaitIdle();
+    EXPECT_EQ(CMainDlg::s_silentRescan.load(), 1);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg_->m_hWnd, IDC_REFRESH)));
+}
+
+TEST_F(WindowTest, SoftkeyNotifyDeliversTheSystemNotificationFromAnotherProcess) {
+    Open();
+    SetPresent("KWB", true);
+    std::string cmd = "\"" + ProgramDir() + "\\softkey-notify.exe\" arrival KWB";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(PumpUntil([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, 30000, Recorder()));
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    EXPECT_EQ(code, 0u);
+    WaitIdle();
+    EXPECT_EQ(Listed(), std::vector<std::string>{"KWB"});
+    EXPECT_EQ(ProviderEntries().size(), 2u);
+}
+
+TEST_F(WindowTest, StormOfInsertsPullsAndRefreshesEndsConsistent) {
+    Open();
+    Insert("KS1");  // warm up every path once before counting handles
+    Pull("KS1");
+    const uintptr_t handlesBefore = LowestFreeHandle();
+
+    const char* keys[] = {"KS1", "KS2", "KS3", "KS4"};
+    const int rounds = 50;  // 4 keys x 50 = 200 inserts and 200 pulls
+    std::atomic<int> finished{0};
+    HWND hwnd = dlg_->m_hWnd;
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 4; ++k) {
+        threads.emplace_back([&, k] {
+            std::mt19937 rng(1234 + k);
+            std::string name = DeviceName(keys[k]);
+            for (int i = 0; i < rounds; ++i) {
+                SetPresent(keys[k], true);
+                SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, name);
+                if (rng() % 3 == 0) Sleep(rng() % 5);
+                SetPresent(keys[k], false);
+                SendDeviceChange(hwnd, DBT_DEVICEREMOVECOMPLETE, name);
+            }
+            if (k % 2 == 0) {  // KS1 and KS3 stay plugged in
+                SetPresent(keys[k], true);
+                SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, name);
+            }
+            ++finished;
+        });
+    }
+    int refreshes = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        if (refreshes < 20 && GetTickCount() % 7 == 0) {
+            PostMessageW(hwnd, WM_COMMAND, IDC_REFRESH, 0);
+            ++refreshes;
+        }
+        return finished.load() == 4;
+    }, 300000, Recorder()));
+    for (auto& t : threads) t.join();
+    WaitIdle(300000);
+
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"KS1", "KS3"}));
+    auto objs = ListedObjects();
+    auto tree = Tree();
+    ASSERT_EQ(tree.size(), objs.size());
+    for (size_t i = 0; i < objs.size(); ++i) {
+        EXPECT_EQ(reinterpret_cast<CItemObj*>(tree[i].first), static_cast<CItemObj*>(objs[i]));
+        EXPECT_EQ(tree[i].second, 4);
+    }
+    EXPECT_EQ(ProviderSubjects(), (std::set<std::wstring>{L"RSA Exch KS1 #1", L"RSA Sign KS1 #1", L"RSA Exch KS3 #1",
+                                                          L"RSA Sign KS3 #1"}));
+
+    Pull("KS1");
+    Pull("KS3");
+    EXPECT_TRUE(ProviderEntries().empty());
+    // Handles are given out lowest free slot first: leaked ones push the next handle up.
+    const uintptr_t handlesAfter = LowestFreeHandle();
+    EXPECT_LE(handlesAfter, handlesBefore + 4 * 4) << "before " << handlesBefore << " after " << handlesAfter;
+    std::printf("storm: %d refreshes, next handle %#llx -> %#llx\n", refreshes,
+                static_cast<unsigned long long>(handlesBefore), static_cast<unsigned long long>(handlesAfter));
+}
