@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "app.h"
 #include "log.h"
 #include "support.h"
 
@@ -130,4 +131,15 @@ TEST_F(LogTest, ConcurrentThreadsNeverMixLines) {
         ASSERT_TRUE(std::regex_match(l, m, shape)) << l;
         EXPECT_EQ(m[2].str()[0], 'a' + std::stoi(m[1].str()));
     }
+}
+
+TEST(StartupArguments, OnlyTheWholeTextMinLengthensTheWait) {
+    EXPECT_EQ(StartupWaitFor("/min"), 1500u);
+    EXPECT_EQ(StartupWaitFor("/MIN"), 1500u);
+    EXPECT_EQ(StartupWaitFor("/min x"), 500u);
+    EXPECT_EQ(StartupWaitFor(""), 500u);
+    EXPECT_EQ(StartupWaitFor(nullptr), 500u);
+    char path[MAX_PATH + 32];
+    GetConfigPath(path, sizeof path);
+    EXPECT_EQ(std::string(path), ProgramDir() + "\\config.ini");
 }

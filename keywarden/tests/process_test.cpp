@@ -1,0 +1,139 @@
+// Keywarden.exe as a process: single instance, binding retries, the log level from config.ini,
+// the exit codes, and the certificates of a key present while it runs.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "main_dlg.h"
+#include "support.h"
+
+using namespace kwtest;
+
+namespace {
+
+const char kLogDir[] = "C:\\pvarel";
+const char kLogPrefix[] = "C:\\pvarel\\KEVA_QMB4410_Client";
+
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CreateDirectoryA(kLogDir, nullptr);
+        ClearLogs();
+        PullAll();
+    }
+    void TearDown() override { PullAll(); }
+
+    static void ClearLogs() {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((std::string(kLogPrefix) + "_*.log").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return;
+        do DeleteFileA((std::string(kLogDir) + "\\" + fd.cFileName).c_str());
+        while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+
+    // A folder with Keywarden.exe, optionally the device library and a config.ini.
+    static std::string Install(bool withLibrary, const char* config) {
+        std::string dir = MakeTempDir("app");
+        std::string bin = ProgramDir();
+        EXPECT_TRUE(CopyFileA((bin + "\\Keywarden.exe").c_str(), (dir + "\\Keywarden.exe").c_str(), FALSE));
+        if (withLibrary) {
+            EXPECT_TRUE(CopyFileA((bin + "\\KEVA_QMB4410_LIB.dll").c_str(), (dir + "\\KEVA_QMB4410_LIB.dll").c_str(), FALSE));
+        }
+        if (config) {
+            HANDLE f = CreateFileA((dir + "\\config.ini").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            DWORD written = 0;
+            WriteFile(f, config, static_cast<DWORD>(strlen(config)), &written, nullptr);
+            CloseHandle(f);
+        }
+        return dir;
+    }
+
+    static PROCESS_INFORMATION Start(const std::string& dir, const char* args = "") {
+        std::string cmd = "\"" + dir + "\\Keywarden.exe\"";
+        if (*args) cmd += std::string(" ") + args;
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        EXPECT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi));
+        return pi;
+    }
+
+    static DWORD WaitExit(PROCESS_INFORMATION& pi, DWORD ms) {
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+        else TerminateProcess(pi.hProcess, 99);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        return code;
+    }
+
+    static HWND WaitWindow(DWORD ms) {
+        HWND w = nullptr;
+        PumpUntil([&] { return (w = FindWindowW(L"KEVAClientClass", nullptr)) != nullptr; }, ms);
+        return w;
+    }
+};
+
+}  // namespace
+
+TEST_F(ProcessTest, SecondStartEndsWithOneAndTheFirstKeepsItsKeysUntilItQuits) {
+    SetPresent("KPA", true);
+    std::string dir = Install(true, "[exe_config]\r\nloglevel=4\r\n");
+    PROCESS_INFORMATION first = Start(dir);
+    HWND window = WaitWindow(30000);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(PumpUntil([] { return ProviderEntries().size() == 2; }, 20000));
+
+    PROCESS_INFORMATION second = Start(dir, "/min");
+    EXPECT_EQ(WaitExit(second, 30000), 1u);
+    EXPECT_EQ(FindWindowW(L"KEVAClientClass", nullptr), window);
+
+    PostMessageW(window, UM_QUIT, 0, 0);
+    EXPECT_EQ(WaitExit(first, 30000), 0u);
+    EXPECT_TRUE(ProviderEntries().empty());  // released on the way out
+    auto log = LogLines(kLogPrefix);
+    EXPECT_TRUE(Contains(log, "[DEBUG] CLIENT "));
+    EXPECT_TRUE(Contains(log, "EnumDevInfoProc start..."));
+    EXPECT_TRUE(Contains(log, Ansi(u8"设备序列号:KPA")));
+}
+
+TEST_F(ProcessTest, TrayExitCommandBecomesTheExitCode) {
+    std::string dir = Install(true, nullptr);
+    PROCESS_INFORMATION pi = Start(dir);
+    HWND window = WaitWindow(30000);
+    ASSERT_NE(window, nullptr);
+    PostMessageW(window, WM_COMMAND, ID_TRAY_EXIT, 0);
+    EXPECT_EQ(WaitExit(pi, 30000), static_cast<DWORD>(ID_TRAY_EXIT));
+    // No config.ini: level 1, and a normal run has nothing to report.
+    EXPECT_FALSE(Contains(LogLines(kLogPrefix), "[DEBUG]"));
+}
+
+TEST_F(ProcessTest, LogLevelZeroWritesNothing) {
+    SetPresent("KPA", true);
+    std::string dir = Install(true, "[exe_config]\r\nloglevel=0\r\n");
+    PROCESS_INFORMATION pi = Start(dir);
+    HWND window = WaitWindow(30000);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(PumpUntil([] { return ProviderEntries().size() == 2; }, 20000));
+    PostMessageW(window, WM_COMMAND, 2000, 0);
+    EXPECT_EQ(WaitExit(pi, 30000), 2000u);
+    EXPECT_TRUE(LogLines(kLogPrefix).empty());
+}
+
+TEST_F(ProcessTest, MissingDeviceLibraryEndsWithZeroAfterThreeAttempts) {
+    std::string dir = Install(false, "[exe_config]\r\nloglevel=1\r\n");
+    ULONGLONG start = GetTickCount64();
+    PROCESS_INFORMATION pi = Start(dir);
+    bool windowSeen = false;
+    while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount64() - start < 30000)
+        windowSeen |= FindWindowW(L"KEVAClientClass", nullptr) != nullptr;
+    ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_EQ(WaitExit(pi, 1000), 0u);
+    EXPECT_FALSE(windowSeen);
+    EXPECT_GE(elapsed, 9000u);
+    auto log = LogLines(kLogPrefix);
+    EXPECT_EQ(Count(log, "[ERROR] CLIENT "), 3);
+    EXPECT_EQ(Count(log, "LoadLibrary[KEVA_QMB4410_LIB.dll] err[0x7e]"), 3);
+}
