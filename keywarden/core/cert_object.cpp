@@ -26,11 +26,18 @@ constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // "My" system store keeps what is added to it, and the place other programs read it from.
 // Deleting through the combined system-store view is not carried through to the registry by
 // every crypt32 (Wine's keeps the entry), so adds, finds and deletes all go here.
-HCERTSTORE OpenMyStore() {
+HCERTSTORE OpenStoreNow() {
     return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
 }
 
-void CloseStore(HCERTSTORE store) { CertCloseStore(store, 0); }
+// The store of this thread's open session, if any (see CertStoreSession).
+thread_local HCERTSTORE t_sessionStore = nullptr;
+
+HCERTSTORE OpenMyStore() { return t_sessionStore ? t_sessionStore : OpenStoreNow(); }
+
+void CloseStore(HCERTSTORE store) {
+    if (store != t_sessionStore) CertCloseStore(store, 0);
+}
 
 // Adds the context, replacing an equal certificate together with its properties. The equal
 // entry is deleted first: some crypt32s (Wine's) keep the old entry's properties on a replacing
@@ -48,6 +55,19 @@ wchar_t g_notice[kCertNoticeSize];
 bool g_noticeHasLines = false;
 
 }  // namespace
+
+CertStoreSession::CertStoreSession() {
+    if (t_sessionStore) return;  // an outer session serves
+    t_sessionStore = OpenStoreNow();
+    owner_ = t_sessionStore != nullptr;
+}
+
+CertStoreSession::~CertStoreSession() {
+    if (!owner_) return;
+    HCERTSTORE store = t_sessionStore;
+    t_sessionStore = nullptr;
+    CertCloseStore(store, 0);
+}
 
 // ---- the certificate notice ---------------------------------------------------------------
 

@@ -25,6 +25,7 @@ CDevObject::CDevObject(const char* name, CMainDlg* ownerDlg) : owner(ownerDlg) {
 }
 
 CDevObject::~CDevObject() {
+    CertStoreSession storeSession;
     for (auto& c : containers) {
         delete c;
         c = nullptr;
@@ -155,6 +156,7 @@ ULONG CDevObject::EnumContsFromES() {
         return rv;
     }
     if (count > kMaxContainers) count = kMaxContainers;
+    CertStoreSession storeSession;
 
     // A re-read replaces the containers. The old objects are released after the new ones
     // have registered their certificates; a certificate found again keeps its store entry.

@@ -149,6 +149,20 @@ public:
 // first; -1 when it is too small for twice the length or an argument is null.
 int BytesToHex(const uint8_t* bytes, size_t length, size_t outSize, char* out);
 
+// Keeps the personal store open on this thread for a run of registrations and removals (a key
+// read, a key released, a rescan), which then share one open and one write-back of the store
+// instead of one per certificate. Nested sessions use the outer one.
+class CertStoreSession {
+public:
+    CertStoreSession();
+    ~CertStoreSession();
+    CertStoreSession(const CertStoreSession&) = delete;
+    CertStoreSession& operator=(const CertStoreSession&) = delete;
+
+private:
+    bool owner_ = false;
+};
+
 // The provider the certificates of connected keys are bound to.
 extern const wchar_t kKeyProviderName[];  // "KEVA FOR UKEY CSP v1.1.0"
 

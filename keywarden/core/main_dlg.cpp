@@ -392,6 +392,7 @@ void CMainDlg::EnumDevInfoProc(int flags, uint64_t ticket, bool startup) {
         ClearCaches();
     }
     EnableButtons(8, FALSE);
+    CertStoreSession storeSession;  // one write-back of the store for the whole rescan
     DevList_DelAllDev();
     CertNotice_Clear();
     DevList_EnumDev();
@@ -476,6 +477,7 @@ void CMainDlg::DevList_DelAllDev() {
     std::list<CDevObject*> all;
     all.swap(m_devices);
     PublishNames();
+    CertStoreSession storeSession;
     for (CDevObject* d : all) delete d;
 }
 

@@ -174,6 +174,7 @@ int Count(const std::vector<std::string>& lines, const std::string& part) {
 
 // ---- the environment every test program of Keywarden's core runs in ------------------------
 
+#ifndef KW_NO_TEST_ENVIRONMENT
 #include <gtest/gtest.h>
 
 #include "device_library.h"
@@ -196,3 +197,5 @@ public:
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new CoreEnvironment);
 
 }  // namespace
+
+#endif  // KW_NO_TEST_ENVIRONMENT

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -22,6 +25,45 @@ uint32_t g_nextHandle = 1;
 std::map<uint32_t, std::string> g_handles;  // handle -> serial
 
 softkey::Store OpenStore() { return softkey::Store(softkey::Store::default_root()); }
+
+// A key is read whole from the store, dozens of files; Keywarden reads one key with many calls
+// in a row. The record last read of each key is kept with the text of the key's record file and
+// used again while that text is unchanged: the record file names every other file of the key by
+// its content, so the same text means the same key. (Write times are no guide: they are as
+// coarse as the system clock tick, and a pull right after a plug can keep time and size.)
+struct CachedKey {
+    std::string recordText;
+    softkey::KeyRecord record;
+};
+std::mutex g_cacheMutex;
+std::map<std::string, CachedKey> g_cache;  // by root and serial
+
+bool ReadRecordText(const std::filesystem::path& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+softkey::KeyRecord LoadKey(const softkey::Store& store, const std::string& serial) {
+    const std::filesystem::path recordFile = store.root() / serial / "key.txt";
+    const std::string id = store.root().u8string() + "|" + serial;
+    std::string before;
+    bool haveText = ReadRecordText(recordFile, before);
+    if (haveText) {
+        std::lock_guard<std::mutex> hold(g_cacheMutex);
+        auto it = g_cache.find(id);
+        if (it != g_cache.end() && it->second.recordText == before) return it->second.record;
+    }
+    softkey::KeyRecord record = store.load(serial);
+    std::string after;
+    // Kept only when the record did not change while it was read.
+    if (haveText && ReadRecordText(recordFile, after) && after == before) {
+        std::lock_guard<std::mutex> hold(g_cacheMutex);
+        g_cache[id] = CachedKey{before, record};
+    }
+    return record;
+}
 
 // Runs a store operation, turning store failures into a status.
 template <class Fn>
@@ -54,7 +96,7 @@ uint32_t LoadOpen(uint32_t handle, softkey::KeyRecord& record) {
     if (serial.empty()) return KEVA_ERR_BAD_HANDLE;
     softkey::Store store = OpenStore();
     if (!store.exists(serial)) return KEVA_ERR_NO_DEVICE;
-    record = store.load(serial);
+    record = LoadKey(store, serial);
     if (!record.present) return KEVA_ERR_NO_DEVICE;
     return 0;
 }
@@ -81,7 +123,7 @@ uint32_t __cdecl EnumDevices(char* names, uint32_t* count) {
         uint32_t found = 0;
         for (const std::string& serial : store.serials()) {
             if (found >= capacity) break;
-            if (!store.load(serial).present) continue;
+            if (!LoadKey(store, serial).present) continue;
             std::string name = keva::device_name(serial);
             char* cell = names + found * KEVA_DEVICE_NAME_SIZE;
             std::memset(cell, 0, KEVA_DEVICE_NAME_SIZE);
@@ -100,7 +142,7 @@ uint32_t __cdecl OpenDevice(const char* name, uint32_t* handle) {
     if (serial.empty()) return KEVA_ERR_NO_DEVICE;
     return Guarded([&]() -> uint32_t {
         softkey::Store store = OpenStore();
-        if (!store.exists(serial) || !store.load(serial).present) return KEVA_ERR_NO_DEVICE;
+        if (!store.exists(serial) || !LoadKey(store, serial).present) return KEVA_ERR_NO_DEVICE;
         std::lock_guard<std::mutex> hold(g_mutex);
         uint32_t h = g_nextHandle++;
         if (g_nextHandle == 0) g_nextHandle = 1;
