@@ -250,7 +250,16 @@ void CMainDlg::OnDeviceChange(WPARAM event, LPARAM data) {
             delete ev;
         }
     } else {
-        if (!CheckIsExistKey(name)) return;
+        if (!CheckIsExistKey(name)) {
+            // A rescan that is reading the keys may list this one yet (it was read before it
+            // went): its removal then has to follow the rescan.
+            bool rescanning;
+            {
+                std::lock_guard<std::mutex> hold(m_namesMutex);
+                rescanning = m_rescansRunning > 0;
+            }
+            if (!rescanning || devlib::CheckDeviceName(name) != 0) return;
+        }
         LogMessage(LOG_LEVEL_DEBUG, "Ukey Remove");
         auto* ev = new (std::nothrow) Event{this, 0, {}};
         if (!ev) return;
@@ -385,6 +394,18 @@ void CMainDlg::StartRescan(bool silent) {
 
 void CMainDlg::EnumDevInfoProc(int flags, uint64_t ticket, bool startup) {
     LogScope trace("EnumDevInfoProc");
+    // Counted from the moment the rescan has its place in line until its last list change.
+    struct Rescanning {
+        CMainDlg* dlg;
+        explicit Rescanning(CMainDlg* d) : dlg(d) {
+            std::lock_guard<std::mutex> hold(dlg->m_namesMutex);
+            ++dlg->m_rescansRunning;
+        }
+        ~Rescanning() {
+            std::lock_guard<std::mutex> hold(dlg->m_namesMutex);
+            --dlg->m_rescansRunning;
+        }
+    } rescanning(this);
     DeviceListGuard guard(m_lock, ticket, "EnumDevInfoProc");
     if (startup) {
         // Leftovers of an earlier run go before the keys present register theirs.

@@ -114,6 +114,11 @@ public:
     bool PromptBusy() const { return m_promptBusy.load() != 0; }
     void SetPromptBusy(bool busy) { m_promptBusy = busy ? 1 : 0; }
 
+    // A full rescan has its place in line or runs.
+    bool RescanPending() {
+        std::lock_guard<std::mutex> hold(m_namesMutex);
+        return m_rescansRunning > 0;
+    }
     // Workers still running; the destructor waits for them.
     int RunningWorkers() const { return m_workers.load(); }
     static std::atomic<int> s_silentRescan;
@@ -156,6 +161,7 @@ private:
     std::mutex m_namesMutex;
     std::vector<std::string> m_listedNames;
     std::vector<std::string> m_pendingInserts;
+    int m_rescansRunning = 0;  // full rescans between their start and their last list change
 };
 
 // Case-insensitive comparison of device names and serial numbers.

@@ -264,6 +264,25 @@ TEST_F(WindowTest, RefreshRebuildsTheListAndSilentRefreshIsMarked) {
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg_->m_hWnd, IDC_REFRESH)));
 }
 
+TEST_F(WindowTest, RemovalSeenWhileARescanIsQueuedIsAppliedAfterIt) {
+    Open();
+    SetPresent("KWB", true);  // the rescan will find it
+    {
+        // Hold the list so that the rescan waits in line.
+        DeviceListGuard hold(dlg_->ListLock(), "test", DeviceListGuard::UiThread);
+        PostMessageW(dlg_->m_hWnd, WM_COMMAND, IDC_REFRESH, 0);
+        ASSERT_TRUE(PumpUntil([&] { return dlg_->RescanPending(); }, 10000, Recorder()));
+        // Not listed yet, but the rescan may list it: the removal must not be dropped.
+        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB"));
+        EXPECT_GE(dlg_->RunningWorkers(), 2);
+    }
+    WaitIdle();
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_TRUE(ProviderEntries().empty());
+    EXPECT_TRUE(Contains(Log(), "Ukey Remove"));
+    EXPECT_EQ(CountBalloons(IDS_UKEY_REMOVED), 1);
+}
+
 TEST_F(WindowTest, SoftkeyNotifyDeliversTheSystemNotificationFromAnotherProcess) {
     Open();
     SetPresent("KWB", true);
