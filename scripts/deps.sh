@@ -35,3 +35,20 @@ if [ -n "$missing" ]; then
     $sudo_cmd apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q $missing
 fi
+
+# Google Benchmark for the mingw build of Keywarden's benchmark: Debian's source package of the
+# installed libbenchmark-dev, unpacked to /usr/src/benchmark (as googletest sits in /usr/src).
+if [[ " $* " == *" windows "* ]] && [ ! -f /usr/src/benchmark/CMakeLists.txt ]; then
+    sudo_cmd=""
+    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    if ! grep -rqs "deb-src" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+            $sudo_cmd tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
+        $sudo_cmd apt-get update -q
+    fi
+    tmp=$(mktemp -d)
+    (cd "$tmp" && apt-get source -q --download-only benchmark >/dev/null &&
+        tar xzf benchmark_*.orig.tar.gz && $sudo_cmd rm -rf /usr/src/benchmark &&
+        $sudo_cmd cp -r benchmark-*/ /usr/src/benchmark)
+    rm -rf "$tmp"
+fi
