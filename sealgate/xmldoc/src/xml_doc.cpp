@@ -109,12 +109,12 @@ enum : uint8_t { kSpace = 1, kNameStart = 2, kName = 4 };
 struct CharTable {
     uint8_t c[128] = {};
     constexpr CharTable() {
-        c[' '] = c['\t'] = c['\r'] = c['\n'] = kSpace;
+        for (int i : {' ', '\t', '\r', '\n'}) c[i] = kSpace;
         for (int i = 'a'; i <= 'z'; ++i) c[i] = kNameStart | kName;
         for (int i = 'A'; i <= 'Z'; ++i) c[i] = kNameStart | kName;
-        c['_'] = c[':'] = kNameStart | kName;
+        for (int i : {'_', ':'}) c[i] = kNameStart | kName;
         for (int i = '0'; i <= '9'; ++i) c[i] = kName;
-        c['-'] = c['.'] = kName;
+        for (int i : {'-', '.'}) c[i] = kName;
     }
 };
 constexpr CharTable kChars;
