@@ -9,7 +9,7 @@
 // Parsing never recurses and never throws for any input; hostile text (deep nesting, huge
 // tags, unterminated constructs) ends in a false result and a list of errors.
 //
-// Names compare exactly, code unit by code unit. Wherever a name is asked for, an empty
+// Names compare exactly, code unit by code unit. For FindElem and FindChildElem an empty
 // name matches any element.
 #pragma once
 
@@ -62,7 +62,7 @@ public:
     const std::u16string& GetDoc() const { return text_; }
 
     // True when the last SetDoc found no error and nothing added since made a second
-    // top-level element.
+    // top-level element. A new document is not well-formed until its root is added.
     bool IsWellFormed() const;
     // The errors found, in the order found.
     const std::vector<XmlError>& GetErrors() const { return errors_; }
