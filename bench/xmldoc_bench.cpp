@@ -102,7 +102,8 @@ void BM_Pugixml_ParseAndReadLeaves(benchmark::State& state) {
         size_t chars = 0;
         for (pugi::xml_node seal : doc.child("seallist").children("seal"))
             for (pugi::xml_node field : seal.children())
-                if (field.type() == pugi::node_element) chars += std::char_traits<char>::length(field.child_value());
+                if (field.type() == pugi::node_element)
+                    chars += std::char_traits<char>::length(field.child_value());
         benchmark::DoNotOptimize(chars);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));

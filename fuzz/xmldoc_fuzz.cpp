@@ -19,7 +19,8 @@ std::u16string ToText(const uint8_t* data, size_t size) {
     ++data;
     --size;
     if (pairs) {
-        for (size_t i = 0; i + 1 < size; i += 2) text += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        for (size_t i = 0; i + 1 < size; i += 2)
+            text += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
     } else {
         for (size_t i = 0; i < size; ++i) text += static_cast<char16_t>(data[i]);
     }

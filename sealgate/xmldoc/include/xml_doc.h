@@ -46,7 +46,7 @@ struct XmlError {
 };
 
 class CXmlDoc {
-public:
+  public:
     CXmlDoc();
     ~CXmlDoc();
     CXmlDoc(const CXmlDoc&) = delete;
@@ -125,7 +125,7 @@ public:
 
     class Index;  // the element index (defined in the implementation)
 
-private:
+  private:
     uint32_t FindSibling(uint32_t after, uint32_t parent, std::u16string_view name) const;
     std::u16string ElementText(uint32_t pos) const;
     std::u16string_view ElementName(uint32_t pos) const;

@@ -10,6 +10,7 @@ namespace {
 using Table = std::array<NamedEntity, 252>;
 
 // Written in the order of the three HTML 4.01 entity sets; sorted once on first use.
+// clang-format off
 constexpr Table kHtml4 = {{
     // Latin-1 characters
     {"nbsp", 160}, {"iexcl", 161}, {"cent", 162}, {"pound", 163}, {"curren", 164},
@@ -73,6 +74,7 @@ constexpr Table kHtml4 = {{
     {"dagger", 8224}, {"Dagger", 8225}, {"permil", 8240}, {"lsaquo", 8249},
     {"rsaquo", 8250}, {"euro", 8364},
 }};
+// clang-format on
 
 bool NameLess(const NamedEntity& a, const NamedEntity& b) {
     return std::strcmp(a.name, b.name) < 0;

@@ -41,7 +41,7 @@ struct ElemRecord {
 }  // namespace
 
 class CXmlDoc::Index {
-public:
+  public:
     // Drops every record but the document's and reserves room for `reserve` records.
     void Reset(size_t reserve) {
         blocks_.clear();
@@ -70,7 +70,7 @@ public:
         return capacity_ * sizeof(ElemRecord) + blocks_.capacity() * sizeof(blocks_[0]);
     }
 
-private:
+  private:
     // Fills the last block up to its full size first, then adds blocks, so that only the
     // records of one block are ever copied while growing.
     void GrowTo(size_t want) {
@@ -172,7 +172,7 @@ bool StartsWith(const char16_t* s, uint32_t at, uint32_t n, const char (&what)[N
 // moves forward, so the whole parse is linear in the text.
 
 class Parser {
-public:
+  public:
     Parser(const char16_t* s, uint32_t n, Index& index, std::vector<XmlError>& errors)
         : s_(s), n_(n), index_(index), errors_(errors) {}
 
@@ -187,16 +187,24 @@ public:
                 break;
             }
             switch (s_[i + 1]) {
-                case u'/': i = EndTag(i); break;
-                case u'?': i = ProcessingInstruction(i); break;
-                case u'!': i = Exclamation(i); break;
-                default: i = StartTag(i); break;
+                case u'/':
+                    i = EndTag(i);
+                    break;
+                case u'?':
+                    i = ProcessingInstruction(i);
+                    break;
+                case u'!':
+                    i = Exclamation(i);
+                    break;
+                default:
+                    i = StartTag(i);
+                    break;
             }
         }
         Finish();
     }
 
-private:
+  private:
     struct Open {
         uint32_t pos;
         uint32_t last_child;
@@ -603,17 +611,28 @@ bool IsValidName(std::u16string_view name) {
 
 const char* XmlErrorName(XmlErrorKind kind) {
     switch (kind) {
-        case XmlErrorKind::UnterminatedTagSyntax: return "unterminated_tag_syntax";
-        case XmlErrorKind::FirstTagSyntax: return "first_tag_syntax";
-        case XmlErrorKind::DoctypeTagSyntax: return "doctype_tag_syntax";
-        case XmlErrorKind::ExclamationTagSyntax: return "exclamation_tag_syntax";
-        case XmlErrorKind::CommentTagSyntax: return "comment_tag_syntax";
-        case XmlErrorKind::CdataSectionSyntax: return "cdata_section_syntax";
-        case XmlErrorKind::LoneEndTag: return "lone_end_tag";
-        case XmlErrorKind::UnendedStartTag: return "unended_start_tag";
-        case XmlErrorKind::RootHasSibling: return "root_has_sibling";
-        case XmlErrorKind::NoRootElement: return "no_root_element";
-        case XmlErrorKind::DocumentTooLarge: return "document_too_large";
+        case XmlErrorKind::UnterminatedTagSyntax:
+            return "unterminated_tag_syntax";
+        case XmlErrorKind::FirstTagSyntax:
+            return "first_tag_syntax";
+        case XmlErrorKind::DoctypeTagSyntax:
+            return "doctype_tag_syntax";
+        case XmlErrorKind::ExclamationTagSyntax:
+            return "exclamation_tag_syntax";
+        case XmlErrorKind::CommentTagSyntax:
+            return "comment_tag_syntax";
+        case XmlErrorKind::CdataSectionSyntax:
+            return "cdata_section_syntax";
+        case XmlErrorKind::LoneEndTag:
+            return "lone_end_tag";
+        case XmlErrorKind::UnendedStartTag:
+            return "unended_start_tag";
+        case XmlErrorKind::RootHasSibling:
+            return "root_has_sibling";
+        case XmlErrorKind::NoRootElement:
+            return "no_root_element";
+        case XmlErrorKind::DocumentTooLarge:
+            return "document_too_large";
     }
     return "unknown";
 }
@@ -784,10 +803,18 @@ bool CXmlDoc::AddElem(std::u16string_view name, std::u16string_view text) {
         start_tag = static_cast<uint32_t>(elem.size());
         for (char16_t ch : text) {
             switch (ch) {
-                case u'&': elem += u"&amp;"; break;
-                case u'<': elem += u"&lt;"; break;
-                case u'>': elem += u"&gt;"; break;
-                default: elem += ch; break;
+                case u'&':
+                    elem += u"&amp;";
+                    break;
+                case u'<':
+                    elem += u"&lt;";
+                    break;
+                case u'>':
+                    elem += u"&gt;";
+                    break;
+                default:
+                    elem += ch;
+                    break;
             }
         }
         elem += u"</";
@@ -808,8 +835,7 @@ bool CXmlDoc::AddElem(std::u16string_view name, std::u16string_view text) {
     const uint32_t parent = parent_;
     uint32_t prev = main_;
     if (prev == 0)
-        for (uint32_t pos = index[parent].first_child; pos != 0; pos = index[pos].next)
-            prev = pos;
+        for (uint32_t pos = index[parent].first_child; pos != 0; pos = index[pos].next) prev = pos;
 
     // The text to insert, where, and where the new element starts within it.
     std::u16string insert;

@@ -8,7 +8,8 @@ namespace {
 // The document must parse back to itself, well-formed.
 void ExpectReparses(const CXmlDoc& doc) {
     CXmlDoc again;
-    EXPECT_TRUE(again.SetDoc(doc.GetDoc())) << std::string(doc.GetDoc().begin(), doc.GetDoc().end());
+    EXPECT_TRUE(again.SetDoc(doc.GetDoc()))
+        << std::string(doc.GetDoc().begin(), doc.GetDoc().end());
 }
 
 TEST(XmlBuild, StatusRequestDocument) {
@@ -17,8 +18,7 @@ TEST(XmlBuild, StatusRequestDocument) {
     EXPECT_EQ(doc.GetDoc(), u"<request/>\r\n");
     ASSERT_TRUE(doc.IntoElem());
     ASSERT_TRUE(doc.AddElem(u"sealcode", u"3301000012345"));
-    EXPECT_EQ(doc.GetDoc(),
-              u"<request>\r\n<sealcode>3301000012345</sealcode>\r\n</request>\r\n");
+    EXPECT_EQ(doc.GetDoc(), u"<request>\r\n<sealcode>3301000012345</sealcode>\r\n</request>\r\n");
     EXPECT_TRUE(doc.IsWellFormed());
     EXPECT_EQ(doc.GetDataByPath(u"request\\sealcode"), u"3301000012345");
     ExpectReparses(doc);
@@ -63,8 +63,9 @@ TEST(XmlBuild, ElementsFollowTheMainElementOrEndTheLevel) {
     ASSERT_TRUE(doc.OutOfElem());
     ASSERT_TRUE(doc.IntoElem());
     ASSERT_TRUE(doc.AddElem(u"f", u"6"));
-    EXPECT_EQ(doc.GetDoc(), u"<r>\r\n<a>1</a>\r\n<b>2</b>\r\n<c>3</c>\r\n<d>4</d>\r\n<e/>\r\n"
-                            u"<f>6</f>\r\n</r>\r\n");
+    EXPECT_EQ(doc.GetDoc(),
+              u"<r>\r\n<a>1</a>\r\n<b>2</b>\r\n<c>3</c>\r\n<d>4</d>\r\n<e/>\r\n"
+              u"<f>6</f>\r\n</r>\r\n");
 
     // Every element is where the index says: walk them in order.
     doc.ResetPos();
@@ -90,14 +91,14 @@ TEST(XmlBuild, OpensEmptyElementTagsFromParsedText) {
     ASSERT_TRUE(doc.IntoElem());
     ASSERT_TRUE(doc.AddElem(u"x", u"1"));
     ASSERT_TRUE(doc.AddElem(u"y"));
-    EXPECT_EQ(doc.GetDoc(),
-              u"<r>\r\n<p a=\"1\">\r\n<x>1</x>\r\n<y/>\r\n</p>\r\n<q/>\r\n</r>\r\n");
+    EXPECT_EQ(doc.GetDoc(), u"<r>\r\n<p a=\"1\">\r\n<x>1</x>\r\n<y/>\r\n</p>\r\n<q/>\r\n</r>\r\n");
     ASSERT_TRUE(doc.OutOfElem());
     ASSERT_TRUE(doc.FindElem(u"q"));
     ASSERT_TRUE(doc.IntoElem());
     ASSERT_TRUE(doc.AddElem(u"z", u"2"));
-    EXPECT_EQ(doc.GetDoc(), u"<r>\r\n<p a=\"1\">\r\n<x>1</x>\r\n<y/>\r\n</p>\r\n"
-                            u"<q>\r\n<z>2</z>\r\n</q>\r\n</r>\r\n");
+    EXPECT_EQ(doc.GetDoc(),
+              u"<r>\r\n<p a=\"1\">\r\n<x>1</x>\r\n<y/>\r\n</p>\r\n"
+              u"<q>\r\n<z>2</z>\r\n</q>\r\n</r>\r\n");
     EXPECT_EQ(doc.GetDataByPath(u"r\\p\\x"), u"1");
     EXPECT_EQ(doc.GetDataByPath(u"r\\q\\z"), u"2");
     ExpectReparses(doc);
@@ -137,7 +138,8 @@ TEST(XmlBuild, TheFirstElementOfATextWithoutRootBecomesTheRoot) {
     EXPECT_FALSE(doc.SetDoc(u"<?xml version=\"1.0\"?>\r\n<!-- nothing yet -->\r\n"));
     ASSERT_TRUE(doc.AddElem(u"root", u"v"));
     EXPECT_TRUE(doc.IsWellFormed());
-    EXPECT_EQ(doc.GetDoc(), u"<?xml version=\"1.0\"?>\r\n<!-- nothing yet -->\r\n<root>v</root>\r\n");
+    EXPECT_EQ(doc.GetDoc(),
+              u"<?xml version=\"1.0\"?>\r\n<!-- nothing yet -->\r\n<root>v</root>\r\n");
     ExpectReparses(doc);
 }
 
@@ -146,7 +148,8 @@ TEST(XmlBuild, RejectsNamesThatAreNotNamesAndChangesNothing) {
     ASSERT_TRUE(doc.AddElem(u"r"));
     const std::u16string before = doc.GetDoc();
     for (const char16_t* bad : {u"", u"1a", u"a b", u"a>", u"<a", u"a/", u"-a", u"a&b"}) {
-        EXPECT_FALSE(doc.AddElem(bad, u"x")) << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
+        EXPECT_FALSE(doc.AddElem(bad, u"x"))
+            << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
         EXPECT_EQ(doc.GetDoc(), before);
     }
     EXPECT_EQ(doc.GetTagName(), u"r");

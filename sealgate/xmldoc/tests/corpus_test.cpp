@@ -26,11 +26,12 @@ constexpr size_t kMaxFiles = 2000;
 constexpr uintmax_t kMaxBytes = 512 * 1024;
 
 std::vector<std::string> CorpusFiles() {
-    const std::set<std::string> extensions = {".xml", ".svg", ".xsl", ".xslt", ".xsd",
+    const std::set<std::string> extensions = {".xml", ".svg", ".xsl",   ".xslt", ".xsd",
                                               ".ui",  ".rng", ".xhtml", ".xbel"};
     std::vector<std::string> files;
     std::error_code ec;
-    fs::recursive_directory_iterator it("/usr/share", fs::directory_options::skip_permission_denied, ec);
+    fs::recursive_directory_iterator it("/usr/share", fs::directory_options::skip_permission_denied,
+                                        ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::directory_entry& e = *it;
         std::error_code fec;
@@ -213,8 +214,8 @@ TEST(XmlCorpus, DocumentsUnderUsrShareReadAsLibxml2ReadsThem) {
               << ", other encodings " << tally.other_encoding << ", compared " << tally.checked
               << "; elements " << tally.elements << ", leaf texts " << tally.leaves
               << " (differing only in line ends " << tally.leaves_line_ends
-              << "), leaves with DTD entity references not compared "
-              << tally.leaves_with_entities << "\n";
+              << "), leaves with DTD entity references not compared " << tally.leaves_with_entities
+              << "\n";
     EXPECT_GT(tally.checked, 0u);
 }
 

@@ -89,9 +89,9 @@ TEST(XmlCursor, IntoAndOutOfElements) {
 
 TEST(XmlCursor, FindChildElemStepsThroughChildrenAndFindsTheRootFirst) {
     CXmlDoc doc;
-    ASSERT_TRUE(doc.SetDoc(
-        u"<answer><status>0000</status><data><sealstatus>7</sealstatus></data>"
-        u"<status>second</status></answer>"));
+    ASSERT_TRUE(
+        doc.SetDoc(u"<answer><status>0000</status><data><sealstatus>7</sealstatus></data>"
+                   u"<status>second</status></answer>"));
     // No main element yet: the first element of the level (whatever its name) is taken.
     ASSERT_TRUE(doc.FindChildElem(u"status"));
     EXPECT_EQ(doc.GetTagName(), u"answer");

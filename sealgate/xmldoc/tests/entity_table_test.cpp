@@ -42,7 +42,8 @@ TEST(HtmlEntities, AgreeWithLibxml2BothWays) {
         ++theirs;
         char16_t ch = 0;
         std::string name = d->name;
-        EXPECT_TRUE(xmldoc::LookupNamedEntity(std::u16string(name.begin(), name.end()), ch)) << name;
+        EXPECT_TRUE(xmldoc::LookupNamedEntity(std::u16string(name.begin(), name.end()), ch))
+            << name;
         EXPECT_EQ(ch, c) << name;
     }
     EXPECT_EQ(theirs, 252u);

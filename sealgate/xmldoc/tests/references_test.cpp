@@ -11,9 +11,7 @@ std::u16string TextOf(const std::u16string& content) {
     return doc.GetDataByPath(u"r\\v");
 }
 
-TEST(XmlText, AmpersandAndHexadecimalReference) {
-    EXPECT_EQ(TextOf(u"&amp;&#x41;"), u"&A");
-}
+TEST(XmlText, AmpersandAndHexadecimalReference) { EXPECT_EQ(TextOf(u"&amp;&#x41;"), u"&A"); }
 
 TEST(XmlText, PredefinedAndNumericReferences) {
     EXPECT_EQ(TextOf(u"&lt;&gt;&amp;&quot;&apos;"), u"<>&\"'");
@@ -25,18 +23,37 @@ TEST(XmlText, PredefinedAndNumericReferences) {
 }
 
 TEST(XmlText, HtmlNamedEntities) {
-    EXPECT_EQ(TextOf(u"&nbsp;&copy;&reg;&euro;&mdash;&hellip;"), u"\u00a0\u00a9\u00ae\u20ac\u2014\u2026");
+    EXPECT_EQ(TextOf(u"&nbsp;&copy;&reg;&euro;&mdash;&hellip;"),
+              u"\u00a0\u00a9\u00ae\u20ac\u2014\u2026");
     EXPECT_EQ(TextOf(u"&Alpha;&alpha;&thetasym;&diams;&yuml;&Yuml;"),
               u"\u0391\u03b1\u03d1\u2666\u00ff\u0178");
 }
 
 TEST(XmlText, ReferencesThatCannotBeDecodedStayAsWritten) {
-    for (const char16_t* raw : {u"&foo;", u"&amp", u"& amp;", u"&;", u"&#;", u"&#x;", u"&#X41;",
-                                u"&#xD800;", u"&#xDFFF;", u"&#0;", u"&#x1;", u"&#xFFFE;",
-                                u"&#x110000;", u"&#99999999999999999999;",
-                                u"&#xFFFFFFFFFFFFFFFF41;", u"&#65", u"&#x41 ;", u"&NBSP;",
-                                u"&averyveryverylongname;", u"&nbsp", u"&", u"a&&&b"}) {
-        EXPECT_EQ(TextOf(raw), raw) << std::string(raw, raw + std::char_traits<char16_t>::length(raw));
+    for (const char16_t* raw : {u"&foo;",
+                                u"&amp",
+                                u"& amp;",
+                                u"&;",
+                                u"&#;",
+                                u"&#x;",
+                                u"&#X41;",
+                                u"&#xD800;",
+                                u"&#xDFFF;",
+                                u"&#0;",
+                                u"&#x1;",
+                                u"&#xFFFE;",
+                                u"&#x110000;",
+                                u"&#99999999999999999999;",
+                                u"&#xFFFFFFFFFFFFFFFF41;",
+                                u"&#65",
+                                u"&#x41 ;",
+                                u"&NBSP;",
+                                u"&averyveryverylongname;",
+                                u"&nbsp",
+                                u"&",
+                                u"a&&&b"}) {
+        EXPECT_EQ(TextOf(raw), raw)
+            << std::string(raw, raw + std::char_traits<char16_t>::length(raw));
     }
     EXPECT_EQ(TextOf(u"&foo;&amp;&bar"), u"&foo;&&bar");
 }
@@ -51,9 +68,7 @@ TEST(XmlText, CommentsAndProcessingInstructionsAreNotText) {
     EXPECT_EQ(TextOf(u"<!---->"), u"");
 }
 
-TEST(XmlText, WhitespaceAndLineEndsAreKept) {
-    EXPECT_EQ(TextOf(u"  a\r\n\tb  "), u"  a\r\n\tb  ");
-}
+TEST(XmlText, WhitespaceAndLineEndsAreKept) { EXPECT_EQ(TextOf(u"  a\r\n\tb  "), u"  a\r\n\tb  "); }
 
 TEST(XmlText, ElementsWithChildrenHaveNoText) {
     CXmlDoc doc;
