@@ -2,9 +2,11 @@
 // maker's PFX file through the signer module.
 //
 // The PFX travels Base64-encoded inside the parameters and is copied to a temporary file for
-// the signer; that copy holds the maker's private key, so every temporary file of a call is
-// removed when the call ends, whatever the outcome. Neither the password nor the parameter
-// text (which carries the PFX and the password) is ever traced.
+// the signer; that copy holds the maker's private key, so it is removed when the call ends,
+// whatever the outcome. The encoded seal information and seal stay in memory: a round trip
+// through files would only add disk work (most of the call's own time) and more to clean up.
+// Neither the password nor the parameter text (which carries the PFX and the password) is
+// ever traced.
 #include <pugixml.hpp>
 
 #include <cerrno>
@@ -149,12 +151,10 @@ unsigned char* make_seal(const char* params, int* length) {
         return nullptr;
     }
 
-    kit::TempFile pfx_file, info_file, seal_file;
+    kit::TempFile pfx_file;
     mark(pfx_file.path());
-    mark(info_file.path());
-    mark(seal_file.path());
     mark("MakeSeal...1.2");
-    if (!pfx_file || !info_file || !seal_file) {
+    if (!pfx_file) {
         mark("MakeSeal...e.3.3");
         return nullptr;
     }
@@ -186,23 +186,14 @@ unsigned char* make_seal(const char* params, int* length) {
     // The signed content is the complete DER of the seal information, tag and length
     // included. Seal information that does not encode (a date that is not a GeneralizedTime)
     // ends the call here rather than signing nothing.
-    Bytes info_der;
-    if (!der_encode(&asn_DEF_SESSealInfo, &seal->sesSealInfo, info_der)) {
+    Bytes signed_bytes;
+    if (!der_encode(&asn_DEF_SESSealInfo, &seal->sesSealInfo, signed_bytes)) {
         mark("MakeSeal...e.6.1");
         return nullptr;
     }
-    bool info_written = write_file(info_file, info_der);
     mark("MakeSeal...1.5.4");
     if (!set_maker(*seal, maker_cert)) return nullptr;
     mark("MakeSeal...1.5.5");
-
-    Bytes signed_bytes;
-    if (!info_written || !kit::read_whole_file(info_file.path(), signed_bytes) ||
-        signed_bytes != info_der) {
-        mark("MakeSeal...e.6");
-        mark(info_file.path());
-        return nullptr;
-    }
     mark("MakeSeal...1.6");
 
     Bytes signature(kMaxSignatureBytes, 0);
@@ -223,21 +214,18 @@ unsigned char* make_seal(const char* params, int* length) {
         return nullptr;
     mark("MakeSeal...1.7");
 
-    Bytes seal_der, stored;
-    if (!der_encode(&asn_DEF_SESeal, seal.get(), seal_der) || !write_file(seal_file, seal_der) ||
-        !kit::read_whole_file(seal_file.path(), stored) || stored != seal_der) {
+    Bytes seal_der;
+    if (!der_encode(&asn_DEF_SESeal, seal.get(), seal_der)) {
         mark("MakeSeal...e.8");
         return nullptr;
     }
     mark("MakeSeal...1.8");
 
-    unsigned char* result = keep_made_seal(stored);
+    unsigned char* result = keep_made_seal(seal_der);
     if (!result) return nullptr;
-    *length = static_cast<int>(stored.size());
+    *length = static_cast<int>(seal_der.size());
     mark("MakeSeal...1.9");
     mark(pfx_file.path());
-    mark(info_file.path());
-    mark(seal_file.path());
     mark("MakeSeal...2");
     return result;
 }
