@@ -1,6 +1,13 @@
 // Picture size through GDI+. GDI+ is started once per process, under a lock, on first use;
 // it is not shut down, because shutting it down while a module unloads is not allowed.
 #include <windows.h>
+// GDI+'s headers need the COM property types that WIN32_LEAN_AND_MEAN leaves out, and min/max
+// that NOMINMAX removes.
+#include <objidl.h>
+
+#include <algorithm>
+using std::max;
+using std::min;
 #include <gdiplus.h>
 
 #include <mutex>
