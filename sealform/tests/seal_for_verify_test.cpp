@@ -78,6 +78,31 @@ TEST_F(ForVerifyTest, GivesTheSealInformationCertificateAndSignature) {
     EXPECT_NE(rzlog().find("ParsingSeal_ForVerify------------------5"), std::string::npos);
 }
 
+// BER with indefinite lengths: the information element is handed over as it stands.
+TEST_F(ForVerifyTest, IndefiniteLengthSealGivesItsElementAsItStands) {
+    SealSpec spec;
+    spec.picture = Bytes(1000, 0x42);
+    Bytes der = encode_seal(spec);
+    // Seals of this size use two-byte long-form lengths ("82 xx xx") outside and inside.
+    ASSERT_EQ(der[1], 0x82);
+    ASSERT_EQ(der[5], 0x82);
+    size_t info_len = (size_t(der[6]) << 8) | der[7];
+    Bytes info_content(der.begin() + 8, der.begin() + 8 + static_cast<long>(info_len));
+    Bytes rest(der.begin() + 8 + static_cast<long>(info_len), der.end());
+    Bytes info_ber{0x30, 0x80};
+    info_ber.insert(info_ber.end(), info_content.begin(), info_content.end());
+    info_ber.insert(info_ber.end(), {0x00, 0x00});
+    Bytes ber{0x30, 0x80};
+    ber.insert(ber.end(), info_ber.begin(), info_ber.end());
+    ber.insert(ber.end(), rest.begin(), rest.end());
+    ber.insert(ber.end(), {0x00, 0x00, 0xFF});  // end of contents, then a byte after the seal
+
+    Call c = call(ber);
+    ASSERT_EQ(c.rc, 0);
+    EXPECT_EQ(head(c.info, c.info_len), info_ber);
+    EXPECT_EQ(c.sign_len, 64);
+}
+
 TEST_F(ForVerifyTest, NullBuffersSkipTheirOutputs) {
     Bytes seal = encode_seal(SealSpec{});
     int a = -3, b = -4, c = -5;
