@@ -168,6 +168,21 @@ extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL Base64_decode(const char
                                                                       int* out_length) {
     if (!text || !out_length) return SIGNATUREMODULE_BAD_ARGUMENT;
     size_t size = text_length < 0 ? std::strlen(text) : static_cast<size_t>(text_length);
+    if (!out) {
+        // Length only: count the characters that carry data.
+        size_t digits = 0;
+        for (size_t i = 0; i < size; ++i) {
+            char c = text[i];
+            if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
+            bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                            (c >= '0' && c <= '9') || c == '+' || c == '/';
+            if (!alphabet) break;
+            ++digits;
+        }
+        size_t rest = digits % 4;
+        *out_length = static_cast<int>(digits / 4 * 3 + (rest == 2 ? 1 : rest == 3 ? 2 : 0));
+        return SIGNATUREMODULE_OK;
+    }
     std::string compact;
     compact.reserve(size);
     for (size_t i = 0; i < size; ++i) {
@@ -175,7 +190,7 @@ extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL Base64_decode(const char
         if (c != '\r' && c != '\n' && c != ' ' && c != '\t') compact.push_back(c);
     }
     std::vector<uint8_t> bytes = kit::base64_decode(compact);
-    if (out && !bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
     *out_length = static_cast<int>(bytes.size());
     return SIGNATUREMODULE_OK;
 }
