@@ -51,11 +51,14 @@ SEALFORM_API void SEALFORM_CALL ReleaseSealInfo(void);
 
 /*
  * MakeSeal: makes and signs a seal from a "sealparams" XML document, signing with the PFX
- * file the document names.
+ * (PKCS #12) file the document carries in Base64, through the signer module.
  *   params  NUL-terminated XML text
  *   length  out: number of seal bytes
- * Returns the seal's DER bytes, or NULL on failure. The bytes stay valid until the next
- * MakeSeal, MakeSeal_SignWithKey or ReleaseSealData.
+ * Returns the seal's DER bytes, or NULL on failure (*length is then left unchanged and the
+ * debugger output's last "MakeSeal...e." label names the step that failed). Limits: the name
+ * at most 1023 bytes once converted to UTF-8, certificates at most 2048 bytes. The PFX's
+ * temporary copy is removed before the call returns; the password is never traced. The bytes
+ * stay valid until the next MakeSeal, MakeSeal_SignWithKey or ReleaseSealData.
  */
 SEALFORM_API unsigned char* SEALFORM_CALL MakeSeal(const char* params, int* length);
 
