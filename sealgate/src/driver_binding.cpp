@@ -3,10 +3,9 @@
 namespace sealgate {
 
 kit::Module& driver_module() {
-    // Deliberately never destroyed: unloading the driver belongs to CloseSession, not to the
-    // order in which a process tears down its statics.
-    static kit::Module* slot = new kit::Module();
-    return *slot;
+    // Unloading Sealgate itself with a session still open also lets go of the driver.
+    static kit::Module slot;
+    return slot;
 }
 
 }  // namespace sealgate
