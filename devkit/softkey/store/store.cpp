@@ -381,7 +381,8 @@ std::string check_record(const KeyRecord& r) {
     if (!from_hex(r.pin.salt_hex, salt) || salt.empty() || !from_hex(r.pin.hash_hex, hash) ||
         hash.size() != 32)
         return "the PIN has not been set";
-    if (r.pin.max_retries < 1 || r.pin.max_retries > 255) return "PIN tries must be 1 to 255";
+    if (r.pin.max_retries < 1 || r.pin.max_retries > kMaxRetriesLimit)
+        return "PIN tries must be 1 to " + std::to_string(kMaxRetriesLimit);
     if (r.pin.retries_left < 0 || r.pin.retries_left > r.pin.max_retries)
         return "PIN tries left must be 0 to the maximum";
     return {};
