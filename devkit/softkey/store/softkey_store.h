@@ -111,7 +111,8 @@ public:
     explicit Store(std::filesystem::path root);
 
     // SOFTKEY_STORE when set (on Windows a Unix path such as "/tmp/keys" is taken as the Wine
-    // drive Z:), otherwise the default documented in STORE.md.
+    // drive Z:), otherwise the default documented in STORE.md (under Wine the same folder as
+    // natively).
     static std::filesystem::path default_root();
 
     const std::filesystem::path& root() const { return root_; }

@@ -427,10 +427,12 @@ fs::path Store::default_root() {
     std::string v = env(kStoreEnv);
     if (!v.empty()) return host_path(v);
 #if defined(_WIN32)
-    // Under Wine HOME is the Unix home: share the native tools' store.
-    std::string home = env("HOME");
-    if (!home.empty() && home[0] == '/')
-        return host_path(home) / ".local" / "share" / "ukeykit" / "softkey";
+    // Under Wine, share the native tools' store: the same folder reached through drive Z:.
+    std::string data = env("XDG_DATA_HOME");
+    if (!data.empty() && data[0] == '/') return host_path(data) / "ukeykit" / "softkey";
+    std::string home = env("WINEHOMEDIR");  // "\??\Z:\home\user"
+    if (home.rfind("\\??\\", 0) == 0) home.erase(0, 4);
+    if (!home.empty()) return fs::path(home) / ".local" / "share" / "ukeykit" / "softkey";
     std::string local = env("LOCALAPPDATA");
     if (!local.empty()) return fs::path(local) / "UKeyKit" / "softkey";
     return fs::path("softkey-store");

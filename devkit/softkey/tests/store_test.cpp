@@ -367,6 +367,15 @@ TEST_F(StoreTest, RootFromEnvironment) {
     set_env(softkey::kStoreEnv, "");
     EXPECT_FALSE(Store::default_root().empty());
     EXPECT_NE(Store::default_root(), root_);
+#if defined(_WIN32)
+    // A Unix path given to a program under Wine is the same folder on drive Z:.
+    set_env(softkey::kStoreEnv, "/tmp/shared-keys");
+    EXPECT_EQ(Store::default_root(), fs::path("Z:/tmp/shared-keys"));
+    set_env(softkey::kStoreEnv, "");
+    if (std::getenv("WINEHOMEDIR")) {
+        EXPECT_EQ(Store::default_root().string().rfind("Z:", 0), 0u) << Store::default_root();
+    }
+#endif
 }
 
 }  // namespace
