@@ -186,6 +186,10 @@ std::string make_temp_file() {
     return pattern;
 }
 
+// ---- time --------------------------------------------------------------------------------
+
+bool local_time(std::time_t instant, std::tm& out) { return localtime_r(&instant, &out) != nullptr; }
+
 // ---- screen --------------------------------------------------------------------------------
 
 ScreenMetrics screen_metrics() {

@@ -80,6 +80,8 @@ std::string make_temp_file() {
     return name;
 }
 
+bool local_time(std::time_t instant, std::tm& out) { return localtime_s(&out, &instant) == 0; }
+
 ScreenMetrics screen_metrics() {
     ScreenMetrics m;
     m.width = GetSystemMetrics(SM_CXSCREEN);

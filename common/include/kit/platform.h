@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,6 +102,11 @@ private:
 bool read_whole_file(const std::string& path, std::vector<uint8_t>& out);
 bool write_whole_file(const std::string& path, const void* data, size_t size);
 bool remove_file(const std::string& path);
+
+// ---- time --------------------------------------------------------------------------------
+
+// The broken-down local time of an instant (thread-safe); false when it cannot be represented.
+bool local_time(std::time_t instant, std::tm& out);
 
 // ---- screen --------------------------------------------------------------------------------
 

@@ -1,0 +1,94 @@
+/*
+ * sealform.h: making and parsing electronic seals.
+ *
+ * A seal is the DER encoding of an SESeal: the seal picture, the seal's properties, the
+ * certificates of its holders and the seal maker's SM2 signature. Callers pass XML parameter
+ * documents and get DER bytes back, or pass DER bytes and get XML descriptions.
+ *
+ * Results that the library returns by pointer belong to the library: each stays valid until
+ * the next call of the same family (or its release function) and must not be freed by the
+ * caller. The library keeps one result slot for parsed XML and one for made seals, shared by
+ * all threads: callers serialise calls of a family.
+ *
+ * Narrow text parameters are in the system ANSI code page unless stated otherwise.
+ */
+#ifndef SEALFORM_H
+#define SEALFORM_H
+
+#ifdef _WIN32
+#  ifdef SEALFORM_BUILDING
+#    define SEALFORM_API __declspec(dllexport)
+#  else
+#    define SEALFORM_API __declspec(dllimport)
+#  endif
+#  define SEALFORM_CALL __cdecl
+#else
+#  define SEALFORM_API __attribute__((visibility("default")))
+#  define SEALFORM_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result of ParsingSeal_SignWithKey and ParsingSeal_ForVerify for bytes that are not a seal. */
+#define SEALFORM_NOT_A_SEAL 404
+
+/*
+ * ParsingSeal: describes a seal as XML (root element "sealinfos": identifiers, properties,
+ * holder certificates and picture; the signature is not checked).
+ *   seal    the seal's DER (or BER) bytes
+ *   length  in: number of seal bytes; out: length of the XML text without its NUL
+ * Returns the NUL-terminated XML text, or NULL when the bytes are not a seal (*length is then
+ * left unchanged). The text stays valid until the next ParsingSeal or ReleaseSealInfo.
+ */
+SEALFORM_API char* SEALFORM_CALL ParsingSeal(const unsigned char* seal, int* length);
+
+/* Frees the text of the last ParsingSeal. Calling it again does nothing. */
+SEALFORM_API void SEALFORM_CALL ReleaseSealInfo(void);
+
+/*
+ * MakeSeal: makes and signs a seal from a "sealparams" XML document, signing with the PFX
+ * file the document names.
+ *   params  NUL-terminated XML text
+ *   length  out: number of seal bytes
+ * Returns the seal's DER bytes, or NULL on failure. The bytes stay valid until the next
+ * MakeSeal, MakeSeal_SignWithKey or ReleaseSealData.
+ */
+SEALFORM_API unsigned char* SEALFORM_CALL MakeSeal(const char* params, int* length);
+
+/* Frees the bytes of the last MakeSeal or MakeSeal_SignWithKey. Calling it again does nothing. */
+SEALFORM_API void SEALFORM_CALL ReleaseSealData(void);
+
+/*
+ * MakeSeal_SignWithKey: makes a seal from a "sealinfo" XML document whose maker signs through
+ * the USB key driver. Result and length as MakeSeal; the bytes share MakeSeal's result slot.
+ */
+SEALFORM_API unsigned char* SEALFORM_CALL MakeSeal_SignWithKey(const char* params, int* length);
+
+/*
+ * ParsingSeal_SignWithKey: describes a seal as a "sealinfo" XML document.
+ *   seal, seal_length  the seal's bytes
+ *   xml                buffer for the text (copied without NUL), or NULL to ask the length
+ *   xml_length         out: length of the text
+ * Returns 0 on success, SEALFORM_NOT_A_SEAL when the bytes are not a seal.
+ */
+SEALFORM_API int SEALFORM_CALL ParsingSeal_SignWithKey(const unsigned char* seal, int seal_length,
+                                                       char* xml, int* xml_length);
+
+/*
+ * ParsingSeal_ForVerify: hands a verifier the three things it needs to check the maker's
+ * signature: the DER of the seal information (the signed bytes), the maker's certificate and
+ * the signature. A NULL buffer skips that output and leaves its length untouched.
+ * Returns 0 on success, SEALFORM_NOT_A_SEAL when the bytes are not a seal.
+ */
+SEALFORM_API int SEALFORM_CALL ParsingSeal_ForVerify(const unsigned char* seal, int seal_length,
+                                                     unsigned char* info, int* info_length,
+                                                     unsigned char* cert, int* cert_length,
+                                                     unsigned char* sign, int* sign_length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* SEALFORM_H */
