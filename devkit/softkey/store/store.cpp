@@ -54,9 +54,10 @@ std::string content_name(const char* prefix, const Bytes& data) {
     return std::string(prefix) + "-" + to_hex(h.data(), 16) + ".der";
 }
 
-// A file that a record names is missing: a writer replaced the record and removed the file
-// between our reads (or the store is damaged, which a second read tells).
-struct MissingPart : StoreError {
+// A file could not be opened: a writer replaced the record and removed the file between our
+// reads, or (Windows) is replacing or deleting it this moment. Reading again settles it; a store
+// that is really damaged fails the same way every time.
+struct UnreadableFile : StoreError {
     using StoreError::StoreError;
 };
 
@@ -64,8 +65,8 @@ Bytes read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::error_code ec;
-        if (!fs::exists(path, ec)) throw MissingPart("missing " + path.u8string());
-        throw StoreError("cannot read " + path.u8string());
+        bool there = fs::exists(path, ec);
+        throw UnreadableFile((there ? "cannot read " : "missing ") + path.u8string());
     }
     Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw StoreError("cannot read " + path.u8string());
@@ -511,7 +512,7 @@ KeyRecord Store::load(std::string_view serial) const {
                 throw StoreError("record in folder " + std::string(serial) + " names serial " +
                                  r.serial);
             return r;
-        } catch (const MissingPart&) {
+        } catch (const UnreadableFile&) {
             if (attempt >= 20) throw;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
