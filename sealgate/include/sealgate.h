@@ -47,7 +47,8 @@ extern "C" {
 #define SEALGATE_SIGNATURE_SIZE 1024
 
 /* Binds the key driver and opens the key. On success stores the session handle in *device and
- * returns 1; 0 when the driver cannot be loaded or no key can be opened (*device untouched). */
+ * returns 1; 0 when `device` is null, the driver cannot be loaded or no key can be opened
+ * (*device untouched). */
 SEALGATE_API int SEALGATE_CALL InitialSession(void** device);
 
 /* Closes the key and unbinds the driver for the whole process. A null handle does nothing. */

@@ -46,6 +46,10 @@ protected:
         len = -3;
         return sg_->GetSignCert(device_, out.data(), &len);
     }
+    std::string last_trace() const {
+        auto lines = sgtest::lines_of(sgtest::read_text(dir_.path() / "trace.txt"));
+        return lines.empty() ? std::string() : lines.back();
+    }
     static bool untouched(const std::vector<unsigned char>& b) {
         return std::all_of(b.begin(), b.end(), [](unsigned char c) { return c == 0xEE; });
     }
@@ -62,6 +66,7 @@ TEST_F(ScriptedDriverTest, SerialLongerThanTheBufferFailsAndWritesNothing) {
     sgtest::set_env("SCRIPTED_SERIAL", std::string(101, 'S'));
     EXPECT_EQ(sg_->GetSerial(device_, buf, &len), 0);
     EXPECT_EQ(len, -3);
+    EXPECT_EQ(last_trace(), "GetSerial---------------------------3::" + std::string(101, 'S'));
     EXPECT_TRUE(std::all_of(buf, buf + sizeof buf, [](unsigned char c) { return c == 0xEE; }));
 
     sgtest::set_env("SCRIPTED_SERIAL", std::string(100, 'S'));
@@ -113,6 +118,8 @@ TEST_F(ScriptedDriverTest, CertificateDocumentCases) {
         EXPECT_EQ(sign_cert(doc, out, len), 0) << doc;
         EXPECT_EQ(len, -3) << doc;
         EXPECT_TRUE(untouched(out)) << doc;
+        // The trace ends at the step reached: the answer came, reading it failed.
+        EXPECT_EQ(last_trace(), "GetSignCert---------------------------3") << doc;
     }
 }
 
