@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class ScriptedDriverTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::copy_file(SEALGATE_PATH, dir_.path() / "libSealgate.so");
         fs::copy_file(RZLOG_PATH, dir_.path() / "libRZLog.so");
@@ -80,12 +80,14 @@ TEST_F(ScriptedDriverTest, CertificateLongerThanTheBufferFailsAndWritesNothing) 
     std::vector<unsigned char> out;
     int len = 0;
     std::vector<uint8_t> big(10241, 0x42);
-    EXPECT_EQ(sign_cert("<c><signcert>" + kit::base64_encode(big) + "</signcert></c>", out, len), 0);
+    EXPECT_EQ(sign_cert("<c><signcert>" + kit::base64_encode(big) + "</signcert></c>", out, len),
+              0);
     EXPECT_EQ(len, -3);
     EXPECT_TRUE(untouched(out));
 
     big.resize(10240);
-    EXPECT_EQ(sign_cert("<c><signcert>" + kit::base64_encode(big) + "</signcert></c>", out, len), 1);
+    EXPECT_EQ(sign_cert("<c><signcert>" + kit::base64_encode(big) + "</signcert></c>", out, len),
+              1);
     EXPECT_EQ(len, 10240);
     EXPECT_EQ(out[10239], 0x42);
     EXPECT_EQ(out[10240], 0xEE);

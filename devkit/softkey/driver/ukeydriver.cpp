@@ -13,8 +13,8 @@
 #include <string>
 
 #include "kit/base64.h"
-#include "softkey_store.h"
 #include "sm2_material.h"
+#include "softkey_store.h"
 #include "testpki.h"
 
 #define UKD_EXPORT extern "C" __attribute__((visibility("default")))
@@ -136,9 +136,12 @@ UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
         auto outcome = store().verify_pin(d->serial, pin);
         d->pin_verified = outcome.result == softkey::PinResult::Ok;
         switch (outcome.result) {
-            case softkey::PinResult::Ok: return kOk;
-            case softkey::PinResult::Blocked: return kPinBlocked;
-            case softkey::PinResult::Wrong: return kWrongPinBase + outcome.retries_left;
+            case softkey::PinResult::Ok:
+                return kOk;
+            case softkey::PinResult::Blocked:
+                return kPinBlocked;
+            case softkey::PinResult::Wrong:
+                return kWrongPinBase + outcome.retries_left;
         }
         return kFailed;
     } catch (...) {
@@ -166,8 +169,8 @@ UKD_EXPORT const char* GetUkCert(void* handle, int /*reserved*/) {
         if (!d) return nullptr;
         std::lock_guard<std::mutex> guard(d->lock);
         if (!load_present(*d, key) || key.sign_cert.empty()) return nullptr;
-        return keep(d->cert,
-                    "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) + "</signcert></ukcert>");
+        return keep(d->cert, "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) +
+                                 "</signcert></ukcert>");
     } catch (...) {
         return nullptr;
     }

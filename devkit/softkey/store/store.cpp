@@ -115,7 +115,7 @@ std::string store_blob(const fs::path& dir, const char* prefix, const Bytes& dat
 // writes the time it took the lock into the folder, so a lock left by a writer that died can be
 // told from one in use.
 class KeyLock {
-public:
+  public:
     explicit KeyLock(const fs::path& key_dir) : path_(key_dir / kLockDir) {
         auto start = std::chrono::steady_clock::now();
         auto deadline = start + kLockWait;
@@ -126,8 +126,7 @@ public:
             if (fs::create_directory(path_, ec)) break;
             // Windows refuses the creation for a moment while another writer's lock folder is
             // being deleted; that is waiting too.
-            if (!fs::exists(key_dir, ec))
-                throw StoreError("no key folder " + key_dir.u8string());
+            if (!fs::exists(key_dir, ec)) throw StoreError("no key folder " + key_dir.u8string());
             // Looked at now and then only: on Windows a waiter reading the stamp keeps the holder
             // from deleting it.
             auto now = std::chrono::steady_clock::now();
@@ -163,7 +162,7 @@ public:
             .count();
     }
 
-private:
+  private:
     bool is_stale() const {
         std::ifstream in(path_ / kLockStamp, std::ios::binary);
         long long taken = 0;
@@ -172,8 +171,8 @@ private:
         // there. The folder's own time tells.
         std::error_code ec;
         auto made = fs::last_write_time(path_, ec);
-        return !ec && fs::file_time_type::clock::now() - made >
-                          std::chrono::seconds(kStaleLockSeconds);
+        return !ec &&
+               fs::file_time_type::clock::now() - made > std::chrono::seconds(kStaleLockSeconds);
     }
     fs::path path_;
 };
@@ -281,16 +280,15 @@ KeyRecord parse_record(const std::string& text, const fs::path& dir) {
     int format = to_int(need("format"), "format");
     if (format < 1 || format > kFormat)
         throw StoreError("record format " + std::to_string(format) + " is not supported");
-    if (format >= 2 && (text.empty() || text.back() != '\n' || !kv.count("end") ||
-                        get("end") != get("serial")))
+    if (format >= 2 &&
+        (text.empty() || text.back() != '\n' || !kv.count("end") || get("end") != get("serial")))
         throw StoreError("record is cut short (no end line)");
 
     KeyRecord r;
     r.serial = need("serial");
     r.label = get("label");
     Bytes cos;
-    if (!from_hex(need("cos_version"), cos) || cos.size() != 4)
-        throw StoreError("bad cos_version");
+    if (!from_hex(need("cos_version"), cos) || cos.size() != 4) throw StoreError("bad cos_version");
     std::copy(cos.begin(), cos.end(), r.cos_version.begin());
     r.initialised = get("initialised") != "0";
     r.present = get("present") != "0";
@@ -328,10 +326,9 @@ void write_key(const fs::path& dir, const KeyRecord& r) {
     n.sign_cert = store_blob(dir, "cert", r.sign_cert);
     n.sign_key = store_blob(dir, "key", r.sign_key);
     for (const auto& c : r.containers)
-        n.containers.push_back({store_blob(dir, "cert", c.sign_cert),
-                                store_blob(dir, "key", c.sign_key),
-                                store_blob(dir, "cert", c.exch_cert),
-                                store_blob(dir, "key", c.exch_key)});
+        n.containers.push_back(
+            {store_blob(dir, "cert", c.sign_cert), store_blob(dir, "key", c.sign_key),
+             store_blob(dir, "cert", c.exch_cert), store_blob(dir, "key", c.exch_key)});
     for (const auto& s : r.seals) n.seals.push_back(store_blob(dir, "seal", s));
     std::string text = record_text(r, n);
     write_atomically(dir / kRecordFile, text.data(), text.size());
@@ -344,8 +341,8 @@ void write_key(const fs::path& dir, const KeyRecord& r) {
     for (const auto& entry : fs::directory_iterator(dir, ec)) {
         std::string name = entry.path().filename().u8string();
         std::error_code e2;
-        bool unused_blob = name.size() > 4 && name.compare(name.size() - 4, 4, ".der") == 0 &&
-                           !used.count(name);
+        bool unused_blob =
+            name.size() > 4 && name.compare(name.size() - 4, 4, ".der") == 0 && !used.count(name);
         // Temporary files of a writer that died half-way.
         bool stale_tmp = name.rfind(".tmp-", 0) == 0 &&
                          now - fs::last_write_time(entry.path(), e2) > std::chrono::minutes(1);
@@ -362,16 +359,20 @@ const char* algorithm_name(Algorithm a) { return a == Algorithm::RSA ? "RSA" : "
 bool parse_algorithm(std::string_view text, Algorithm& out) {
     std::string t(text);
     for (auto& ch : t) ch = char(std::toupper(static_cast<unsigned char>(ch)));
-    if (t == "RSA") out = Algorithm::RSA;
-    else if (t == "SM2") out = Algorithm::SM2;
-    else return false;
+    if (t == "RSA")
+        out = Algorithm::RSA;
+    else if (t == "SM2")
+        out = Algorithm::SM2;
+    else
+        return false;
     return true;
 }
 
 std::string check_serial(std::string_view serial) {
     if (serial.empty()) return "the serial number is empty";
     if (serial.size() > kMaxSerialBytes)
-        return "the serial number is longer than " + std::to_string(kMaxSerialBytes) + " characters";
+        return "the serial number is longer than " + std::to_string(kMaxSerialBytes) +
+               " characters";
     for (char ch : serial)
         if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '-' && ch != '_')
             return "the serial number may hold only letters, digits, '-' and '_'";
@@ -504,7 +505,8 @@ KeyRecord Store::load(std::string_view serial) const {
     for (int attempt = 0;; ++attempt) {
         std::error_code ec;
         if (!fs::is_regular_file(dir / kRecordFile, ec))
-            throw StoreError("no key with serial " + std::string(serial) + " in " + root_.u8string());
+            throw StoreError("no key with serial " + std::string(serial) + " in " +
+                             root_.u8string());
         try {
             Bytes text = read_file(dir / kRecordFile);
             KeyRecord r = parse_record(std::string(text.begin(), text.end()), dir);
@@ -542,8 +544,7 @@ void Store::create(const KeyRecord& record) {
     }
 }
 
-KeyRecord Store::update(std::string_view serial,
-                        const std::function<void(KeyRecord&)>& change) {
+KeyRecord Store::update(std::string_view serial, const std::function<void(KeyRecord&)>& change) {
     fs::path dir = key_dir(serial);
     if (!exists(serial))
         throw StoreError("no key with serial " + std::string(serial) + " in " + root_.u8string());

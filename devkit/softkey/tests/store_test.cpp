@@ -26,7 +26,7 @@ void set_env(const char* name, const std::string& value) {
 }
 
 class StoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::random_device rd;
         root_ = fs::temp_directory_path() / ("softkey-store-test-" + std::to_string(rd()));
@@ -326,7 +326,8 @@ TEST_F(StoreTest, StaleLockOfADeadWriterIsBroken) {
     // Taken five minutes ago by a writer that never let go.
     long long then = std::chrono::duration_cast<std::chrono::seconds>(
                          std::chrono::system_clock::now().time_since_epoch())
-                         .count() - 300;
+                         .count() -
+                     300;
     std::ofstream(lock / "taken") << then;
     store.update("SK0013", [](KeyRecord& r) { r.label = "after crash"; });
     EXPECT_EQ(store.load("SK0013").label, "after crash");
