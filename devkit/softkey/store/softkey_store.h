@@ -104,6 +104,16 @@ bool pin_matches(const PinState& pin, std::string_view candidate);
 // one away; at 0 the PIN is blocked and even the right PIN is refused.
 PinOutcome check_pin(PinState& pin, std::string_view candidate);
 
+// The key's answers as status words (0x8000 and the ISO 7816 status word), as the device library
+// and the key driver report them: 0 accepted, 0x800063C0 + tries left for a wrong PIN,
+// 0x80006983 blocked.
+inline constexpr uint32_t kStatusPinBlocked = 0x80006983u;
+inline constexpr uint32_t kStatusWrongPin = 0x800063C0u;
+uint32_t status_word(const PinOutcome& outcome);
+// The PIN retry state word: tries left in the low byte, the top byte non-zero while the PIN is
+// still the factory PIN.
+uint32_t retry_state_word(const PinState& pin);
+
 // ---- the store ----------------------------------------------------------------------------
 
 class Store {

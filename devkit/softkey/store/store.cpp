@@ -437,6 +437,23 @@ PinOutcome check_pin(PinState& pin, std::string_view candidate) {
     return {PinResult::Wrong, pin.retries_left};
 }
 
+uint32_t status_word(const PinOutcome& outcome) {
+    switch (outcome.result) {
+        case PinResult::Ok:
+            return 0;
+        case PinResult::Blocked:
+            return kStatusPinBlocked;
+        case PinResult::Wrong:
+            return kStatusWrongPin + uint32_t(outcome.retries_left & 0x0F);
+    }
+    return kStatusPinBlocked;
+}
+
+uint32_t retry_state_word(const PinState& pin) {
+    uint32_t left = uint32_t(pin.retries_left < 0 ? 0 : pin.retries_left) & 0xFF;
+    return (pin.is_default ? 0x01000000u : 0u) | left;
+}
+
 // ---- Store --------------------------------------------------------------------------------
 
 Store::Store(fs::path root) : root_(std::move(root)) {}

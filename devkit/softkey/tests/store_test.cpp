@@ -254,6 +254,21 @@ TEST_F(StoreTest, PinCountsDownBlocksAndRecovers) {
     EXPECT_EQ(store.load("SK0010").pin.retries_left, 0);
 }
 
+TEST(PinWords, StatusAndRetryState) {
+    using softkey::PinOutcome;
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Ok, 10}), 0u);
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Wrong, 3}), 0x800063C3u);
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Wrong, 0}), 0x800063C0u);
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Blocked, 0}), 0x80006983u);
+    softkey::PinState pin;
+    pin.retries_left = 3;
+    pin.is_default = true;
+    EXPECT_EQ(softkey::retry_state_word(pin), 0x01000003u);
+    pin.is_default = false;
+    pin.retries_left = 0;
+    EXPECT_EQ(softkey::retry_state_word(pin), 0u);
+}
+
 TEST_F(StoreTest, ChangePinClearsDefaultFlag) {
     Store store(root_);
     store.create(sample("SK0011"));
