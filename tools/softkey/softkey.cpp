@@ -27,7 +27,7 @@ commands:
          [--retries N] [--holder NAME] [--uninitialised] [--pulled]
         a new key with its own SM2 signing certificate and N RSA and N SM2 containers
         (default 1 and 1), each with a signature and an exchange certificate; the PIN is
-        the factory PIN 580914 unless --pin is given; 10 tries unless --retries
+        the factory PIN 580914 unless --pin is given; 10 tries (at most 15) unless --retries
   list                    all keys, one line each
   show SERIAL             everything about one key (no PIN, no private keys)
   add-seal SERIAL FILE    adds an electronic seal (DER file) after the key's other seals
@@ -78,8 +78,10 @@ Args parse(int argc, char** argv, int first, const std::vector<std::string>& val
         std::string arg = argv[i];
         if (arg.rfind("--", 0) == 0) {
             bool takes_value = false, known = false;
-            for (const auto& o : value_options) if (o == arg) known = takes_value = true;
-            for (const auto& f : flags) if (f == arg) known = true;
+            for (const auto& o : value_options)
+                if (o == arg) known = takes_value = true;
+            for (const auto& f : flags)
+                if (f == arg) known = true;
             if (!known) throw UsageError("unknown option " + arg);
             if (takes_value) {
                 if (i + 1 >= argc) throw UsageError(arg + " needs a value");
@@ -106,8 +108,9 @@ std::string to_ansi(const std::string& utf8, const char* what) {
 }
 
 std::string pin_state(const softkey::PinState& p) {
-    std::string s = p.blocked() ? "blocked" : std::to_string(p.retries_left) + "/" +
-                                                  std::to_string(p.max_retries) + " tries";
+    std::string s = p.blocked() ? "blocked"
+                                : std::to_string(p.retries_left) + "/" +
+                                      std::to_string(p.max_retries) + " tries";
     return s + (p.is_default ? ", factory PIN" : ", PIN changed");
 }
 
@@ -133,6 +136,12 @@ void check_der(const softkey::Bytes& d, const std::string& path) {
 }
 
 int run(int argc, char** argv) {
+    for (int k = 1; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     int i = 1;
     std::string store_dir;
     if (i < argc && std::strcmp(argv[i], "--store") == 0) {
@@ -142,7 +151,7 @@ int run(int argc, char** argv) {
     }
     if (i >= argc) throw UsageError("no command given");
     std::string cmd = argv[i++];
-    if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    if (cmd == "help") {
         std::fputs(kUsage, stdout);
         return 0;
     }
@@ -150,9 +159,10 @@ int run(int argc, char** argv) {
                                            : std::filesystem::path(store_dir));
 
     if (cmd == "create") {
-        Args a = parse(argc, argv, i,
-                       {"--label", "--rsa", "--sm2", "--rsa-bits", "--pin", "--retries", "--holder"},
-                       {"--uninitialised", "--pulled"}, 1);
+        Args a =
+            parse(argc, argv, i,
+                  {"--label", "--rsa", "--sm2", "--rsa-bits", "--pin", "--retries", "--holder"},
+                  {"--uninitialised", "--pulled"}, 1);
         softkey::FactoryOptions o;
         o.serial = a.positional[0];
         if (auto e = softkey::check_serial(o.serial); !e.empty()) throw UsageError(e);
@@ -168,7 +178,8 @@ int run(int argc, char** argv) {
         o.pin = a.get("--pin");
         if (a.has("--pin") && (o.pin.empty() || o.pin.size() > softkey::kMaxPinBytes))
             throw UsageError("--pin needs 1 to 64 characters");
-        o.max_retries = a.number("--retries", softkey::kDefaultMaxRetries, 1, 255);
+        o.max_retries =
+            a.number("--retries", softkey::kDefaultMaxRetries, 1, softkey::kMaxRetriesLimit);
         o.holder = a.get("--holder", o.holder);
         softkey::KeyRecord r = softkey::make_key(o);
         if (a.has("--uninitialised")) {
@@ -207,8 +218,9 @@ int run(int argc, char** argv) {
                     r.cos_version[2], r.cos_version[3]);
         std::printf("present:       %s\n", r.present ? "yes" : "no");
         std::printf("PIN:           %s\n", pin_state(r.pin).c_str());
-        std::printf("signing cert:  %s\n",
-                    r.sign_cert.empty() ? "none" : (std::to_string(r.sign_cert.size()) + " bytes").c_str());
+        std::printf(
+            "signing cert:  %s\n",
+            r.sign_cert.empty() ? "none" : (std::to_string(r.sign_cert.size()) + " bytes").c_str());
         for (size_t k = 0; k < r.containers.size(); ++k) {
             const auto& c = r.containers[k];
             std::printf("container %zu:   %s (%s) signature %s, exchange %s\n", k,
@@ -223,7 +235,8 @@ int run(int argc, char** argv) {
         Args a = parse(argc, argv, i, {}, {}, 2);
         softkey::Bytes der = read_file(a.positional[1]);
         check_der(der, a.positional[1]);
-        auto r = store.update(a.positional[0], [&](softkey::KeyRecord& k) { k.seals.push_back(der); });
+        auto r =
+            store.update(a.positional[0], [&](softkey::KeyRecord& k) { k.seals.push_back(der); });
         std::printf("key %s now holds %zu seal(s)\n", r.serial.c_str(), r.seals.size());
         return 0;
     }
@@ -259,8 +272,8 @@ int run(int argc, char** argv) {
         if (a.has("--blocked") + a.has("--unblock") + a.has("--retries") > 1)
             throw UsageError("give one of --blocked, --unblock and --retries");
         if (a.options.empty()) throw UsageError("set-pin-state needs at least one option");
-        int max = a.number("--max-retries", 0, 1, 255);
-        int left = a.number("--retries", 0, 0, 255);
+        int max = a.number("--max-retries", 0, 1, softkey::kMaxRetriesLimit);
+        int left = a.number("--retries", 0, 0, softkey::kMaxRetriesLimit);
         std::string pin = a.get("--pin");
         if (a.has("--pin") && (pin.empty() || pin.size() > softkey::kMaxPinBytes))
             throw UsageError("--pin needs 1 to 64 characters");
@@ -298,7 +311,8 @@ int run(int argc, char** argv) {
     if (cmd == "export-cert") {
         Args a = parse(argc, argv, i, {}, {}, 2);
         softkey::KeyRecord r = store.load(a.positional[0]);
-        if (r.sign_cert.empty()) throw softkey::StoreError("key " + r.serial + " has no signing certificate");
+        if (r.sign_cert.empty())
+            throw softkey::StoreError("key " + r.serial + " has no signing certificate");
         if (!kit::write_whole_file(a.positional[1], r.sign_cert.data(), r.sign_cert.size()))
             throw softkey::StoreError("cannot write " + a.positional[1]);
         return 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -25,7 +26,7 @@ void set_env(const char* name, const std::string& value) {
 }
 
 class StoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::random_device rd;
         root_ = fs::temp_directory_path() / ("softkey-store-test-" + std::to_string(rd()));
@@ -156,6 +157,9 @@ TEST_F(StoreTest, RejectsBadInput) {
     r.label = "ok";
     r.containers.resize(9, r.containers[0]);
     EXPECT_THROW(store.create(r), softkey::StoreError);
+    r.containers.resize(2);
+    r.pin.max_retries = 16;  // more than a status word can report
+    EXPECT_THROW(store.create(r), softkey::StoreError);
     EXPECT_FALSE(store.exists("SK0006"));
     EXPECT_THROW(store.load("SK0006"), softkey::StoreError);
     // Nothing half-made is left behind.
@@ -179,6 +183,49 @@ TEST_F(StoreTest, DamagedRecordGivesClearError) {
         EXPECT_NE(std::string(e.what()).find("cos_version"), std::string::npos) << e.what();
     }
     EXPECT_EQ(store.first_present(), "");
+}
+
+// Every cut of a record, and a record naming a file that is gone, gives a StoreError (never a
+// crash, never a half key).
+TEST_F(StoreTest, TruncatedRecordsAndMissingFilesFailCleanly) {
+    Store store(root_);
+    store.create(sample("SK0008"));
+    fs::path record = root_ / "SK0008" / "key.txt";
+    std::string text;
+    {
+        std::ifstream f(record, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    }
+    size_t loaded = 0;
+    for (size_t cut = 0; cut < text.size(); cut += 7) {
+        {
+            std::ofstream f(record, std::ios::binary | std::ios::trunc);
+            f.write(text.data(), std::streamsize(cut));
+        }
+        try {
+            store.load("SK0008");
+            ++loaded;
+        } catch (const softkey::StoreError&) {
+        }
+    }
+    EXPECT_EQ(loaded, 0u);
+    {
+        std::ofstream f(record, std::ios::binary | std::ios::trunc);
+        f << text;
+    }
+    KeyRecord whole = store.load("SK0008");
+    // A record of the first format (no end line) still reads.
+    {
+        std::string v1 = text.substr(0, text.find("end="));
+        v1.replace(v1.find("format=2"), 8, "format=1");
+        std::ofstream f(record, std::ios::binary | std::ios::trunc);
+        f << v1;
+    }
+    EXPECT_EQ(store.load("SK0008").seals, whole.seals);
+    ASSERT_EQ(whole.seals.size(), 2u);
+    for (const auto& e : fs::directory_iterator(root_ / "SK0008"))
+        if (e.path().filename().string().rfind("seal-", 0) == 0) fs::remove(e.path());
+    EXPECT_THROW(store.load("SK0008"), softkey::StoreError);
 }
 
 TEST_F(StoreTest, PinCountsDownBlocksAndRecovers) {
@@ -205,6 +252,21 @@ TEST_F(StoreTest, PinCountsDownBlocksAndRecovers) {
     EXPECT_EQ(store.verify_pin("SK0010", "580914").result, PinResult::Blocked);
     EXPECT_EQ(store.change_pin("SK0010", "580914", "123456").result, PinResult::Blocked);
     EXPECT_EQ(store.load("SK0010").pin.retries_left, 0);
+}
+
+TEST(PinWords, StatusAndRetryState) {
+    using softkey::PinOutcome;
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Ok, 10}), 0u);
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Wrong, 3}), 0x800063C3u);
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Wrong, 0}), 0x800063C0u);
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Blocked, 0}), 0x80006983u);
+    softkey::PinState pin;
+    pin.retries_left = 3;
+    pin.is_default = true;
+    EXPECT_EQ(softkey::retry_state_word(pin), 0x01000003u);
+    pin.is_default = false;
+    pin.retries_left = 0;
+    EXPECT_EQ(softkey::retry_state_word(pin), 0u);
 }
 
 TEST_F(StoreTest, ChangePinClearsDefaultFlag) {
@@ -279,28 +341,33 @@ TEST_F(StoreTest, StaleLockOfADeadWriterIsBroken) {
     // Taken five minutes ago by a writer that never let go.
     long long then = std::chrono::duration_cast<std::chrono::seconds>(
                          std::chrono::system_clock::now().time_since_epoch())
-                         .count() - 300;
+                         .count() -
+                     300;
     std::ofstream(lock / "taken") << then;
     store.update("SK0013", [](KeyRecord& r) { r.label = "after crash"; });
     EXPECT_EQ(store.load("SK0013").label, "after crash");
     EXPECT_FALSE(fs::exists(lock));
 }
 
-// Writers in parallel lose no update: every wrong PIN counts.
+// Writers in parallel lose no update: every append and every wrong PIN counts.
 TEST_F(StoreTest, ConcurrentWritersLoseNoUpdate) {
     Store store(root_);
     KeyRecord r = sample("SK0020");
-    r.pin.max_retries = 200;
+    r.label.clear();
+    r.pin.max_retries = 15;
     softkey::set_pin(r.pin, "999999", false);
     store.create(r);
     std::vector<std::thread> threads;
     std::atomic<int> failures{0};
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
+        threads.emplace_back([&, t] {
             Store mine(root_);  // as another process would
-            for (int i = 0; i < 30; ++i) {
+            for (int i = 0; i < 15; ++i) {
                 try {
-                    if (mine.verify_pin("SK0020", "000000").result != PinResult::Wrong) ++failures;
+                    mine.update("SK0020", [t](KeyRecord& k) { k.label.push_back(char('a' + t)); });
+                    if (t < 2 && i < 7 &&
+                        mine.verify_pin("SK0020", "000000").result != PinResult::Wrong)
+                        ++failures;
                 } catch (const softkey::StoreError& e) {
                     ADD_FAILURE() << e.what();
                     ++failures;
@@ -309,7 +376,10 @@ TEST_F(StoreTest, ConcurrentWritersLoseNoUpdate) {
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(store.load("SK0020").pin.retries_left, 200 - 120);
+    KeyRecord after = store.load("SK0020");
+    for (char c : {'a', 'b', 'c', 'd'})
+        EXPECT_EQ(std::count(after.label.begin(), after.label.end(), c), 15) << after.label;
+    EXPECT_EQ(after.pin.retries_left, 1);
 }
 
 // A reader running beside a writer always sees one whole record: the label written with each
@@ -356,6 +426,15 @@ TEST_F(StoreTest, RootFromEnvironment) {
     set_env(softkey::kStoreEnv, "");
     EXPECT_FALSE(Store::default_root().empty());
     EXPECT_NE(Store::default_root(), root_);
+#if defined(_WIN32)
+    // A Unix path given to a program under Wine is the same folder on drive Z:.
+    set_env(softkey::kStoreEnv, "/tmp/shared-keys");
+    EXPECT_EQ(Store::default_root(), fs::path("Z:/tmp/shared-keys"));
+    set_env(softkey::kStoreEnv, "");
+    if (std::getenv("WINEHOMEDIR")) {
+        EXPECT_EQ(Store::default_root().string().rfind("Z:", 0), 0u) << Store::default_root();
+    }
+#endif
 }
 
 }  // namespace
