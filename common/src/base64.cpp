@@ -1,6 +1,7 @@
 #include "kit/base64.h"
 
 #include <array>
+#include <cstring>
 
 namespace kit {
 namespace {
@@ -35,14 +36,20 @@ std::string base64_encode(const uint8_t* data, size_t size) {
     std::string out((size + 2) / 3 * 4, '\0');
     char* o = out.data();
     size_t i = 0;
+    // Six bytes at a time: two groups of 24 bits, four 12-bit look-ups.
+    for (; i + 6 <= size; i += 6) {
+        uint32_t a = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
+        uint32_t b = (uint32_t{data[i + 3]} << 16) | (uint32_t{data[i + 4]} << 8) | data[i + 5];
+        std::memcpy(o, kPairs.pairs[a >> 12], 2);
+        std::memcpy(o + 2, kPairs.pairs[a & 4095], 2);
+        std::memcpy(o + 4, kPairs.pairs[b >> 12], 2);
+        std::memcpy(o + 6, kPairs.pairs[b & 4095], 2);
+        o += 8;
+    }
     for (; i + 3 <= size; i += 3) {
         uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
-        const char* hi = kPairs.pairs[v >> 12];
-        const char* lo = kPairs.pairs[v & 4095];
-        o[0] = hi[0];
-        o[1] = hi[1];
-        o[2] = lo[0];
-        o[3] = lo[1];
+        std::memcpy(o, kPairs.pairs[v >> 12], 2);
+        std::memcpy(o + 2, kPairs.pairs[v & 4095], 2);
         o += 4;
     }
     if (size - i == 1) {
