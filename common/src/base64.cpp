@@ -1,6 +1,7 @@
 #include "kit/base64.h"
 
 #include <array>
+#include <cstring>
 
 namespace kit {
 namespace {
@@ -15,30 +16,54 @@ constexpr std::array<int8_t, 256> make_decode_table() {
 }
 constexpr auto kDecode = make_decode_table();
 
+// Two output characters per 12 input bits: halves the table look-ups of the encoder.
+struct PairTable {
+    char pairs[4096][2];
+};
+constexpr PairTable make_pair_table() {
+    PairTable t{};
+    for (int i = 0; i < 4096; ++i) {
+        t.pairs[i][0] = kAlphabet[i >> 6];
+        t.pairs[i][1] = kAlphabet[i & 63];
+    }
+    return t;
+}
+constexpr PairTable kPairs = make_pair_table();
+
 }  // namespace
 
 std::string base64_encode(const uint8_t* data, size_t size) {
-    std::string out;
-    out.reserve((size + 2) / 3 * 4);
+    std::string out((size + 2) / 3 * 4, '\0');
+    char* o = out.data();
     size_t i = 0;
+    // Six bytes at a time: two groups of 24 bits, four 12-bit look-ups.
+    for (; i + 6 <= size; i += 6) {
+        uint32_t a = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
+        uint32_t b = (uint32_t{data[i + 3]} << 16) | (uint32_t{data[i + 4]} << 8) | data[i + 5];
+        std::memcpy(o, kPairs.pairs[a >> 12], 2);
+        std::memcpy(o + 2, kPairs.pairs[a & 4095], 2);
+        std::memcpy(o + 4, kPairs.pairs[b >> 12], 2);
+        std::memcpy(o + 6, kPairs.pairs[b & 4095], 2);
+        o += 8;
+    }
     for (; i + 3 <= size; i += 3) {
         uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
-        out.push_back(kAlphabet[(v >> 18) & 63]);
-        out.push_back(kAlphabet[(v >> 12) & 63]);
-        out.push_back(kAlphabet[(v >> 6) & 63]);
-        out.push_back(kAlphabet[v & 63]);
+        std::memcpy(o, kPairs.pairs[v >> 12], 2);
+        std::memcpy(o + 2, kPairs.pairs[v & 4095], 2);
+        o += 4;
     }
     if (size - i == 1) {
         uint32_t v = uint32_t{data[i]} << 16;
-        out.push_back(kAlphabet[(v >> 18) & 63]);
-        out.push_back(kAlphabet[(v >> 12) & 63]);
-        out.append("==");
+        o[0] = kAlphabet[(v >> 18) & 63];
+        o[1] = kAlphabet[(v >> 12) & 63];
+        o[2] = '=';
+        o[3] = '=';
     } else if (size - i == 2) {
         uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8);
-        out.push_back(kAlphabet[(v >> 18) & 63]);
-        out.push_back(kAlphabet[(v >> 12) & 63]);
-        out.push_back(kAlphabet[(v >> 6) & 63]);
-        out.push_back('=');
+        o[0] = kAlphabet[(v >> 18) & 63];
+        o[1] = kAlphabet[(v >> 12) & 63];
+        o[2] = kAlphabet[(v >> 6) & 63];
+        o[3] = '=';
     }
     return out;
 }

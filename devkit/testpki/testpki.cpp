@@ -103,10 +103,9 @@ Cert cert_from_der(const Bytes& der) {
 }
 
 Bytes private_key_der(EVP_PKEY* key) {
-    int n = i2d_PrivateKey(key, nullptr);
     PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(key);
-    if (!p8 || n <= 0) fail("private key encoding");
-    n = i2d_PKCS8_PRIV_KEY_INFO(p8, nullptr);
+    if (!p8) fail("private key encoding");
+    int n = i2d_PKCS8_PRIV_KEY_INFO(p8, nullptr);
     Bytes out(static_cast<size_t>(n));
     unsigned char* p = out.data();
     i2d_PKCS8_PRIV_KEY_INFO(p8, &p);

@@ -33,6 +33,8 @@ extern "C" {
 
 /* Result of ParsingSeal_SignWithKey and ParsingSeal_ForVerify for bytes that are not a seal. */
 #define SEALFORM_NOT_A_SEAL 404
+/* Result of ParsingSeal_ForVerify when an output does not fit the capacity its caller told. */
+#define SEALFORM_BUFFER_TOO_SMALL 122
 
 /*
  * ParsingSeal: describes a seal as XML (root element "sealinfos": identifiers, properties,
@@ -49,11 +51,14 @@ SEALFORM_API void SEALFORM_CALL ReleaseSealInfo(void);
 
 /*
  * MakeSeal: makes and signs a seal from a "sealparams" XML document, signing with the PFX
- * file the document names.
+ * (PKCS #12) file the document carries in Base64, through the signer module.
  *   params  NUL-terminated XML text
  *   length  out: number of seal bytes
- * Returns the seal's DER bytes, or NULL on failure. The bytes stay valid until the next
- * MakeSeal, MakeSeal_SignWithKey or ReleaseSealData.
+ * Returns the seal's DER bytes, or NULL on failure (*length is then left unchanged and the
+ * debugger output's last "MakeSeal...e." label names the step that failed). Limits: the name
+ * at most 1023 bytes once converted to UTF-8, certificates at most 2048 bytes. The PFX's
+ * temporary copy is removed before the call returns; the password is never traced. The bytes
+ * stay valid until the next MakeSeal, MakeSeal_SignWithKey or ReleaseSealData.
  */
 SEALFORM_API unsigned char* SEALFORM_CALL MakeSeal(const char* params, int* length);
 
@@ -78,9 +83,15 @@ SEALFORM_API int SEALFORM_CALL ParsingSeal_SignWithKey(const unsigned char* seal
 
 /*
  * ParsingSeal_ForVerify: hands a verifier the three things it needs to check the maker's
- * signature: the DER of the seal information (the signed bytes), the maker's certificate and
- * the signature. A NULL buffer skips that output and leaves its length untouched.
- * Returns 0 on success, SEALFORM_NOT_A_SEAL when the bytes are not a seal.
+ * signature: the DER of the seal information (the signed bytes, exactly as they stand in the
+ * seal), the maker's certificate and the signature (without the unused-bit count).
+ *   info, cert, sign        caller buffers, or NULL to skip that output (its length is then
+ *                           left untouched)
+ *   info_length, ...        in: the buffer's capacity in bytes when positive (zero or less:
+ *                           not told, the caller vouches for the size); out: bytes written
+ * Returns 0 on success, SEALFORM_NOT_A_SEAL when the bytes are not a seal, and
+ * SEALFORM_BUFFER_TOO_SMALL when an output exceeds the capacity told for it: nothing is then
+ * written to any buffer and every given length receives the size its output needs.
  */
 SEALFORM_API int SEALFORM_CALL ParsingSeal_ForVerify(const unsigned char* seal, int seal_length,
                                                      unsigned char* info, int* info_length,

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "kit/base64.h"
@@ -14,10 +15,12 @@
 namespace sealform {
 namespace {
 
-// The text the last ParsingSeal returned; shared with ReleaseSealInfo only.
-char* g_sealinfos = nullptr;
+// The text the last ParsingSeal returned (NUL-terminated); shared with ReleaseSealInfo only.
+// Held as the writer's own string, so the XML is not copied once more on the way out.
+std::string* g_sealinfos = nullptr;
 
 struct StringWriter : pugi::xml_writer {
+    explicit StringWriter(size_t expected) { text.reserve(expected); }
     std::string text;
     void write(const void* data, size_t size) override {
         text.append(static_cast<const char*>(data), size);
@@ -32,6 +35,7 @@ std::string decimal(long value) {
 }
 
 std::string describe(const SESeal_t& seal) {
+    size_t expected = 1024 + static_cast<size_t>(seal.sesSealInfo.picture.data.size) * 4 / 3;
     const SESSealInfo_t& info = seal.sesSealInfo;
     const SESESPropertyInfo_t& property = info.property;
     const SESESPictrueInfo_t& picture = info.picture;
@@ -66,7 +70,10 @@ std::string describe(const SESeal_t& seal) {
     set("imgheight", decimal(picture.height));
     set("esid", member_text(info.esID));
 
-    StringWriter writer;
+    for (int i = 0; i < property.certList.list.count; ++i)
+        if (const Cert_t* cert = property.certList.list.array[i])
+            expected += static_cast<size_t>(cert->size) * 4 / 3 + 32;
+    StringWriter writer(expected);
     root.print(writer, "\t", pugi::format_indent, pugi::encoding_utf8);
     return std::move(writer.text);
 }
@@ -85,14 +92,12 @@ extern "C" SEALFORM_API char* SEALFORM_CALL ParsingSeal(const unsigned char* sea
             trace_marker_utf8("ParsingSeal...1.e1 解析电子印章数据失败");
             return nullptr;
         }
-        std::string xml = describe(*decoded);
-        char* text = static_cast<char*>(std::malloc(xml.size() + 1));
-        if (!text) return nullptr;
-        std::memcpy(text, xml.c_str(), xml.size() + 1);
-        *length = static_cast<int>(xml.size());
-        g_sealinfos = text;
+        auto xml = std::make_unique<std::string>(describe(*decoded));
+        decoded.reset();
+        *length = static_cast<int>(xml->size());
+        g_sealinfos = xml.release();
         kit::trace_marker("ParsingSeal...2");
-        return text;
+        return g_sealinfos->data();
     } catch (...) {
         return nullptr;  // out of memory inside the XML builder
     }
@@ -100,7 +105,7 @@ extern "C" SEALFORM_API char* SEALFORM_CALL ParsingSeal(const unsigned char* sea
 
 extern "C" SEALFORM_API void SEALFORM_CALL ReleaseSealInfo(void) {
     kit::trace_marker("ReleaseSealInfo...1");
-    std::free(g_sealinfos);
+    delete g_sealinfos;
     g_sealinfos = nullptr;
     kit::trace_marker("ReleaseSealInfo...2");
 }

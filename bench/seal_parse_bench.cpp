@@ -1,0 +1,61 @@
+// ParsingSeal on a seal with a 50 KB picture and two 1 KB holder certificates, called through
+// the shared library as a host does. Also reports how much the process grew over the run
+// (resident set before and after), which must stay flat: every result is released.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <fstream>
+#include <string>
+
+#include "kit/platform.h"
+#include "seal_fixture.h"
+
+namespace {
+
+long resident_kib() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+void BM_ParsingSeal(benchmark::State& state) {
+    kit::Module module = kit::Module::load("Sealform.dll");
+    auto parse = module.function<char* (*)(const unsigned char*, int*)>("ParsingSeal");
+    auto release = module.function<void (*)()>("ReleaseSealInfo");
+    if (!parse || !release) {
+        state.SkipWithError("libSealform.so not found beside the benchmark");
+        return;
+    }
+    sealform::testing::SealSpec spec;
+    spec.picture.assign(50 * 1024, 0);
+    for (size_t i = 0; i < spec.picture.size(); ++i) spec.picture[i] = static_cast<uint8_t>(i * 31);
+    spec.holder_certs = {std::vector<uint8_t>(1024, 0x30), std::vector<uint8_t>(1024, 0x31)};
+    std::vector<uint8_t> seal = sealform::testing::encode_seal(spec);
+
+    // Warm up, then measure growth over the timed loop.
+    for (int i = 0; i < 100; ++i) {
+        int length = static_cast<int>(seal.size());
+        benchmark::DoNotOptimize(parse(seal.data(), &length));
+    }
+    long before = resident_kib();
+    for (auto _ : state) {
+        int length = static_cast<int>(seal.size());
+        char* xml = parse(seal.data(), &length);
+        benchmark::DoNotOptimize(xml);
+    }
+    release();
+    long after = resident_kib();
+    state.counters["seals_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                       benchmark::Counter::kIsRate);
+    state.counters["rss_growth_kib"] = static_cast<double>(after - before);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * seal.size()));
+}
+BENCHMARK(BM_ParsingSeal)->Unit(benchmark::kMicrosecond);
+// The same loop held to 100000 calls: rss_growth_kib must stay at (about) zero.
+BENCHMARK(BM_ParsingSeal)->Name("BM_ParsingSeal_100000_calls")->Iterations(100000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,233 @@
+// The key driver stand-in "UKeyDriver.dll": serves a software key of the store (STORE.md) to
+// Sealgate and Sealform. Each handle stands for one open key; every call reads the key from the
+// store afresh, so changes by the softkey tool or the device library show at once, and a key that
+// is pulled fails every call until it is plugged in again.
+#include "ukeydriver.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <pugixml.hpp>
+#include <string>
+
+#include "kit/base64.h"
+#include "sm2_material.h"
+#include "softkey_store.h"
+#include "testpki.h"
+
+#define UKD_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kBadHandle = 0x1000000B;
+constexpr int kBufferTooShort = 0x10000003;
+constexpr int kPinBlocked = int(softkey::kStatusPinBlocked);
+constexpr int kPinNotVerified = int(0x80006982u);
+constexpr int kNoObject = int(0x80006A82u);
+constexpr int kFailed = int(0x80006F00u);
+// What callers hand SignMessage by convention (the size Sealgate's size query promises).
+constexpr int kConventionalSignatureBuffer = 1024;
+constexpr int kRequestSignatureBuffer = 2048;
+
+struct Device {
+    std::mutex lock;
+    std::string serial;
+    bool pin_verified = false;
+    // Returned texts, one per function so that one call does not spoil another's answer.
+    std::string seal_list, seal, serial_text, cert;
+};
+
+std::mutex g_devices_lock;
+std::map<void*, std::shared_ptr<Device>> g_devices;
+
+std::shared_ptr<Device> find_device(void* handle) {
+    std::lock_guard<std::mutex> guard(g_devices_lock);
+    auto it = g_devices.find(handle);
+    return it == g_devices.end() ? nullptr : it->second;
+}
+
+softkey::Store store() { return softkey::Store(softkey::Store::default_root()); }
+
+// The key behind a handle, if it is still there and plugged in.
+bool load_present(const Device& d, softkey::KeyRecord& out) {
+    softkey::Store s = store();
+    if (!s.exists(d.serial)) return false;
+    out = s.load(d.serial);
+    return out.present;
+}
+
+const char* keep(std::string& slot, std::string text) {
+    slot = std::move(text);
+    return slot.c_str();
+}
+
+}  // namespace
+
+UKD_EXPORT void* OpenDevice(void) {
+    try {
+        softkey::Store s = store();
+        std::string serial;
+        if (const char* chosen = std::getenv("SOFTKEY_SERIAL"); chosen && *chosen) {
+            if (!s.exists(chosen) || !s.load(chosen).present) return nullptr;
+            serial = chosen;
+        } else {
+            serial = s.first_present();
+        }
+        if (serial.empty()) return nullptr;
+        auto device = std::make_shared<Device>();
+        device->serial = serial;
+        void* handle = device.get();
+        std::lock_guard<std::mutex> guard(g_devices_lock);
+        g_devices[handle] = std::move(device);
+        return handle;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+UKD_EXPORT int CloseDevice(void* handle) {
+    std::lock_guard<std::mutex> guard(g_devices_lock);
+    return g_devices.erase(handle) ? kOk : kBadHandle;
+}
+
+UKD_EXPORT const char* EnumSeal(void* handle) {
+    try {
+        auto d = find_device(handle);
+        softkey::KeyRecord key;
+        if (!d) return nullptr;
+        std::lock_guard<std::mutex> guard(d->lock);
+        if (!load_present(*d, key)) return nullptr;
+        std::string xml = "<seallist>";
+        for (size_t i = 0; i < key.seals.size(); ++i)
+            xml += "<seal index=\"" + std::to_string(i) + "\"/>";
+        xml += "</seallist>";
+        return keep(d->seal_list,
+                    kit::base64_encode(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+UKD_EXPORT const char* ReadSeal(void* handle, int index) {
+    try {
+        auto d = find_device(handle);
+        softkey::KeyRecord key;
+        if (!d) return nullptr;
+        std::lock_guard<std::mutex> guard(d->lock);
+        if (!load_present(*d, key)) return nullptr;
+        if (index < 0 || size_t(index) >= key.seals.size()) return nullptr;
+        return keep(d->seal, kit::base64_encode(key.seals[size_t(index)]));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
+    try {
+        auto d = find_device(handle);
+        if (!d || !pin) return kBadHandle;
+        std::lock_guard<std::mutex> guard(d->lock);
+        softkey::KeyRecord key;
+        if (!load_present(*d, key)) return kBadHandle;
+        auto outcome = store().verify_pin(d->serial, pin);
+        d->pin_verified = outcome.result == softkey::PinResult::Ok;
+        return int(softkey::status_word(outcome));
+    } catch (...) {
+        return kFailed;
+    }
+}
+
+UKD_EXPORT const char* GetUkSerial(void* handle) {
+    try {
+        auto d = find_device(handle);
+        softkey::KeyRecord key;
+        if (!d) return nullptr;
+        std::lock_guard<std::mutex> guard(d->lock);
+        if (!load_present(*d, key)) return nullptr;
+        return keep(d->serial_text, key.serial);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+UKD_EXPORT const char* GetUkCert(void* handle, int /*reserved*/) {
+    try {
+        auto d = find_device(handle);
+        softkey::KeyRecord key;
+        if (!d) return nullptr;
+        std::lock_guard<std::mutex> guard(d->lock);
+        if (!load_present(*d, key) || key.sign_cert.empty()) return nullptr;
+        return keep(d->cert, "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) +
+                                 "</signcert></ukcert>");
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+UKD_EXPORT int SignMessage(void* handle, int /*reserved*/, const unsigned char* data, int data_len,
+                           unsigned char* sig, int* sig_len) {
+    try {
+        auto d = find_device(handle);
+        if (!d || !sig || !sig_len || data_len < 0 || (!data && data_len > 0)) return kBadHandle;
+        int capacity = *sig_len > 0 ? *sig_len : kConventionalSignatureBuffer;
+        if (capacity < 64) return kBufferTooShort;
+        std::lock_guard<std::mutex> guard(d->lock);
+        softkey::KeyRecord key;
+        if (!load_present(*d, key)) return kBadHandle;
+        // The private key is used only after the user PIN was verified on this handle, and not
+        // once the PIN is blocked (by this handle or any other user of the key).
+        if (key.pin.blocked()) return kPinBlocked;
+        if (!d->pin_verified) return kPinNotVerified;
+        if (key.sign_key.empty()) return kNoObject;
+        testpki::Pkey pkey = testpki::private_key_from_der(key.sign_key);
+        testpki::Bytes message(data, data + data_len);
+        testpki::Bytes signature = testpki::sm2_sign_raw(pkey.get(), message);
+        std::memcpy(sig, signature.data(), signature.size());
+        *sig_len = int(signature.size());
+        return kOk;
+    } catch (...) {
+        return kFailed;
+    }
+}
+
+UKD_EXPORT int ECCSignExt(void* handle, const char* request, unsigned char* sig, int* sig_len) {
+    try {
+        auto d = find_device(handle);
+        if (!d || !request || !sig || !sig_len) return kBadHandle;
+        {
+            std::lock_guard<std::mutex> guard(d->lock);
+            softkey::KeyRecord key;
+            if (!load_present(*d, key)) return kBadHandle;
+        }
+        pugi::xml_document doc;
+        if (!doc.load_string(request)) return kFailed;
+        pugi::xml_node info = doc.child("certinfo");
+        if (!info) return kFailed;
+        testpki::Bytes scalar, x, y;
+        if (!ukeydriver::decode_number(info.child_value("prikey"), scalar)) return kFailed;
+        testpki::Pkey pkey = ukeydriver::sm2_key_from_scalar(scalar);
+        if (!pkey) return kFailed;
+        // The public half, when the request carries it, must belong to the private key.
+        std::string_view px = info.child_value("pubx"), py = info.child_value("puby");
+        if (!px.empty() || !py.empty()) {
+            testpki::Bytes point = testpki::sm2_public_point(pkey.get());
+            if (!ukeydriver::decode_number(px, x) || !ukeydriver::decode_number(py, y) ||
+                !std::equal(x.begin(), x.end(), point.begin() + 1) ||
+                !std::equal(y.begin(), y.end(), point.begin() + 33))
+                return kFailed;
+        }
+        std::string_view src = info.child_value("srcdata");
+        testpki::Bytes data = kit::base64_decode(src);
+        if (data.empty()) return kFailed;
+        testpki::Bytes signature = testpki::sm2_sign_raw(pkey.get(), data);
+        if (int(signature.size()) > kRequestSignatureBuffer) return kBufferTooShort;
+        std::memcpy(sig, signature.data(), signature.size());
+        *sig_len = int(signature.size());
+        return kOk;
+    } catch (...) {
+        return kFailed;
+    }
+}

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs every benchmark program of the native build. Results go to the terminal and, as JSON,
+# to build/bench/NAME.json for comparison between runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+mkdir -p build/bench
+status=0
+for bench in build/linux/out/*_bench; do
+    [ -x "$bench" ] || continue
+    name=$(basename "$bench")
+    echo "== $name"
+    "$bench" --benchmark_out="build/bench/$name.json" --benchmark_out_format=json "$@" || status=1
+done
+exit $status
