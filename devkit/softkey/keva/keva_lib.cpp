@@ -210,14 +210,7 @@ uint32_t __cdecl ChangePin(uint32_t handle, uint32_t pinType, uint32_t pinType2,
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
         softkey::PinOutcome out = OpenStore().change_pin(key.serial, std::string_view(oldPin, oldLen),
                                                          std::string_view(newPin, newLen));
-        switch (out.result) {
-        case softkey::PinResult::Ok: return 0;
-        case softkey::PinResult::Blocked: return KEVA_SW_PIN_BLOCKED;
-        case softkey::PinResult::Wrong:
-            return out.retries_left <= 0 ? KEVA_SW_PIN_BLOCKED
-                                         : KEVA_SW_PIN_WRONG_BASE + static_cast<uint32_t>(std::min(out.retries_left, 15));
-        }
-        return KEVA_ERR_STORE;
+        return softkey::status_word(out);
     });
 }
 
@@ -226,9 +219,7 @@ uint32_t __cdecl GetPinRetryState(uint32_t handle, uint32_t pinType, uint32_t pi
     return Guarded([&]() -> uint32_t {
         softkey::KeyRecord key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
-        uint32_t left = static_cast<uint32_t>(std::clamp(key.pin.retries_left, 0, 255));
-        uint32_t max = static_cast<uint32_t>(std::clamp(key.pin.max_retries, 0, 255));
-        *state = left | (max << 8) | (key.pin.is_default ? 1u << 24 : 0u);
+        *state = softkey::retry_state_word(key.pin);
         return 0;
     });
 }

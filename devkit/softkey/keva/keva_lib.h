@@ -42,7 +42,7 @@ extern "C" {
  * [72..75] serial length, [76..79] COS version. Container record: [2] algorithm (14 = SM2,
  * 1 = RSA), [3] exchange key present, [4] signature key present, [9..14] exchange certificate
  * reference, [15..16] signature certificate reference, [17..272] name. PIN retry state: low byte
- * tries left, second byte maximum tries, top byte 1 while the PIN is the factory default. */
+ * tries left, top byte non-zero while the PIN is the factory default. */
 uint32_t ukGetFunctionList(void* const** table);
 
 #ifdef __cplusplus
