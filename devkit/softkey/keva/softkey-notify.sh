@@ -17,5 +17,14 @@ for candidate in "$here/softkey-notify.exe" "$root/dist/windows/bin/softkey-noti
 done
 wine=${KIT_WINE:-/usr/lib/wine/wine64}
 [ -n "$exe" ] && [ -x "$wine" ] || exit 0
-# Only a running wineserver can have Keywarden windows; do not start a prefix for nothing.
-WINEDEBUG=-all "$wine" "$exe" "$@"
+# Only a running wineserver can have Keywarden windows: without one, do not start (or make) a
+# prefix for nothing. Wine names the server's folder by the prefix's device and inode.
+prefix=${WINEPREFIX:-$HOME/.wine}
+[ -d "$prefix" ] || exit 0
+name=server-$(printf %x "$(stat -c %d "$prefix")")-$(printf %x "$(stat -c %i "$prefix")")
+running=0
+for server in "${TMPDIR:-/tmp}/.wine-$(id -u)/$name" /tmp/.wine-"$(id -u)"/"$name" /tmp/wine-*/"$name"; do
+    [ -S "$server/socket" ] && running=1
+done
+[ "$running" = 1 ] || exit 0
+WINEPREFIX=$prefix WINEDEBUG=-all "$wine" "$exe" "$@"
