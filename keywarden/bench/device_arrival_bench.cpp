@@ -77,7 +77,10 @@ void BM_ArrivalToRegistered_8Containers(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_ArrivalToRegistered_8Containers)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+BENCHMARK(BM_ArrivalToRegistered_8Containers)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
 
 void BM_FullRescan_16Keys(benchmark::State& state) {
     Session& s = TheSession();
@@ -89,7 +92,8 @@ void BM_FullRescan_16Keys(benchmark::State& state) {
     for (auto _ : state) {
         PostMessageW(s.dlg->m_hWnd, WM_COMMAND, IDC_REFRESH, 0);
         MSG msg;
-        while (s.dlg->RunningWorkers() == 0 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        while (s.dlg->RunningWorkers() == 0 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
         s.WaitIdle();
         if (s.dlg->DeviceCount() != 16) {
             state.SkipWithError("not all keys listed");

@@ -27,7 +27,8 @@ constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // Deleting through the combined system-store view is not carried through to the registry by
 // every crypt32 (Wine's keeps the entry), so adds, finds and deletes all go here.
 HCERTSTORE OpenStoreNow() {
-    return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
+                         L"My");
 }
 
 // The store of this thread's open session, if any (see CertStoreSession).
@@ -43,7 +44,8 @@ void CloseStore(HCERTSTORE store) {
 // entry is deleted first: some crypt32s (Wine's) keep the old entry's properties on a replacing
 // add, which would leave a stale key-provider binding behind.
 BOOL ReplaceInStore(HCERTSTORE store, PCCERT_CONTEXT ctx) {
-    if (PCCERT_CONTEXT old = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_EXISTING, ctx, nullptr))
+    if (PCCERT_CONTEXT old =
+            CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_EXISTING, ctx, nullptr))
         CertDeleteCertificateFromStore(old);
     return CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
 }
@@ -95,7 +97,8 @@ bool CertNotice_Finish() {
     if (!g_noticeHasLines) return false;
     wchar_t closing[kCertNoticeClosingRoom];
     closing[0] = 0;
-    LoadStringW(KeywardenInstance(), IDS_CERT_RENEW, closing, static_cast<int>(kCertNoticeClosingRoom));
+    LoadStringW(KeywardenInstance(), IDS_CERT_RENEW, closing,
+                static_cast<int>(kCertNoticeClosingRoom));
     closing[kCertNoticeClosingRoom - 1] = 0;
     size_t used = wcslen(g_notice);
     size_t add = wcslen(closing);
@@ -190,7 +193,8 @@ ULONG CCertObject::ButtonClick(int commandId, CMainDlg* dlg) {
     LogScope trace("CCertObject::ButtonClick");
     if (commandId == IDC_VIEW_CERT) {
         ViewCert(dlg);
-    } else if (commandId == IDC_VIEW_DEVINFO && dlg && dlg->KeyDialogs() && container && container->device) {
+    } else if (commandId == IDC_VIEW_DEVINFO && dlg && dlg->KeyDialogs() && container &&
+               container->device) {
         return dlg->KeyDialogs()->ShowVersionDlg(container->device);
     }
     return 0;
@@ -201,13 +205,15 @@ int CCertObject::RegisterCert() {
     LogScope trace("CCertObject::RegisterCert");
     HCERTSTORE store = OpenMyStore();
     if (!store) {
-        LogMessage(LOG_LEVEL_ERROR, "CertOpenStore ERR[%#x]", static_cast<unsigned>(GetLastError()));
+        LogMessage(LOG_LEVEL_ERROR, "CertOpenStore ERR[%#x]",
+                   static_cast<unsigned>(GetLastError()));
         return 0;
     }
     int ok = 0;
     PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEncoding, der, derLength);
     if (!ctx) {
-        LogMessage(LOG_LEVEL_ERROR, "CertCreateCertificateContext ERR[%#x]", static_cast<unsigned>(GetLastError()));
+        LogMessage(LOG_LEVEL_ERROR, "CertCreateCertificateContext ERR[%#x]",
+                   static_cast<unsigned>(GetLastError()));
     } else {
         char nameA[257] = {};
         if (container) container->GetName(nameA, sizeof nameA);
@@ -222,9 +228,11 @@ int CCertObject::RegisterCert() {
         info.rgProvParam = nullptr;
         info.dwKeySpec = certType;
         if (!CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) {
-            LogMessage(LOG_LEVEL_ERROR, "CertSetCertificateContextProperty ERR[%#x]", static_cast<unsigned>(GetLastError()));
+            LogMessage(LOG_LEVEL_ERROR, "CertSetCertificateContextProperty ERR[%#x]",
+                       static_cast<unsigned>(GetLastError()));
         } else if (!ReplaceInStore(store, ctx)) {
-            LogMessage(LOG_LEVEL_ERROR, "CertAddCertificateContextToStore ERR[%#x]", static_cast<unsigned>(GetLastError()));
+            LogMessage(LOG_LEVEL_ERROR, "CertAddCertificateContextToStore ERR[%#x]",
+                       static_cast<unsigned>(GetLastError()));
         } else {
             ok = 1;
         }
@@ -239,21 +247,25 @@ int CCertObject::UnregisterCert() {
     LogScope trace("CCertObject::UnregisterCert");
     HCERTSTORE store = OpenMyStore();
     if (!store) {
-        LogMessage(LOG_LEVEL_ERROR, "CertOpenStore ERR[%#x]", static_cast<unsigned>(GetLastError()));
+        LogMessage(LOG_LEVEL_ERROR, "CertOpenStore ERR[%#x]",
+                   static_cast<unsigned>(GetLastError()));
         return 0;
     }
     PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEncoding, der, derLength);
     if (!ctx) {
-        LogMessage(LOG_LEVEL_ERROR, "CertCreateCertificateContext ERR[%#x]", static_cast<unsigned>(GetLastError()));
+        LogMessage(LOG_LEVEL_ERROR, "CertCreateCertificateContext ERR[%#x]",
+                   static_cast<unsigned>(GetLastError()));
         CloseStore(store);
         return 0;
     }
-    PCCERT_CONTEXT found = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_EXISTING, ctx, nullptr);
+    PCCERT_CONTEXT found =
+        CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_EXISTING, ctx, nullptr);
     if (found) {
         // Deleting frees the found context, whether it succeeds or not.
         CertDeleteCertificateFromStore(found);
     } else {
-        LogMessage(LOG_LEVEL_ERROR, "CertFindCertificateInStore ERR[%#x]", static_cast<unsigned>(GetLastError()));
+        LogMessage(LOG_LEVEL_ERROR, "CertFindCertificateInStore ERR[%#x]",
+                   static_cast<unsigned>(GetLastError()));
     }
     CertFreeCertificateContext(ctx);
     CloseStore(store);
@@ -271,12 +283,14 @@ ULONG CCertObject::GetCertInfo(const SYSTEMTIME& localNow) {
     PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEncoding, der, derLength);
     if (!ctx) {
         DWORD err = GetLastError();
-        LogMessage(LOG_LEVEL_ERROR, "CertCreateCertificateContext ERR[%#x]", static_cast<unsigned>(err));
+        LogMessage(LOG_LEVEL_ERROR, "CertCreateCertificateContext ERR[%#x]",
+                   static_cast<unsigned>(err));
         return err ? err : static_cast<ULONG>(CRYPT_E_ASN1_BADTAG);
     }
     char cn[] = "2.5.4.3";
     CertGetNameStringW(ctx, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, cn, subjectName, 121);
-    CertGetNameStringW(ctx, CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, cn, issuerName, 121);
+    CertGetNameStringW(ctx, CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, cn, issuerName,
+                       121);
 
     memset(serialText, 0, sizeof serialText);
     const CRYPT_INTEGER_BLOB& sn = ctx->pCertInfo->SerialNumber;
@@ -289,10 +303,10 @@ ULONG CCertObject::GetCertInfo(const SYSTEMTIME& localNow) {
     SYSTEMTIME nb, na;
     FileTimeToSystemTime(&ctx->pCertInfo->NotBefore, &nb);
     FileTimeToSystemTime(&ctx->pCertInfo->NotAfter, &na);
-    snprintf(notBeforeText, sizeof notBeforeText, "%d/%02d/%02d %02d:%02d:%02d GMT", nb.wYear, nb.wMonth, nb.wDay,
-             nb.wHour, nb.wMinute, nb.wSecond);
-    snprintf(notAfterText, sizeof notAfterText, "%d/%02d/%02d %02d:%02d:%02d GMT", na.wYear, na.wMonth, na.wDay,
-             na.wHour, na.wMinute, na.wSecond);
+    snprintf(notBeforeText, sizeof notBeforeText, "%d/%02d/%02d %02d:%02d:%02d GMT", nb.wYear,
+             nb.wMonth, nb.wDay, nb.wHour, nb.wMinute, nb.wSecond);
+    snprintf(notAfterText, sizeof notAfterText, "%d/%02d/%02d %02d:%02d:%02d GMT", na.wYear,
+             na.wMonth, na.wDay, na.wHour, na.wMinute, na.wSecond);
 
     int days = 0;
     ExpiryKind kind = ComputeExpiry(ctx->pCertInfo->NotAfter, localNow, &days);
@@ -300,8 +314,10 @@ ULONG CCertObject::GetCertInfo(const SYSTEMTIME& localNow) {
         char format[1024] = {};
         LoadStringA(KeywardenInstance(), static_cast<UINT>(kind), format, sizeof format);
         char line[1024] = {};
-        if (kind == EXPIRY_TODAY) snprintf(line, sizeof line, format, serialText);
-        else snprintf(line, sizeof line, format, serialText, days);
+        if (kind == EXPIRY_TODAY)
+            snprintf(line, sizeof line, format, serialText);
+        else
+            snprintf(line, sizeof line, format, serialText, days);
         wchar_t wide[1024] = {};
         MultiByteToWideChar(CP_ACP, 0, line, -1, wide, 1023);
         CertNotice_AppendLine(wide);
@@ -313,16 +329,25 @@ ULONG CCertObject::GetCertInfo(const SYSTEMTIME& localNow) {
 
 void CCertObject::ViewCert(CMainDlg* dlg) {
     if (dlg && dlg->PromptBusy()) return;
-    PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEncoding, der, derLength);
-    if (!ctx) return;
-    CRYPTUI_VIEWCERTIFICATE_STRUCTW view = {};
-    view.dwSize = sizeof view;
-    view.hwndParent = dlg ? dlg->m_hWnd : nullptr;
-    view.dwFlags = CRYPTUI_DISABLE_ADDTOSTORE;
-    view.pCertContext = ctx;
-    BOOL changed = FALSE;
-    CryptUIDlgViewCertificateW(&view, &changed);
-    CertFreeCertificateContext(ctx);
+    // The viewer's library is bound when it is needed (not every toolchain ships its import
+    // library).
+    HMODULE ui = LoadLibraryW(L"cryptui.dll");
+    if (!ui) return;
+    using ViewFn = BOOL(WINAPI*)(PCCRYPTUI_VIEWCERTIFICATE_STRUCTW, BOOL*);
+    auto view = reinterpret_cast<ViewFn>(
+        reinterpret_cast<void*>(GetProcAddress(ui, "CryptUIDlgViewCertificateW")));
+    PCCERT_CONTEXT ctx = view ? CertCreateCertificateContext(kEncoding, der, derLength) : nullptr;
+    if (ctx) {
+        CRYPTUI_VIEWCERTIFICATE_STRUCTW info = {};
+        info.dwSize = sizeof info;
+        info.hwndParent = dlg ? dlg->m_hWnd : nullptr;
+        info.dwFlags = CRYPTUI_DISABLE_ADDTOSTORE;
+        info.pCertContext = ctx;
+        BOOL changed = FALSE;
+        view(&info, &changed);
+        CertFreeCertificateContext(ctx);
+    }
+    FreeLibrary(ui);
 }
 
 void CCertObject::LogDump() {
@@ -342,7 +367,8 @@ int SweepProviderCertificates() {
     HCERTSTORE store = OpenMyStore();
     if (!store) {
         char text[64];
-        snprintf(text, sizeof text, "CertOpenStore fail[%#x]", static_cast<unsigned>(GetLastError()));
+        snprintf(text, sizeof text, "CertOpenStore fail[%#x]",
+                 static_cast<unsigned>(GetLastError()));
         OutputDebugStringA(text);
         return -1;
     }
@@ -353,7 +379,8 @@ int SweepProviderCertificates() {
         DWORD size = sizeof buffer;
         if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, buffer, &size)) {
             char text[80];
-            snprintf(text, sizeof text, "CertGetCertificateContextProperty fail[%#x]", static_cast<unsigned>(GetLastError()));
+            snprintf(text, sizeof text, "CertGetCertificateContextProperty fail[%#x]",
+                     static_cast<unsigned>(GetLastError()));
             OutputDebugStringA(text);
             continue;
         }

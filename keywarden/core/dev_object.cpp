@@ -257,7 +257,8 @@ ULONG CDevObject::GetCosVersion(char* buffer, size_t size) {
         LogMessage(LOG_LEVEL_ERROR, "缓冲区长度太短");
         return KW_ERR_BUFFER_TOO_SHORT;
     }
-    snprintf(buffer, size, "%02x %02x %02x %02x", cosVersion[0], cosVersion[1], cosVersion[2], cosVersion[3]);
+    snprintf(buffer, size, "%02x %02x %02x %02x", cosVersion[0], cosVersion[1], cosVersion[2],
+             cosVersion[3]);
     return 0;
 }
 
@@ -276,10 +277,13 @@ ULONG CDevObject::GetCosVersionW(wchar_t* buffer, size_t size) {
     return 0;
 }
 
-ULONG CDevObject::ChangePIN(const char* oldPin, ULONG oldLen, const char* newPin, ULONG newLen, ULONG* retries) {
+ULONG CDevObject::ChangePIN(const char* oldPin, ULONG oldLen, const char* newPin, ULONG newLen,
+                            ULONG* retries) {
     LogScope trace("CDevObject::ChangePIN");
-    ULONG rv = handle ? devlib::ChangePin(handle, oldPin, oldLen, newPin, newLen) : KW_ERR_NULL_POINTER;
-    if ((rv & KEY_SW_PIN_WRONG_BASE) == KEY_SW_PIN_WRONG_BASE) pinRetries = static_cast<int>(rv - KEY_SW_PIN_WRONG_BASE);
+    ULONG rv =
+        handle ? devlib::ChangePin(handle, oldPin, oldLen, newPin, newLen) : KW_ERR_NULL_POINTER;
+    if ((rv & KEY_SW_PIN_WRONG_BASE) == KEY_SW_PIN_WRONG_BASE)
+        pinRetries = static_cast<int>(rv - KEY_SW_PIN_WRONG_BASE);
     if (rv == KEY_SW_PIN_BLOCKED) pinRetries = 0;
     if (rv == 0) pinChanged = 1;
     if (retries) *retries = static_cast<ULONG>(pinRetries);
@@ -296,7 +300,8 @@ void CDevObject::LogDump() {
     LogMessage(LOG_LEVEL_DEBUG, "设备路径:%s", devName);
     LogMessage(LOG_LEVEL_DEBUG, "设备序列号:%s", serial);
     LogMessage(LOG_LEVEL_DEBUG, "设备标签:%s", label);
-    LogMessage(LOG_LEVEL_DEBUG, "设备COS版本号:%02x %02x %02x %02x", cosVersion[0], cosVersion[1], cosVersion[2], cosVersion[3]);
+    LogMessage(LOG_LEVEL_DEBUG, "设备COS版本号:%02x %02x %02x %02x", cosVersion[0], cosVersion[1],
+               cosVersion[2], cosVersion[3]);
     LogMessage(LOG_LEVEL_DEBUG, "设备默认PIN:%s", pinChanged ? "否" : "是");
     LogMessage(LOG_LEVEL_DEBUG, "设备状态:%s", unformatted ? "未格式化" : "正常");
     LogMessage(LOG_LEVEL_DEBUG, "设备PIN状态[%d]", pinRetries);
@@ -309,11 +314,14 @@ void CDevObject::LogDump() {
     }
 }
 
-void CDevObject::AddTreeEntries(HWND tree, HTREEITEM deviceItem, int reason, const char* devNameForPrompt) {
+void CDevObject::AddTreeEntries(HWND tree, HTREEITEM deviceItem, int reason,
+                                const char* devNameForPrompt) {
     for (CContainObj* c : containers)
         if (c) c->AddTreeEntries(tree, deviceItem);
     if (reason == TREE_LANGUAGE || reason == TREE_KEY_REMOVED) return;
-    if (reason == TREE_KEY_INSERTED && !(devNameForPrompt && SameDeviceName(devNameForPrompt, devName))) return;
+    if (reason == TREE_KEY_INSERTED &&
+        !(devNameForPrompt && SameDeviceName(devNameForPrompt, devName)))
+        return;
     if (!pinChanged && pinRetries != 0 && owner && owner->m_hWnd)
         PostMessageW(owner->m_hWnd, UM_SHOWDEFPIN, reinterpret_cast<WPARAM>(this), 0);
 }
@@ -336,9 +344,12 @@ ULONG CDevObject::ButtonClick(int commandId, CMainDlg* dlg) {
     }
     if (!dialogs) return 0;
     switch (commandId) {
-    case IDC_MODIFY_PIN: return dialogs->ModifyPIN(this);
-    case IDC_MODIFY_LABEL: return dialogs->ModifyDevLabel(this);
-    case IDC_VIEW_DEVINFO: return dialogs->ShowVersionDlg(this);
+        case IDC_MODIFY_PIN:
+            return dialogs->ModifyPIN(this);
+        case IDC_MODIFY_LABEL:
+            return dialogs->ModifyDevLabel(this);
+        case IDC_VIEW_DEVINFO:
+            return dialogs->ShowVersionDlg(this);
     }
     return 0;
 }
@@ -362,7 +373,8 @@ void CContainObj::EnumCertInfo() {
         const uint8_t* ref;
         uint8_t type;
         CCertObject** slot;
-    } kinds[] = {{record[3], record + 9, 1, &exchangeCert}, {record[4], record + 15, 2, &signatureCert}};
+    } kinds[] = {{record[3], record + 9, 1, &exchangeCert},
+                 {record[4], record + 15, 2, &signatureCert}};
     for (const Kind& k : kinds) {
         if (!k.present || !device) continue;
         ULONG length = 0;

@@ -28,14 +28,17 @@ ULONG BindDeviceLibrary() {
     HMODULE module = LoadLibraryA(kDeviceLibraryName);
     if (!module) {
         DWORD err = GetLastError();
-        LogMessage(LOG_LEVEL_ERROR, "LoadLibrary[%s] err[%#x]", kDeviceLibraryName, static_cast<unsigned>(err));
+        LogMessage(LOG_LEVEL_ERROR, "LoadLibrary[%s] err[%#x]", kDeviceLibraryName,
+                   static_cast<unsigned>(err));
         return err ? err : ERROR_MOD_NOT_FOUND;
     }
-    auto getList = reinterpret_cast<GetFunctionListFn>(reinterpret_cast<void*>(GetProcAddress(module, "ukGetFunctionList")));
+    auto getList = reinterpret_cast<GetFunctionListFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "ukGetFunctionList")));
     if (!getList) {
         DWORD err = GetLastError();
         FreeLibrary(module);
-        LogMessage(LOG_LEVEL_ERROR, "GetProcAddress[ukGetFunctionList] err[%#x]", static_cast<unsigned>(err));
+        LogMessage(LOG_LEVEL_ERROR, "GetProcAddress[ukGetFunctionList] err[%#x]",
+                   static_cast<unsigned>(err));
         return err ? err : ERROR_PROC_NOT_FOUND;
     }
     FunctionTable table = nullptr;
@@ -43,7 +46,8 @@ ULONG BindDeviceLibrary() {
     if (!table || !table[1]) {
         // A library that hands out no table cannot serve any slot: a failed attempt.
         FreeLibrary(module);
-        LogMessage(LOG_LEVEL_ERROR, "GetProcAddress[ukGetFunctionList] err[%#x]", static_cast<unsigned>(ERROR_INVALID_FUNCTION));
+        LogMessage(LOG_LEVEL_ERROR, "GetProcAddress[ukGetFunctionList] err[%#x]",
+                   static_cast<unsigned>(ERROR_INVALID_FUNCTION));
         return ERROR_INVALID_FUNCTION;
     }
     ULONG status = reinterpret_cast<InitializeFn>(table[1])("KEVA_UKEY");
@@ -70,11 +74,11 @@ bool DeviceLibraryBound() { return g_table != nullptr; }
 
 namespace devlib {
 
-#define KW_CALL(slot, type, ...)                     \
-    do {                                             \
-        auto fn = Slot<type>(slot);                  \
-        if (!fn) return KW_ERR_NULL_POINTER;         \
-        return fn(__VA_ARGS__);                      \
+#define KW_CALL(slot, type, ...)             \
+    do {                                     \
+        auto fn = Slot<type>(slot);          \
+        if (!fn) return KW_ERR_NULL_POINTER; \
+        return fn(__VA_ARGS__);              \
     } while (0)
 
 ULONG EnumDevices(char* names, ULONG* count) {
@@ -93,7 +97,8 @@ ULONG SetLabel(DEVHANDLE handle, const char* label, ULONG length) {
 ULONG GetDevInfo(DEVHANDLE handle, uint8_t* record) {
     KW_CALL(10, ULONG(__cdecl*)(DEVHANDLE, uint8_t*), handle, record);
 }
-ULONG ChangePin(DEVHANDLE handle, const char* oldPin, ULONG oldLen, const char* newPin, ULONG newLen) {
+ULONG ChangePin(DEVHANDLE handle, const char* oldPin, ULONG oldLen, const char* newPin,
+                ULONG newLen) {
     KW_CALL(24, ULONG(__cdecl*)(DEVHANDLE, ULONG, ULONG, const char*, ULONG, const char*, ULONG),
             handle, 1, 1, oldPin, oldLen, newPin, newLen);
 }
@@ -111,7 +116,8 @@ ULONG EnumContainers(DEVHANDLE handle, uint8_t* records, ULONG* count) {
     KW_CALL(63, ULONG(__cdecl*)(DEVHANDLE, uint8_t*, ULONG*), handle, records, count);
 }
 ULONG ReadCert(DEVHANDLE handle, const uint8_t* certRef, uint8_t* cert, ULONG* length) {
-    KW_CALL(69, ULONG(__cdecl*)(DEVHANDLE, const uint8_t*, uint8_t*, ULONG*), handle, certRef, cert, length);
+    KW_CALL(69, ULONG(__cdecl*)(DEVHANDLE, const uint8_t*, uint8_t*, ULONG*), handle, certRef, cert,
+            length);
 }
 
 #undef KW_CALL

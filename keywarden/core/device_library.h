@@ -34,17 +34,17 @@ bool DeviceLibraryBound();
 
 // Table slots. Each returns KW_ERR_NULL_POINTER when the library is not bound.
 namespace devlib {
-ULONG EnumDevices(char* names, ULONG* count);                      // slot 3, 16 x 260 bytes
-ULONG OpenDevice(const char* name, DEVHANDLE* handle);             // slot 4
-ULONG CloseDevice(DEVHANDLE handle);                               // slot 5
-ULONG GetLabel(DEVHANDLE handle, char* label, ULONG* length);      // slot 8
-ULONG SetLabel(DEVHANDLE handle, const char* label, ULONG length); // slot 9
-ULONG GetDevInfo(DEVHANDLE handle, uint8_t* record);               // slot 10, 100 bytes
+ULONG EnumDevices(char* names, ULONG* count);                       // slot 3, 16 x 260 bytes
+ULONG OpenDevice(const char* name, DEVHANDLE* handle);              // slot 4
+ULONG CloseDevice(DEVHANDLE handle);                                // slot 5
+ULONG GetLabel(DEVHANDLE handle, char* label, ULONG* length);       // slot 8
+ULONG SetLabel(DEVHANDLE handle, const char* label, ULONG length);  // slot 9
+ULONG GetDevInfo(DEVHANDLE handle, uint8_t* record);                // slot 10, 100 bytes
 ULONG ChangePin(DEVHANDLE handle, const char* oldPin, ULONG oldLen, const char* newPin,
-                ULONG newLen);                                     // slot 24
-ULONG GetPinRetryState(DEVHANDLE handle, ULONG* state);            // slot 29
-ULONG Probe(DEVHANDLE handle, uint8_t* buffer8, ULONG length);     // slot 34
-ULONG CheckDeviceName(const char* name);                           // slot 59
-ULONG EnumContainers(DEVHANDLE handle, uint8_t* records, ULONG* count);  // slot 63
+                ULONG newLen);                                                           // slot 24
+ULONG GetPinRetryState(DEVHANDLE handle, ULONG* state);                                  // slot 29
+ULONG Probe(DEVHANDLE handle, uint8_t* buffer8, ULONG length);                           // slot 34
+ULONG CheckDeviceName(const char* name);                                                 // slot 59
+ULONG EnumContainers(DEVHANDLE handle, uint8_t* records, ULONG* count);                  // slot 63
 ULONG ReadCert(DEVHANDLE handle, const uint8_t* certRef, uint8_t* cert, ULONG* length);  // 69
 }  // namespace devlib

@@ -22,16 +22,20 @@ void DeviceListLock::AdvanceLocked() {
 
 void DeviceListLock::Abandon(uint64_t ticket) {
     std::lock_guard<std::mutex> hold(m_);
-    if (ticket == serving_ && owner_ == 0) AdvanceLocked();
-    else abandoned_.insert(ticket);
+    if (ticket == serving_ && owner_ == 0)
+        AdvanceLocked();
+    else
+        abandoned_.insert(ticket);
 }
 
 bool DeviceListLock::TryEnterLocked(uint64_t ticket, DWORD self) {
     if (owner_ == self) {
         // Already held by this thread: the new place in line is not needed.
         ++depth_;
-        if (ticket == serving_) AdvanceLocked();  // cannot happen while held; kept for safety
-        else abandoned_.insert(ticket);
+        if (ticket == serving_)
+            AdvanceLocked();  // cannot happen while held; kept for safety
+        else
+            abandoned_.insert(ticket);
         return true;
     }
     if (owner_ == 0 && serving_ == ticket) {
@@ -77,11 +81,14 @@ bool DeviceListLock::HeldByCurrentThread() {
     return owner_ == GetCurrentThreadId();
 }
 
-DeviceListGuard::DeviceListGuard(DeviceListLock& lock, uint64_t ticket, const char* traceName, Mode mode)
+DeviceListGuard::DeviceListGuard(DeviceListLock& lock, uint64_t ticket, const char* traceName,
+                                 Mode mode)
     : lock_(lock), name_(traceName) {
     LogMessage(LOG_LEVEL_DEBUG, "%s before _ECS...", name_);
-    if (mode == UiThread) lock_.EnterPumping(ticket);
-    else lock_.Enter(ticket);
+    if (mode == UiThread)
+        lock_.EnterPumping(ticket);
+    else
+        lock_.Enter(ticket);
     LogMessage(LOG_LEVEL_DEBUG, "%s in _ECS...", name_);
 }
 

@@ -18,7 +18,7 @@
 #include <set>
 
 class DeviceListLock {
-public:
+  public:
     DeviceListLock();
     ~DeviceListLock();
     DeviceListLock(const DeviceListLock&) = delete;
@@ -36,7 +36,7 @@ public:
     void Leave();
     bool HeldByCurrentThread();
 
-private:
+  private:
     bool TryEnterLocked(uint64_t ticket, DWORD self);
     void AdvanceLocked();
 
@@ -53,15 +53,16 @@ private:
 // Holds the lock for a scope: traces "%s before _ECS...", "%s in _ECS..." and
 // "%s leave _ECS..." under the given operation name.
 class DeviceListGuard {
-public:
+  public:
     enum Mode { Worker, UiThread };
-    DeviceListGuard(DeviceListLock& lock, uint64_t ticket, const char* traceName, Mode mode = Worker);
+    DeviceListGuard(DeviceListLock& lock, uint64_t ticket, const char* traceName,
+                    Mode mode = Worker);
     DeviceListGuard(DeviceListLock& lock, const char* traceName, Mode mode = Worker);
     ~DeviceListGuard();
     DeviceListGuard(const DeviceListGuard&) = delete;
     DeviceListGuard& operator=(const DeviceListGuard&) = delete;
 
-private:
+  private:
     DeviceListLock& lock_;
     const char* name_;
 };

@@ -15,21 +15,26 @@ class CContainObj;
 enum ItemType { ITEM_DEVICE = 1, ITEM_CONTAINER = 2, ITEM_CERT = 5 };
 
 // Reasons for a tree rebuild.
-enum TreeReason { TREE_KEY_INSERTED = 0, TREE_REFRESH = 1, TREE_LANGUAGE = 2, TREE_KEY_REMOVED = 4 };
+enum TreeReason {
+    TREE_KEY_INSERTED = 0,
+    TREE_REFRESH = 1,
+    TREE_LANGUAGE = 2,
+    TREE_KEY_REMOVED = 4
+};
 
 // Dialogs that belong to one key. RemoveDlg ends the dialog with 2 when its key's device name
 // equals the given one, ignoring case.
 class CDevBaseDlg {
-public:
+  public:
     virtual void RemoveDlg(const char* devName) = 0;
     virtual void UpdateTexts() = 0;
 
-protected:
+  protected:
     ~CDevBaseDlg() = default;
 };
 
 class CItemObj {
-public:
+  public:
     virtual int GetItemType() = 0;
     virtual void UpdateButtons(CMainDlg* dlg) = 0;
     virtual ULONG ButtonClick(int commandId, CMainDlg* dlg) = 0;
@@ -37,7 +42,7 @@ public:
 };
 
 class CCertObject : public CItemObj {
-public:
+  public:
     CCertObject(CContainObj* container, uint8_t certType, const uint8_t* der, ULONG length);
     ~CCertObject() override;  // removes the certificate from the store unless kept
 
@@ -68,12 +73,12 @@ public:
     char serialText[33];
     uint8_t certType;  // 1 = exchange (AT_KEYEXCHANGE), 2 = signature (AT_SIGNATURE)
 
-private:
+  private:
     bool keepInStore_ = false;
 };
 
 class CContainObj : public CItemObj {
-public:
+  public:
     CContainObj(class CDevObject* device, const uint8_t* record);
     ~CContainObj() override;
 
@@ -96,7 +101,7 @@ public:
 };
 
 class CDevObject : public CItemObj {
-public:
+  public:
     CDevObject(const char* devName, CMainDlg* owner);
     ~CDevObject() override;
 
@@ -119,7 +124,8 @@ public:
     void GetDisplayName(wchar_t* buffer260);
     ULONG GetCosVersion(char* buffer, size_t size);
     ULONG GetCosVersionW(wchar_t* buffer, size_t size);
-    ULONG ChangePIN(const char* oldPin, ULONG oldLen, const char* newPin, ULONG newLen, ULONG* retries);
+    ULONG ChangePIN(const char* oldPin, ULONG oldLen, const char* newPin, ULONG newLen,
+                    ULONG* retries);
     bool Probe();
     void LogDump();
     // Adds the certificates under the device's tree item and posts the default-PIN prompt when
@@ -153,13 +159,13 @@ int BytesToHex(const uint8_t* bytes, size_t length, size_t outSize, char* out);
 // read, a key released, a rescan), which then share one open and one write-back of the store
 // instead of one per certificate. Nested sessions use the outer one.
 class CertStoreSession {
-public:
+  public:
     CertStoreSession();
     ~CertStoreSession();
     CertStoreSession(const CertStoreSession&) = delete;
     CertStoreSession& operator=(const CertStoreSession&) = delete;
 
-private:
+  private:
     bool owner_ = false;
 };
 

@@ -24,10 +24,14 @@ std::mutex& FileMutex() {
 
 const char* Label(int level) {
     switch (level) {
-    case LOG_LEVEL_ERROR: return "[ERROR] ";
-    case LOG_LEVEL_WARN: return "[WARN] ";
-    case LOG_LEVEL_INFO: return "[INFO] ";
-    case LOG_LEVEL_DEBUG: return "[DEBUG] ";
+        case LOG_LEVEL_ERROR:
+            return "[ERROR] ";
+        case LOG_LEVEL_WARN:
+            return "[WARN] ";
+        case LOG_LEVEL_INFO:
+            return "[INFO] ";
+        case LOG_LEVEL_DEBUG:
+            return "[DEBUG] ";
     }
     return nullptr;
 }
@@ -53,8 +57,10 @@ void LogMessage(int level, const char* format, ...) {
     if (!label) return;
 
     SYSTEMTIME st;
-    if (LogClockFn clock = g_clock.load()) clock(&st);
-    else GetLocalTime(&st);
+    if (LogClockFn clock = g_clock.load())
+        clock(&st);
+    else
+        GetLocalTime(&st);
 
     char line[4096];
     memset(line, 0, sizeof line);
@@ -68,7 +74,8 @@ void LogMessage(int level, const char* format, ...) {
     va_start(args, format);
     int m = vsnprintf(line + used, room - used, format, args);
     va_end(args);
-    if (m > 0) used += static_cast<size_t>(m) < room - used ? static_cast<size_t>(m) : room - used - 1;
+    if (m > 0)
+        used += static_cast<size_t>(m) < room - used ? static_cast<size_t>(m) : room - used - 1;
     line[used++] = '\n';
     line[used] = '\0';
 

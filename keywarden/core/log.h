@@ -22,8 +22,10 @@ void LogSetClock(LogClockFn clock);
 
 // Traces "%s start..." now and the chosen end text when the scope ends.
 class LogScope {
-public:
-    explicit LogScope(const char* name) : name_(name) { LogMessage(LOG_LEVEL_DEBUG, "%s start...", name_); }
+  public:
+    explicit LogScope(const char* name) : name_(name) {
+        LogMessage(LOG_LEVEL_DEBUG, "%s start...", name_);
+    }
     ~LogScope() { LogMessage(LOG_LEVEL_DEBUG, end_, name_); }
     LogScope(const LogScope&) = delete;
     LogScope& operator=(const LogScope&) = delete;
@@ -31,7 +33,7 @@ public:
     void SetEnd(const char* endFormat) { end_ = endFormat; }
     const char* Name() const { return name_; }
 
-private:
+  private:
     const char* name_;
     const char* end_ = "%s end...";
 };

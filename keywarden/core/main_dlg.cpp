@@ -13,9 +13,7 @@
 
 std::atomic<int> CMainDlg::s_silentRescan{0};
 
-bool SameDeviceName(const char* a, const char* b) {
-    return a && b && _stricmp(a, b) == 0;
-}
+bool SameDeviceName(const char* a, const char* b) { return a && b && _stricmp(a, b) == 0; }
 
 namespace {
 
@@ -123,56 +121,56 @@ INT_PTR CALLBACK CMainDlg::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
 
 bool CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     switch (msg) {
-    case WM_INITDIALOG:
-        OnInitDialog();
-        *result = TRUE;
-        return true;
-    case WM_DEVICECHANGE:
-        OnDeviceChange(wParam, lParam);
-        *result = TRUE;
-        return true;
-    case UM_REMOVEDLG:
-        OnRemoveDialogs(reinterpret_cast<const char*>(lParam), static_cast<int>(wParam));
-        return true;
-    case WM_CLOSE:
-        ShowWindow(m_hWnd, SW_HIDE);
-        return true;
-    case UM_QUIT: {
-        {
-            DeviceListGuard guard(m_lock, "CMainDlg::OnQuit", DeviceListGuard::UiThread);
-            DevList_DelAllDev();
-        }
-        DestroyWindow(m_hWnd);
-        PostQuitMessage(0);
-        return true;
-    }
-    case WM_DESTROY:
-        for (HDEVNOTIFY n : m_notifications) UnregisterDeviceNotification(n);
-        m_notifications.clear();
-        return false;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDC_REFRESH:
-            if (!PromptBusy()) StartRescan(false);
+        case WM_INITDIALOG:
+            OnInitDialog();
+            *result = TRUE;
             return true;
-        case ID_SILENT_REFRESH:
-            StartRescan(true);
+        case WM_DEVICECHANGE:
+            OnDeviceChange(wParam, lParam);
+            *result = TRUE;
             return true;
-        case IDOK:
-            if (!PromptBusy()) ShowWindow(m_hWnd, SW_HIDE);
+        case UM_REMOVEDLG:
+            OnRemoveDialogs(reinterpret_cast<const char*>(lParam), static_cast<int>(wParam));
             return true;
-        case ID_TRAY_OPEN:
-            ShowWindow(m_hWnd, SW_SHOWNORMAL);
-            SetForegroundWindow(m_hWnd);
+        case WM_CLOSE:
+            ShowWindow(m_hWnd, SW_HIDE);
             return true;
-        case 2:
-        case 2000:
-        case ID_TRAY_EXIT:
+        case UM_QUIT: {
+            {
+                DeviceListGuard guard(m_lock, "CMainDlg::OnQuit", DeviceListGuard::UiThread);
+                DevList_DelAllDev();
+            }
             DestroyWindow(m_hWnd);
-            PostQuitMessage(LOWORD(wParam));
+            PostQuitMessage(0);
             return true;
         }
-        return false;
+        case WM_DESTROY:
+            for (HDEVNOTIFY n : m_notifications) UnregisterDeviceNotification(n);
+            m_notifications.clear();
+            return false;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_REFRESH:
+                    if (!PromptBusy()) StartRescan(false);
+                    return true;
+                case ID_SILENT_REFRESH:
+                    StartRescan(true);
+                    return true;
+                case IDOK:
+                    if (!PromptBusy()) ShowWindow(m_hWnd, SW_HIDE);
+                    return true;
+                case ID_TRAY_OPEN:
+                    ShowWindow(m_hWnd, SW_SHOWNORMAL);
+                    SetForegroundWindow(m_hWnd);
+                    return true;
+                case 2:
+                case 2000:
+                case ID_TRAY_EXIT:
+                    DestroyWindow(m_hWnd);
+                    PostQuitMessage(LOWORD(wParam));
+                    return true;
+            }
+            return false;
     }
     return false;
 }
@@ -225,11 +223,13 @@ void CMainDlg::OnDeviceChange(WPARAM event, LPARAM data) {
     // The name ends within the record; never read past what the sender declared.
     size_t maxChars = 0;
     if (header->dbch_size > offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name))
-        maxChars = (header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
+        maxChars = (header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) /
+                   sizeof(wchar_t);
     size_t len = 0;
     while (len < maxChars && iface->dbcc_name[len]) ++len;
     if (len == 0) return;
-    WideCharToMultiByte(CP_ACP, 0, iface->dbcc_name, static_cast<int>(len), name, kDevNameSize - 1, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, iface->dbcc_name, static_cast<int>(len), name, kDevNameSize - 1,
+                        nullptr, nullptr);
 
     if (event == DBT_DEVICEARRIVAL) {
         if (devlib::CheckDeviceName(name) != 0) return;
@@ -245,7 +245,8 @@ void CMainDlg::OnDeviceChange(WPARAM event, LPARAM data) {
         if (!StartWorker(DeviceInsertProc, ev)) {
             m_lock.Abandon(ev->ticket);
             std::lock_guard<std::mutex> hold(m_namesMutex);
-            auto it = std::find(m_pendingInserts.begin(), m_pendingInserts.end(), std::string(name));
+            auto it =
+                std::find(m_pendingInserts.begin(), m_pendingInserts.end(), std::string(name));
             if (it != m_pendingInserts.end()) m_pendingInserts.erase(it);
             delete ev;
         }
@@ -339,7 +340,8 @@ unsigned __stdcall CMainDlg::DeviceInsertProc(void* record) {
         {
             std::lock_guard<std::mutex> hold(dlg->m_namesMutex);
             auto& p = dlg->m_pendingInserts;
-            auto it = std::find_if(p.begin(), p.end(), [&](const std::string& s) { return s == ev.devName; });
+            auto it = std::find_if(p.begin(), p.end(),
+                                   [&](const std::string& s) { return s == ev.devName; });
             if (it != p.end()) p.erase(it);
         }
         if (notice) PostMessageW(dlg->m_hWnd, UM_BALLOON, IDS_CERT_NOTICE_TITLE, 0);
@@ -355,9 +357,11 @@ unsigned __stdcall CMainDlg::DeviceRemoveProc(void* record) {
     {
         LogScope trace("DeviceRemoveProc");
         PostMessageW(dlg->m_hWnd, UM_BALLOON, IDS_UKEY_REMOVED, 0);
-        SendMessageW(dlg->m_hWnd, UM_REMOVEDLG, REMOVEDLG_BEFORE_LOCK, reinterpret_cast<LPARAM>(ev.devName));
+        SendMessageW(dlg->m_hWnd, UM_REMOVEDLG, REMOVEDLG_BEFORE_LOCK,
+                     reinterpret_cast<LPARAM>(ev.devName));
         DeviceListGuard guard(dlg->m_lock, ev.ticket, "DeviceRemoveProc");
-        SendMessageW(dlg->m_hWnd, UM_REMOVEDLG, REMOVEDLG_IN_LOCK, reinterpret_cast<LPARAM>(ev.devName));
+        SendMessageW(dlg->m_hWnd, UM_REMOVEDLG, REMOVEDLG_IN_LOCK,
+                     reinterpret_cast<LPARAM>(ev.devName));
         dlg->DevList_DelSpecialDev(ev.devName);
         dlg->UpdateTreeUI(TREE_KEY_REMOVED, nullptr);
         ClearCaches();
@@ -417,7 +421,8 @@ void CMainDlg::EnumDevInfoProc(int flags, uint64_t ticket, bool startup) {
     DevList_DelAllDev();
     CertNotice_Clear();
     DevList_EnumDev();
-    if ((flags & 0x10) && !m_devices.empty()) PostMessageW(m_hWnd, UM_BALLOON, IDS_UKEY_INSERTED, 0);
+    if ((flags & 0x10) && !m_devices.empty())
+        PostMessageW(m_hWnd, UM_BALLOON, IDS_UKEY_INSERTED, 0);
     if (CertNotice_Finish()) PostMessageW(m_hWnd, UM_BALLOON, IDS_CERT_NOTICE_TITLE, 0);
     UpdateTreeUI(flags, nullptr);
     EnableButtons(8, TRUE);
@@ -510,7 +515,9 @@ bool CMainDlg::IsListed(const CDevObject* dev) const {
 
 void CMainDlg::EnableButtons(int mask, BOOL enable) {
     if (!m_hWnd) return;
-    const struct { int bit, id; } map[] = {{1, IDC_MODIFY_PIN}, {2, IDC_MODIFY_LABEL}, {4, IDC_VIEW_CERT}, {8, IDC_REFRESH}};
+    const struct {
+        int bit, id;
+    } map[] = {{1, IDC_MODIFY_PIN}, {2, IDC_MODIFY_LABEL}, {4, IDC_VIEW_CERT}, {8, IDC_REFRESH}};
     for (auto m : map)
         if (mask & m.bit)
             if (HWND b = GetDlgItem(m_hWnd, m.id)) EnableWindow(b, enable);
@@ -541,7 +548,8 @@ void CMainDlg::UpdateTreeUI(int reason, const char* devName) {
         ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
         ins.item.pszText = text;
         ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<CItemObj*>(dev));
-        auto item = reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+        auto item = reinterpret_cast<HTREEITEM>(
+            SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
         dev->AddTreeEntries(m_tree, item, reason, devName);
     }
 }
@@ -549,15 +557,19 @@ void CMainDlg::UpdateTreeUI(int reason, const char* devName) {
 void CMainDlg::ClearCaches() {
     if (HMODULE ssl = LoadLibraryA("SCHANNEL.DLL")) {
         using SslEmptyCacheFn = BOOL(WINAPI*)(LPSTR, DWORD);
-        if (auto fn = reinterpret_cast<SslEmptyCacheFn>(reinterpret_cast<void*>(GetProcAddress(ssl, "SslEmptyCacheA"))))
-            LogMessage(LOG_LEVEL_DEBUG, fn(nullptr, 0) == TRUE ? "clear SSL Cache succ" : "clear SSL Cache failed");
+        if (auto fn = reinterpret_cast<SslEmptyCacheFn>(
+                reinterpret_cast<void*>(GetProcAddress(ssl, "SslEmptyCacheA"))))
+            LogMessage(LOG_LEVEL_DEBUG,
+                       fn(nullptr, 0) == TRUE ? "clear SSL Cache succ" : "clear SSL Cache failed");
         FreeLibrary(ssl);
     }
     if (HMODULE inet = LoadLibraryA("wininet.DLL")) {
         using IncrementFn = BOOL(WINAPI*)(DWORD, LPDWORD);
-        if (auto fn = reinterpret_cast<IncrementFn>(reinterpret_cast<void*>(GetProcAddress(inet, "IncrementUrlCacheHeaderData")))) {
+        if (auto fn = reinterpret_cast<IncrementFn>(
+                reinterpret_cast<void*>(GetProcAddress(inet, "IncrementUrlCacheHeaderData")))) {
             DWORD value = 0;
-            LogMessage(LOG_LEVEL_DEBUG, fn(14, &value) == TRUE ? "clear URL Cache succ" : "clear URL Cache failed");
+            LogMessage(LOG_LEVEL_DEBUG,
+                       fn(14, &value) == TRUE ? "clear URL Cache succ" : "clear URL Cache failed");
         }
         FreeLibrary(inet);
     }

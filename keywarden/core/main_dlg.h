@@ -57,18 +57,19 @@ enum : int {
 // The per-key dialogs that the user-interface layer opens from the main dialog. The key
 // objects dispatch their action buttons to them.
 class IKeyDialogs {
-public:
+  public:
     virtual ULONG ModifyPIN(CDevObject* dev) = 0;
     virtual ULONG ModifyDevLabel(CDevObject* dev) = 0;
     virtual ULONG ShowVersionDlg(CDevObject* dev) = 0;
-    virtual int ShowMessage(HWND parent, CDevObject* dev, int stringId, ULONG argument, int kind) = 0;
+    virtual int ShowMessage(HWND parent, CDevObject* dev, int stringId, ULONG argument,
+                            int kind) = 0;
 
-protected:
+  protected:
     ~IKeyDialogs() = default;
 };
 
 class CMainDlg {
-public:
+  public:
     CMainDlg();
     virtual ~CMainDlg();
     CMainDlg(const CMainDlg&) = delete;
@@ -123,14 +124,14 @@ public:
     int RunningWorkers() const { return m_workers.load(); }
     static std::atomic<int> s_silentRescan;
 
-protected:
+  protected:
     // Message handling; the user-interface layer extends it. Returns true when handled.
     virtual bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
     virtual void OnInitDialog();
     void OnDeviceChange(WPARAM event, LPARAM data);
     void OnRemoveDialogs(const char* devName, int which);
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     struct Event;
@@ -147,8 +148,8 @@ private:
     std::list<CDevObject*> m_devices;
     DeviceListLock m_lock;
     HANDLE m_refreshMutex = nullptr;
-    HANDLE m_stopEvent = nullptr;     // set when the dialog goes; refreshes stop waiting
-    HANDLE m_workersIdle = nullptr;   // set when no worker runs
+    HANDLE m_stopEvent = nullptr;    // set when the dialog goes; refreshes stop waiting
+    HANDLE m_workersIdle = nullptr;  // set when no worker runs
     std::atomic<int> m_workers{0};
     std::atomic<int> m_promptBusy{0};
     IKeyDialogs* m_dialogs = nullptr;

@@ -5,13 +5,13 @@
 
 // Keeps GDI+ started for its lifetime.
 class GdiplusSession {
-public:
+  public:
     GdiplusSession();
     ~GdiplusSession();
     GdiplusSession(const GdiplusSession&) = delete;
     GdiplusSession& operator=(const GdiplusSession&) = delete;
 
-private:
+  private:
     ULONG_PTR token_ = 0;
 };
 

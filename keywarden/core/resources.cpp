@@ -24,9 +24,11 @@ bool GetVersionText(wchar_t* buffer, size_t size) {
     if (!GetFileVersionInfoW(path, 0, n, data.data())) return false;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT len = 0;
-    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || !info) return false;
-    snwprintf(buffer, size, L"%d.%d.%d.%d", HIWORD(info->dwProductVersionMS), LOWORD(info->dwProductVersionMS),
-              HIWORD(info->dwProductVersionLS), LOWORD(info->dwProductVersionLS));
+    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || !info)
+        return false;
+    snwprintf(buffer, size, L"%d.%d.%d.%d", HIWORD(info->dwProductVersionMS),
+              LOWORD(info->dwProductVersionMS), HIWORD(info->dwProductVersionLS),
+              LOWORD(info->dwProductVersionLS));
     buffer[size - 1] = 0;
     return true;
 }

@@ -119,9 +119,11 @@ TEST(CertificateObjects, RsaCertificatesAreRegisteredWithTheKeyProviderAndSm2Nev
     for (const auto& e : entries) {
         EXPECT_EQ(e.provider, L"KEVA FOR UKEY CSP v1.1.0");
         EXPECT_EQ(e.provType, static_cast<DWORD>(PROV_RSA_FULL));
-        EXPECT_EQ(e.container.rfind(L"RSA-KWA-", 0), 0u) << std::string(e.container.begin(), e.container.end());
+        EXPECT_EQ(e.container.rfind(L"RSA-KWA-", 0), 0u)
+            << std::string(e.container.begin(), e.container.end());
         bool isSign = e.subject.find(L" Sign ") != std::wstring::npos;
-        EXPECT_EQ(e.keySpec, isSign ? static_cast<DWORD>(AT_SIGNATURE) : static_cast<DWORD>(AT_KEYEXCHANGE));
+        EXPECT_EQ(e.keySpec,
+                  isSign ? static_cast<DWORD>(AT_SIGNATURE) : static_cast<DWORD>(AT_KEYEXCHANGE));
         (isSign ? signature : exchange)++;
     }
     EXPECT_EQ(signature, 2);
@@ -149,10 +151,12 @@ TEST(CertificateObjects, RegisteringAgainReplacesTheEntryAndItsProperty) {
     CCertObject* cert = key.dev->containers[0]->signatureCert;
     ASSERT_NE(cert, nullptr);
     // Rebind the same certificate to another container name behind the program's back.
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
-    PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, cert->der, cert->derLength);
-    if (PCCERT_CONTEXT old = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                         CERT_FIND_EXISTING, ctx, nullptr))
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+    PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                      cert->der, cert->derLength);
+    if (PCCERT_CONTEXT old = CertFindCertificateInStore(
+            store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_EXISTING, ctx, nullptr))
         CertDeleteCertificateFromStore(old);
     CRYPT_KEY_PROV_INFO other = {};
     other.pwszContainerName = const_cast<wchar_t*>(L"stale");
@@ -160,7 +164,8 @@ TEST(CertificateObjects, RegisteringAgainReplacesTheEntryAndItsProperty) {
     other.dwProvType = PROV_RSA_FULL;
     other.dwKeySpec = AT_KEYEXCHANGE;
     CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &other);
-    ASSERT_TRUE(CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+    ASSERT_TRUE(
+        CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
     CertFreeCertificateContext(ctx);
     CertCloseStore(store, 0);
 
@@ -220,17 +225,20 @@ TEST(StoreSweep, RemovesTheProviderEntriesOfAnyCaseAndKeepsOthers) {
     CCertObject* b = key.dev->containers[0]->exchangeCert;
     ASSERT_TRUE(a && b);
     // Leftovers of an earlier run in lower case, and a certificate of another provider.
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER, L"My");
     auto add = [&](CCertObject* c, const wchar_t* provider) {
-        PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, c->der, c->derLength);
+        PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                          c->der, c->derLength);
         CRYPT_KEY_PROV_INFO info = {};
         info.pwszContainerName = const_cast<wchar_t*>(L"left");
         info.pwszProvName = const_cast<wchar_t*>(provider);
         info.dwProvType = PROV_RSA_FULL;
         info.dwKeySpec = AT_SIGNATURE;
         CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
-        if (PCCERT_CONTEXT old = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                             CERT_FIND_EXISTING, ctx, nullptr))
+        if (PCCERT_CONTEXT old =
+                CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                           CERT_FIND_EXISTING, ctx, nullptr))
             CertDeleteCertificateFromStore(old);
         CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
         CertFreeCertificateContext(ctx);

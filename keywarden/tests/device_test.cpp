@@ -14,7 +14,7 @@ using namespace kwtest;
 namespace {
 
 class DeviceTest : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<CDevObject> Open(const std::string& serial, bool read = true) {
         SetPresent(serial, true);
         plugged_.push_back(serial);
@@ -101,7 +101,8 @@ TEST_F(DeviceTest, KeyWithoutLabelIsUnformattedAndShownByTheStringTable) {
     wchar_t expected[260] = {};
     ASSERT_GT(LoadStringW(GetModuleHandleW(nullptr), IDS_UNFORMATTED_DEVICE, expected, 260), 0);
     EXPECT_STREQ(display, expected);
-    EXPECT_TRUE(wcscmp(display, L"Unformatted Device") == 0 || wcscmp(display, L"未格式化设备") == 0);
+    EXPECT_TRUE(wcscmp(display, L"Unformatted Device") == 0 ||
+                wcscmp(display, L"未格式化设备") == 0);
 }
 
 TEST_F(DeviceTest, SignatureOnlyContainerHasOnlyItsSignatureCertificate) {
@@ -138,7 +139,9 @@ TEST_F(DeviceTest, PulledKeyStopsAnsweringAndUnknownNamesAreRejected) {
     SetPresent("KWB", false);
     EXPECT_FALSE(dev->Probe());
     EXPECT_NE(dev->GetDevInfoFromES(), 0u);
-    EXPECT_NE(devlib::CheckDeviceName("\\\\?\\USBSTOR#Disk&Ven_Generic#1234#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"), 0u);
+    EXPECT_NE(devlib::CheckDeviceName(
+                  "\\\\?\\USBSTOR#Disk&Ven_Generic#1234#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"),
+              0u);
     EXPECT_EQ(devlib::CheckDeviceName(DeviceName("KWB", 3).c_str()), 0u);
     CDevObject closed(DeviceName("KWB").c_str(), nullptr);
     EXPECT_EQ(closed.GetDevInfoFromES(), KW_ERR_NULL_POINTER);

@@ -17,7 +17,7 @@ SYSTEMTIME g_fake;
 void FakeClock(SYSTEMTIME* now) { *now = g_fake; }
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { prefix_ = MakeTempDir("log") + "\\Client"; }
     void TearDown() override {
         LogSetClock(nullptr);
@@ -87,7 +87,8 @@ TEST_F(LogTest, LevelSettingFiltersMessages) {
         LogMessage(LOG_LEVEL_ERROR, "error line");
         LogMessage(LOG_LEVEL_DEBUG, "debug line");
         LogMessage(7, "no such level");
-        EXPECT_EQ(static_cast<int>(LogLines(prefix).size()), c.expected) << "loglevel " << c.setting;
+        EXPECT_EQ(static_cast<int>(LogLines(prefix).size()), c.expected)
+            << "loglevel " << c.setting;
     }
 }
 
@@ -120,12 +121,14 @@ TEST_F(LogTest, ConcurrentThreadsNeverMixLines) {
     for (int t = 0; t < threads; ++t)
         pool.emplace_back([t] {
             std::string body(200, static_cast<char>('a' + t));
-            for (int i = 0; i < perThread; ++i) LogMessage(LOG_LEVEL_DEBUG, "w%d-%04d %s", t, i, body.c_str());
+            for (int i = 0; i < perThread; ++i)
+                LogMessage(LOG_LEVEL_DEBUG, "w%d-%04d %s", t, i, body.c_str());
         });
     for (auto& th : pool) th.join();
     auto lines = LogLines(prefix_);
     ASSERT_EQ(lines.size(), static_cast<size_t>(threads * perThread));
-    std::regex shape(R"(^\[DEBUG\] CLIENT \d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{6} tid:\[0x[0-9a-f]+\] w(\d)-\d{4} ([a-z])\2{199}$)");
+    std::regex shape(
+        R"(^\[DEBUG\] CLIENT \d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{6} tid:\[0x[0-9a-f]+\] w(\d)-\d{4} ([a-z])\2{199}$)");
     for (const auto& l : lines) {
         std::smatch m;
         ASSERT_TRUE(std::regex_match(l, m, shape)) << l;

@@ -16,7 +16,7 @@ const char kLogDir[] = "C:\\pvarel";
 const char kLogPrefix[] = "C:\\pvarel\\KEVA_QMB4410_Client";
 
 class ProcessTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         CreateDirectoryA(kLogDir, nullptr);
         ClearLogs();
@@ -37,12 +37,15 @@ protected:
     static std::string Install(bool withLibrary, const char* config) {
         std::string dir = MakeTempDir("app");
         std::string bin = ProgramDir();
-        EXPECT_TRUE(CopyFileA((bin + "\\Keywarden.exe").c_str(), (dir + "\\Keywarden.exe").c_str(), FALSE));
+        EXPECT_TRUE(
+            CopyFileA((bin + "\\Keywarden.exe").c_str(), (dir + "\\Keywarden.exe").c_str(), FALSE));
         if (withLibrary) {
-            EXPECT_TRUE(CopyFileA((bin + "\\KEVA_QMB4410_LIB.dll").c_str(), (dir + "\\KEVA_QMB4410_LIB.dll").c_str(), FALSE));
+            EXPECT_TRUE(CopyFileA((bin + "\\KEVA_QMB4410_LIB.dll").c_str(),
+                                  (dir + "\\KEVA_QMB4410_LIB.dll").c_str(), FALSE));
         }
         if (config) {
-            HANDLE f = CreateFileA((dir + "\\config.ini").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            HANDLE f = CreateFileA((dir + "\\config.ini").c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_ALWAYS, 0, nullptr);
             DWORD written = 0;
             WriteFile(f, config, static_cast<DWORD>(strlen(config)), &written, nullptr);
             CloseHandle(f);
@@ -56,14 +59,17 @@ protected:
         STARTUPINFOA si = {};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi = {};
-        EXPECT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi));
+        EXPECT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   dir.c_str(), &si, &pi));
         return pi;
     }
 
     static DWORD WaitExit(PROCESS_INFORMATION& pi, DWORD ms) {
         DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-        else TerminateProcess(pi.hProcess, 99);
+        if (WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0)
+            GetExitCodeProcess(pi.hProcess, &code);
+        else
+            TerminateProcess(pi.hProcess, 99);
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
         return code;
@@ -127,7 +133,8 @@ TEST_F(ProcessTest, MissingDeviceLibraryEndsWithZeroAfterThreeAttempts) {
     ULONGLONG start = GetTickCount64();
     PROCESS_INFORMATION pi = Start(dir);
     bool windowSeen = false;
-    while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount64() - start < 30000)
+    while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT &&
+           GetTickCount64() - start < 30000)
         windowSeen |= FindWindowW(L"KEVAClientClass", nullptr) != nullptr;
     ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_EQ(WaitExit(pi, 1000), 0u);

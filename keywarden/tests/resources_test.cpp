@@ -37,15 +37,18 @@ TEST(Resources, StringTablesHoldTheTextsOfTheThreeLanguages) {
     } cases[] = {
         {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), IDS_UKEY_INSERTED, L"UKey inserted"},
         {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), IDS_UKEY_REMOVED, L"UKey已拔出"},
-        {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL), IDS_PIN_LOCKED, L"口令已經被鎖定，請與管理人員聯繫。"},
+        {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL), IDS_PIN_LOCKED,
+         L"口令已經被鎖定，請與管理人員聯繫。"},
         {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), IDS_CERT_EXPIRES_SOON,
          L"The digital certificate of serial number%s is %d days away from expiry\n"},
         {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), IDS_CERT_NOTICE_TITLE, L"证书消息"},
-        {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), IDS_CERT_RENEW, L"请尽快办理续期相关事宜"},
+        {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), IDS_CERT_RENEW,
+         L"请尽快办理续期相关事宜"},
     };
     for (const Case& c : cases) {
         // String resources live in blocks of 16; entry id % 16 of block id / 16 + 1.
-        HRSRC res = FindResourceExW(nullptr, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(c.id / 16 + 1), c.lang);
+        HRSRC res =
+            FindResourceExW(nullptr, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(c.id / 16 + 1), c.lang);
         ASSERT_NE(res, nullptr) << c.id;
         auto* p = static_cast<const WCHAR*>(LockResource(LoadResource(nullptr, res)));
         for (int i = 0; i < c.id % 16; ++i) p += 1 + *p;

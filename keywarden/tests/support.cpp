@@ -26,18 +26,23 @@ void PullAll() {
         if (store.load(s).present) SetPresent(s, false);
 }
 
-std::string DeviceName(const std::string& serial, unsigned port) { return keva::device_name(serial, port); }
+std::string DeviceName(const std::string& serial, unsigned port) {
+    return keva::device_name(serial, port);
+}
 
 std::vector<StoreEntry> ProviderEntries() {
     std::vector<StoreEntry> out;
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
     if (!store) return out;
     PCCERT_CONTEXT ctx = nullptr;
     while ((ctx = CertEnumCertificatesInStore(store, ctx)) != nullptr) {
         DWORD size = 0;
-        if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) continue;
+        if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+            continue;
         std::vector<BYTE> buf(size);
-        if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, buf.data(), &size)) continue;
+        if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, buf.data(), &size))
+            continue;
         auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buf.data());
         if (!info->pwszProvName || _wcsicmp(info->pwszProvName, kKeyProviderName) != 0) continue;
         StoreEntry e;
@@ -56,7 +61,8 @@ std::vector<StoreEntry> ProviderEntries() {
 
 std::vector<std::wstring> StoreSubjects() {
     std::vector<std::wstring> out;
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
     if (!store) return out;
     PCCERT_CONTEXT ctx = nullptr;
     while ((ctx = CertEnumCertificatesInStore(store, ctx)) != nullptr) {
@@ -89,7 +95,8 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, const Observe
         if (done()) return true;
         ULONGLONG now = GetTickCount64();
         if (now >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)), QS_ALLINPUT);
+        MsgWaitForMultipleObjects(
+            0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)), QS_ALLINPUT);
     }
 }
 
@@ -99,12 +106,14 @@ void PumpFor(DWORD ms, const Observer& observe) {
 
 LRESULT SendDeviceChange(HWND window, WPARAM event, const std::string& name) {
     std::wstring wide(name.begin(), name.end());
-    size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (wide.size() + 1) * sizeof(wchar_t);
+    size_t size =
+        offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (wide.size() + 1) * sizeof(wchar_t);
     std::vector<BYTE> buffer(size, 0);
     auto* rec = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(buffer.data());
     rec->dbcc_size = static_cast<DWORD>(size);
     rec->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    rec->dbcc_classguid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    rec->dbcc_classguid = {
+        0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
     memcpy(rec->dbcc_name, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
     return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(rec));
 }
@@ -113,7 +122,8 @@ std::string MakeTempDir(const char* tag) {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
     for (unsigned i = GetTickCount();; ++i) {
-        std::string dir = std::string(base) + "kw-" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
+        std::string dir = std::string(base) + "kw-" + tag + "-" +
+                          std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
         if (CreateDirectoryA(dir.c_str(), nullptr)) return dir;
     }
 }
@@ -161,7 +171,9 @@ std::string ProgramDir() {
 
 std::string Ansi(const char* utf8) { return kit::from_utf8(utf8); }
 
-bool Contains(const std::vector<std::string>& lines, const std::string& part) { return Count(lines, part) > 0; }
+bool Contains(const std::vector<std::string>& lines, const std::string& part) {
+    return Count(lines, part) > 0;
+}
 
 int Count(const std::vector<std::string>& lines, const std::string& part) {
     int n = 0;
@@ -183,7 +195,7 @@ int Count(const std::vector<std::string>& lines, const std::string& part) {
 namespace {
 
 class CoreEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         std::string prefix = kwtest::MakeTempDir("env") + "\\KEVA_QMB4410_Client";
         LogInit(4, "CLIENT", prefix.c_str());

@@ -32,7 +32,8 @@ bool StoreHasSubject(const std::wstring& subject);
 // Runs the thread's messages until the predicate holds or the time is up; each posted message
 // is shown to the observer before it is dispatched.
 using Observer = std::function<void(const MSG&)>;
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, const Observer& observe = nullptr);
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs,
+               const Observer& observe = nullptr);
 void PumpFor(DWORD ms, const Observer& observe = nullptr);
 
 // Sends the system's device-interface notification for a name to a window (HID class).

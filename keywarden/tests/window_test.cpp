@@ -20,7 +20,7 @@ using namespace kwtest;
 namespace {
 
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         PullAll();
         SweepProviderCertificates();
@@ -47,7 +47,8 @@ protected:
         return [this](const MSG& m) {
             if (!dlg_ || m.hwnd != dlg_->m_hWnd) return;
             if (m.message == UM_BALLOON) balloons_.push_back(static_cast<int>(m.wParam));
-            if (m.message == UM_SHOWDEFPIN) prompts_.push_back(reinterpret_cast<CDevObject*>(m.wParam));
+            if (m.message == UM_SHOWDEFPIN)
+                prompts_.push_back(reinterpret_cast<CDevObject*>(m.wParam));
         };
     }
     void WaitIdle(DWORD ms = 30000) {
@@ -85,17 +86,22 @@ protected:
             tv.hItem = item;
             SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
             int children = 0;
-            auto child = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
+            auto child = reinterpret_cast<HTREEITEM>(
+                SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
             while (child) {
                 ++children;
-                child = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)));
+                child = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT,
+                                                                 reinterpret_cast<LPARAM>(child)));
             }
             out.emplace_back(tv.lParam, children);
-            item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+            item = reinterpret_cast<HTREEITEM>(
+                SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
         }
         return out;
     }
-    int CountBalloons(int id) { return static_cast<int>(std::count(balloons_.begin(), balloons_.end(), id)); }
+    int CountBalloons(int id) {
+        return static_cast<int>(std::count(balloons_.begin(), balloons_.end(), id));
+    }
     std::vector<std::string> Log() { return LogLines(logPrefix_); }
 
     CMainDlg* dlg_ = nullptr;
@@ -145,7 +151,8 @@ TEST_F(WindowTest, InsertAndPullKeepStoreListAndTreeInStep) {
     EXPECT_FALSE(StoreHasSubject(L"SM2 Sign KWA #3"));
     auto tree = Tree();
     ASSERT_EQ(tree.size(), 1u);
-    EXPECT_EQ(reinterpret_cast<CItemObj*>(tree[0].first), static_cast<CItemObj*>(ListedObjects()[0]));
+    EXPECT_EQ(reinterpret_cast<CItemObj*>(tree[0].first),
+              static_cast<CItemObj*>(ListedObjects()[0]));
     EXPECT_EQ(tree[0].second, 6);  // every certificate, SM2 ones too
     // Factory PIN with tries left: one prompt, for this key.
     ASSERT_EQ(prompts_.size(), 1u);
@@ -180,10 +187,12 @@ TEST_F(WindowTest, KeyThatCannotBeOpenedLeavesTheBalloonAndNothingElse) {
 
 TEST_F(WindowTest, ForeignInterfacesAndUnknownRemovalsStartNothing) {
     Open();
-    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, "\\\\?\\USBSTOR#Disk&Ven_Generic#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
+    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL,
+                     "\\\\?\\USBSTOR#Disk&Ven_Generic#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
     SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB"));
     DEV_BROADCAST_HDR volume = {sizeof volume, DBT_DEVTYP_VOLUME, 0};
-    SendMessageW(dlg_->m_hWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
+    SendMessageW(dlg_->m_hWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
+                 reinterpret_cast<LPARAM>(&volume));
     SendMessageW(dlg_->m_hWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
     EXPECT_EQ(dlg_->RunningWorkers(), 0);
     WaitIdle();
@@ -195,7 +204,8 @@ TEST_F(WindowTest, KeyBackUnderANewNameReplacesItsOldEntryAndKeepsItsCertificate
     Insert("KWB", 1);
     auto certs = ProviderSubjects();
     ASSERT_EQ(certs.size(), 2u);
-    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName("KWB", 2));  // old removal not seen
+    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL,
+                     DeviceName("KWB", 2));  // old removal not seen
     WaitIdle();
     auto objs = ListedObjects();
     ASSERT_EQ(objs.size(), 1u);
@@ -290,8 +300,10 @@ TEST_F(WindowTest, SoftkeyNotifyDeliversTheSystemNotificationFromAnotherProcess)
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    ASSERT_TRUE(PumpUntil([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, 30000, Recorder()));
+    ASSERT_TRUE(
+        CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(PumpUntil([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; },
+                          30000, Recorder()));
     DWORD code = 1;
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
@@ -332,13 +344,15 @@ TEST_F(WindowTest, StormOfInsertsPullsAndRefreshesEndsConsistent) {
         });
     }
     int refreshes = 0;
-    ASSERT_TRUE(PumpUntil([&] {
-        if (refreshes < 20 && GetTickCount() % 7 == 0) {
-            PostMessageW(hwnd, WM_COMMAND, IDC_REFRESH, 0);
-            ++refreshes;
-        }
-        return finished.load() == 4;
-    }, 300000, Recorder()));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            if (refreshes < 20 && GetTickCount() % 7 == 0) {
+                PostMessageW(hwnd, WM_COMMAND, IDC_REFRESH, 0);
+                ++refreshes;
+            }
+            return finished.load() == 4;
+        },
+        300000, Recorder()));
     for (auto& t : threads) t.join();
     WaitIdle(300000);
 
@@ -350,15 +364,17 @@ TEST_F(WindowTest, StormOfInsertsPullsAndRefreshesEndsConsistent) {
         EXPECT_EQ(reinterpret_cast<CItemObj*>(tree[i].first), static_cast<CItemObj*>(objs[i]));
         EXPECT_EQ(tree[i].second, 4);
     }
-    EXPECT_EQ(ProviderSubjects(), (std::set<std::wstring>{L"RSA Exch KS1 #1", L"RSA Sign KS1 #1", L"RSA Exch KS3 #1",
-                                                          L"RSA Sign KS3 #1"}));
+    EXPECT_EQ(ProviderSubjects(), (std::set<std::wstring>{L"RSA Exch KS1 #1", L"RSA Sign KS1 #1",
+                                                          L"RSA Exch KS3 #1", L"RSA Sign KS3 #1"}));
 
     Pull("KS1");
     Pull("KS3");
     EXPECT_TRUE(ProviderEntries().empty());
     // Handles are given out lowest free slot first: leaked ones push the next handle up.
     const uintptr_t handlesAfter = LowestFreeHandle();
-    EXPECT_LE(handlesAfter, handlesBefore + 4 * 4) << "before " << handlesBefore << " after " << handlesAfter;
+    EXPECT_LE(handlesAfter, handlesBefore + 4 * 4)
+        << "before " << handlesBefore << " after " << handlesAfter;
     std::printf("storm: %d refreshes, next handle %#llx -> %#llx\n", refreshes,
-                static_cast<unsigned long long>(handlesBefore), static_cast<unsigned long long>(handlesAfter));
+                static_cast<unsigned long long>(handlesBefore),
+                static_cast<unsigned long long>(handlesAfter));
 }

@@ -127,7 +127,8 @@ uint32_t __cdecl EnumDevices(char* names, uint32_t* count) {
             std::string name = keva::device_name(serial);
             char* cell = names + found * KEVA_DEVICE_NAME_SIZE;
             std::memset(cell, 0, KEVA_DEVICE_NAME_SIZE);
-            std::memcpy(cell, name.data(), std::min<size_t>(name.size(), KEVA_DEVICE_NAME_SIZE - 1));
+            std::memcpy(cell, name.data(),
+                        std::min<size_t>(name.size(), KEVA_DEVICE_NAME_SIZE - 1));
             ++found;
         }
         *count = found;
@@ -204,17 +205,19 @@ uint32_t __cdecl GetDevInfo(uint32_t handle, uint8_t* record) {
 uint32_t __cdecl ChangePin(uint32_t handle, uint32_t pinType, uint32_t pinType2, const char* oldPin,
                            uint32_t oldLen, const char* newPin, uint32_t newLen) {
     if (!oldPin || !newPin || pinType != 1 || pinType2 != 1) return KEVA_ERR_BAD_ARGUMENT;
-    if (newLen == 0 || newLen > softkey::kMaxPinBytes || oldLen > softkey::kMaxPinBytes) return KEVA_SW_WRONG_LENGTH;
+    if (newLen == 0 || newLen > softkey::kMaxPinBytes || oldLen > softkey::kMaxPinBytes)
+        return KEVA_SW_WRONG_LENGTH;
     return Guarded([&]() -> uint32_t {
         softkey::KeyRecord key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
-        softkey::PinOutcome out = OpenStore().change_pin(key.serial, std::string_view(oldPin, oldLen),
-                                                         std::string_view(newPin, newLen));
+        softkey::PinOutcome out = OpenStore().change_pin(
+            key.serial, std::string_view(oldPin, oldLen), std::string_view(newPin, newLen));
         return softkey::status_word(out);
     });
 }
 
-uint32_t __cdecl GetPinRetryState(uint32_t handle, uint32_t pinType, uint32_t pinType2, uint32_t* state) {
+uint32_t __cdecl GetPinRetryState(uint32_t handle, uint32_t pinType, uint32_t pinType2,
+                                  uint32_t* state) {
     if (!state || pinType != 1 || pinType2 != 1) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
         softkey::KeyRecord key;
@@ -277,7 +280,8 @@ uint32_t __cdecl ReadCert(uint32_t handle, const uint8_t* ref, uint8_t* cert, ui
     return Guarded([&]() -> uint32_t {
         softkey::KeyRecord key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
-        if (ref[0] >= key.containers.size() || (ref[1] != 'E' && ref[1] != 'S')) return KEVA_SW_NOT_FOUND;
+        if (ref[0] >= key.containers.size() || (ref[1] != 'E' && ref[1] != 'S'))
+            return KEVA_SW_NOT_FOUND;
         const softkey::Container& c = key.containers[ref[0]];
         const softkey::Bytes& der = ref[1] == 'E' ? c.exch_cert : c.sign_cert;
         if (der.empty()) return KEVA_SW_NOT_FOUND;

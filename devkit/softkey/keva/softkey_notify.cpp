@@ -18,7 +18,8 @@
 
 namespace {
 
-const GUID kHidClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const GUID kHidClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 int Usage() {
     std::fprintf(stderr, "usage: softkey-notify arrival|removal SERIAL [PORT]\n");
@@ -30,9 +31,12 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc < 3 || argc > 4) return Usage();
     WPARAM event;
-    if (std::strcmp(argv[1], "arrival") == 0) event = DBT_DEVICEARRIVAL;
-    else if (std::strcmp(argv[1], "removal") == 0) event = DBT_DEVICEREMOVECOMPLETE;
-    else return Usage();
+    if (std::strcmp(argv[1], "arrival") == 0)
+        event = DBT_DEVICEARRIVAL;
+    else if (std::strcmp(argv[1], "removal") == 0)
+        event = DBT_DEVICEREMOVECOMPLETE;
+    else
+        return Usage();
     unsigned port = 1;
     if (argc == 4) {
         char* end = nullptr;
@@ -47,7 +51,8 @@ int main(int argc, char** argv) {
     }
 
     std::wstring wide(name.begin(), name.end());  // the name is plain ASCII
-    size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (wide.size() + 1) * sizeof(wchar_t);
+    size_t size =
+        offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (wide.size() + 1) * sizeof(wchar_t);
     std::vector<BYTE> buffer(size, 0);
     auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(buffer.data());
     record->dbcc_size = static_cast<DWORD>(size);

@@ -44,23 +44,36 @@ bool ParseSpec(const std::string& text, Spec& spec) {
     size_t pos = 0;
     while (pos <= rest.size()) {
         size_t comma = rest.find(',', pos);
-        std::string opt = rest.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        std::string opt =
+            rest.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
         pos = comma == std::string::npos ? rest.size() + 1 : comma + 1;
         if (opt.empty()) continue;
         size_t eq = opt.find('=');
-        std::string key = opt.substr(0, eq), value = eq == std::string::npos ? "" : opt.substr(eq + 1);
+        std::string key = opt.substr(0, eq),
+                    value = eq == std::string::npos ? "" : opt.substr(eq + 1);
         auto number = [&](auto& out) { out = std::strtol(value.c_str(), nullptr, 10); };
-        if (key == "rsa") number(spec.rsa);
-        else if (key == "signonly") number(spec.signonly);
-        else if (key == "sm2") number(spec.sm2);
-        else if (key == "bits") number(spec.bits);
-        else if (key == "days") number(spec.days);
-        else if (key == "hours") number(spec.hours);
-        else if (key == "label") spec.label = value;
-        else if (key == "uninit") spec.uninit = true;
-        else if (key == "locked") spec.locked = true;
-        else if (key == "changed") spec.changed = true;
-        else if (key == "absent") spec.absent = true;
+        if (key == "rsa")
+            number(spec.rsa);
+        else if (key == "signonly")
+            number(spec.signonly);
+        else if (key == "sm2")
+            number(spec.sm2);
+        else if (key == "bits")
+            number(spec.bits);
+        else if (key == "days")
+            number(spec.days);
+        else if (key == "hours")
+            number(spec.hours);
+        else if (key == "label")
+            spec.label = value;
+        else if (key == "uninit")
+            spec.uninit = true;
+        else if (key == "locked")
+            spec.locked = true;
+        else if (key == "changed")
+            spec.changed = true;
+        else if (key == "absent")
+            spec.absent = true;
         else {
             std::fprintf(stderr, "keva-testkeys: unknown option %s\n", opt.c_str());
             return false;
@@ -85,14 +98,17 @@ testpki::Bytes MakeCert(EVP_PKEY* key, const std::string& cn, const Spec& spec) 
     return testpki::cert_der(cert.get());
 }
 
-softkey::Container MakeContainer(const Spec& spec, softkey::Algorithm alg, bool exchange, int index) {
+softkey::Container MakeContainer(const Spec& spec, softkey::Algorithm alg, bool exchange,
+                                 int index) {
     softkey::Container c;
     c.algorithm = alg;
     const char* kind = alg == softkey::Algorithm::SM2 ? "SM2" : "RSA";
     c.name = std::string(kind) + "-" + spec.serial + "-" + std::to_string(index);
     auto make = [&](const char* use, softkey::Bytes& certOut, softkey::Bytes& keyOut) {
-        testpki::Pkey key = alg == softkey::Algorithm::SM2 ? testpki::make_sm2_key() : testpki::make_rsa_key(spec.bits);
-        std::string cn = std::string(kind) + " " + use + " " + spec.serial + " #" + std::to_string(index);
+        testpki::Pkey key = alg == softkey::Algorithm::SM2 ? testpki::make_sm2_key()
+                                                           : testpki::make_rsa_key(spec.bits);
+        std::string cn =
+            std::string(kind) + " " + use + " " + spec.serial + " #" + std::to_string(index);
         if (alg == softkey::Algorithm::SM2 && spec.hours != 0) {
             // SM2 certificates are signed with SM3 by testpki; keep their validity day-based.
             Spec daysOnly = spec;
@@ -127,12 +143,17 @@ int main(int argc, char** argv) {
             r.initialised = !spec.uninit;
             r.present = !spec.absent;
             r.cos_version = {{0x0a, 0x1b, 0x2c, 0x3d}};
-            softkey::set_pin(r.pin, spec.changed ? "12345678" : softkey::kFactoryPin, !spec.changed);
+            softkey::set_pin(r.pin, spec.changed ? "12345678" : softkey::kFactoryPin,
+                             !spec.changed);
             if (spec.locked) r.pin.retries_left = 0;
             int index = 0;
-            for (int k = 0; k < spec.rsa; ++k) r.containers.push_back(MakeContainer(spec, softkey::Algorithm::RSA, true, ++index));
-            for (int k = 0; k < spec.signonly; ++k) r.containers.push_back(MakeContainer(spec, softkey::Algorithm::RSA, false, ++index));
-            for (int k = 0; k < spec.sm2; ++k) r.containers.push_back(MakeContainer(spec, softkey::Algorithm::SM2, true, ++index));
+            for (int k = 0; k < spec.rsa; ++k)
+                r.containers.push_back(MakeContainer(spec, softkey::Algorithm::RSA, true, ++index));
+            for (int k = 0; k < spec.signonly; ++k)
+                r.containers.push_back(
+                    MakeContainer(spec, softkey::Algorithm::RSA, false, ++index));
+            for (int k = 0; k < spec.sm2; ++k)
+                r.containers.push_back(MakeContainer(spec, softkey::Algorithm::SM2, true, ++index));
             if (store.exists(r.serial)) store.remove(r.serial);
             store.create(r);
             std::printf("%s %zu containers\n", r.serial.c_str(), r.containers.size());
