@@ -161,3 +161,20 @@ TEST_F(DeviceTest, ReReadingReplacesObjectsWithoutDroppingStoreEntries) {
     dev.reset();
     EXPECT_TRUE(ProviderEntries().empty());
 }
+
+TEST_F(DeviceTest, LabelChangesAreStoredAndChangesByOthersAreSeenAtOnce) {
+    auto dev = Open("KWP");
+    std::string ansi = Ansi(u8"新标签 2026");
+    ASSERT_EQ(dev->SetDevLabelFromES(ansi.data(), static_cast<ULONG>(ansi.size())), 0u);
+    EXPECT_EQ(std::string(dev->label), ansi);
+    softkey::Store store(softkey::Store::default_root());
+    EXPECT_EQ(store.load("KWP").label, ansi);
+    std::string tooLong(65, 'x');
+    EXPECT_NE(dev->SetDevLabelFromES(tooLong.data(), 65), 0u);
+    EXPECT_EQ(std::string(dev->label), ansi);  // unchanged after a refusal
+    // Another program (the softkey tool) renames the key: the next read sees it.
+    store.update("KWP", [](softkey::KeyRecord& r) { r.label = "Renamed"; });
+    ASSERT_EQ(dev->GetDevLabelFromES(), 0u);
+    EXPECT_STREQ(dev->label, "Renamed");
+    store.update("KWP", [](softkey::KeyRecord& r) { r.label = "Key KWP"; });
+}
