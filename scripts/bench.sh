@@ -11,4 +11,10 @@ for bench in build/linux/out/*_bench; do
     echo "== $name"
     "$bench" --benchmark_out="build/bench/$name.json" --benchmark_out_format=json "$@" || status=1
 done
+# Keywarden's benchmark runs under Wine when the Windows build has it.
+if [ -x build/windows-x64/bin/keywarden_bench.exe ] && [ -x build/linux/out/keva-testkeys ]; then
+    echo "== keywarden_bench (Wine)"
+    keywarden/bench/run-bench.sh --benchmark_out="$PWD/build/bench/keywarden_bench.json" \
+        --benchmark_out_format=json "$@" || status=1
+fi
 exit $status
