@@ -59,12 +59,12 @@ void DeviceListLock::EnterPumping(uint64_t ticket) {
             std::lock_guard<std::mutex> hold(m_);
             if (TryEnterLocked(ticket, self)) return;
         }
-        DWORD r = MsgWaitForMultipleObjects(1, &released_, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0 + 1) {
-            MSG msg;
-            // Delivers the messages other threads sent to this thread's windows.
-            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
+        // Delivers the messages other threads sent to this thread's windows (a holder of the
+        // lock may be waiting for one), then sleeps until the lock is released or another
+        // message is sent.
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        MsgWaitForMultipleObjects(1, &released_, FALSE, INFINITE, QS_SENDMESSAGE);
     }
 }
 

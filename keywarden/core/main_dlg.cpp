@@ -28,10 +28,10 @@ const GUID kWatchedClasses[] = {
 // workers that send to the main window can finish.
 void WaitServingSentMessages(HANDLE handle) {
     for (;;) {
-        DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (r != WAIT_OBJECT_0 + 1) return;
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return;
     }
 }
 
