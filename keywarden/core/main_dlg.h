@@ -17,6 +17,8 @@
 
 constexpr UINT UM_OPENURL = 0x0500;
 constexpr UINT UM_QUIT = 0x0501;
+// wParam = the CDevObject. The key may be released before the message is handled: the receiver
+// checks, holding the device-list lock, that the object is still listed (IsListed).
 constexpr UINT UM_SHOWDEFPIN = 0x0601;
 constexpr UINT UM_BALLOON = 0x0602;
 // Sent by a worker to the main window so that the dialogs of a pulled key are told on the

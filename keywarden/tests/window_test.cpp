@@ -274,6 +274,26 @@ TEST_F(WindowTest, RefreshRebuildsTheListAndSilentRefreshIsMarked) {
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg_->m_hWnd, IDC_REFRESH)));
 }
 
+TEST_F(WindowTest, RefreshesRunOneAfterTheOther) {
+    Open();
+    SetPresent("KWB", true);
+    SetPresent("KWS", true);
+    for (int i = 0; i < 3; ++i) PostMessageW(dlg_->m_hWnd, WM_COMMAND, IDC_REFRESH, 0);
+    PumpFor(50, Recorder());
+    WaitIdle();
+    int starts = 0, depth = 0, deepest = 0;
+    for (const auto& line : Log()) {
+        if (line.find("] EnumDevInfoProc start...") != std::string::npos)
+            ++starts, deepest = std::max(deepest, ++depth);
+        if (line.find("] EnumDevInfoProc end...") != std::string::npos) --depth;
+    }
+    EXPECT_EQ(starts, 4);  // the start-up read and three refreshes
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"KWB", "KWS"}));
+    EXPECT_EQ(ProviderEntries().size(), 3u);
+}
+
 TEST_F(WindowTest, RemovalSeenWhileARescanIsQueuedIsAppliedAfterIt) {
     Open();
     SetPresent("KWB", true);  // the rescan will find it
