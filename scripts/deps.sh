@@ -48,8 +48,10 @@ if [[ " $* " == *" windows "* ]] && [ ! -f /usr/src/benchmark/CMakeLists.txt ]; 
         $sudo_cmd apt-get update -q
     fi
     tmp=$(mktemp -d)
+    # Only the benchmark needs it: when the source cannot be had, the build goes on without it.
     (cd "$tmp" && apt-get source -q --download-only benchmark >/dev/null &&
         tar xzf benchmark_*.orig.tar.gz && $sudo_cmd rm -rf /usr/src/benchmark &&
-        $sudo_cmd cp -r benchmark-*/ /usr/src/benchmark)
+        $sudo_cmd cp -r benchmark-*/ /usr/src/benchmark) ||
+        echo "deps.sh: Google Benchmark source not available; Keywarden's benchmark is not built" >&2
     rm -rf "$tmp"
 fi
