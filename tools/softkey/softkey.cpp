@@ -27,7 +27,7 @@ commands:
          [--retries N] [--holder NAME] [--uninitialised] [--pulled]
         a new key with its own SM2 signing certificate and N RSA and N SM2 containers
         (default 1 and 1), each with a signature and an exchange certificate; the PIN is
-        the factory PIN 580914 unless --pin is given; 10 tries unless --retries
+        the factory PIN 580914 unless --pin is given; 10 tries (at most 15) unless --retries
   list                    all keys, one line each
   show SERIAL             everything about one key (no PIN, no private keys)
   add-seal SERIAL FILE    adds an electronic seal (DER file) after the key's other seals
@@ -133,6 +133,12 @@ void check_der(const softkey::Bytes& d, const std::string& path) {
 }
 
 int run(int argc, char** argv) {
+    for (int k = 1; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     int i = 1;
     std::string store_dir;
     if (i < argc && std::strcmp(argv[i], "--store") == 0) {
@@ -142,7 +148,7 @@ int run(int argc, char** argv) {
     }
     if (i >= argc) throw UsageError("no command given");
     std::string cmd = argv[i++];
-    if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    if (cmd == "help") {
         std::fputs(kUsage, stdout);
         return 0;
     }
@@ -168,7 +174,8 @@ int run(int argc, char** argv) {
         o.pin = a.get("--pin");
         if (a.has("--pin") && (o.pin.empty() || o.pin.size() > softkey::kMaxPinBytes))
             throw UsageError("--pin needs 1 to 64 characters");
-        o.max_retries = a.number("--retries", softkey::kDefaultMaxRetries, 1, 255);
+        o.max_retries = a.number("--retries", softkey::kDefaultMaxRetries, 1,
+                                 softkey::kMaxRetriesLimit);
         o.holder = a.get("--holder", o.holder);
         softkey::KeyRecord r = softkey::make_key(o);
         if (a.has("--uninitialised")) {
@@ -259,8 +266,8 @@ int run(int argc, char** argv) {
         if (a.has("--blocked") + a.has("--unblock") + a.has("--retries") > 1)
             throw UsageError("give one of --blocked, --unblock and --retries");
         if (a.options.empty()) throw UsageError("set-pin-state needs at least one option");
-        int max = a.number("--max-retries", 0, 1, 255);
-        int left = a.number("--retries", 0, 0, 255);
+        int max = a.number("--max-retries", 0, 1, softkey::kMaxRetriesLimit);
+        int left = a.number("--retries", 0, 0, softkey::kMaxRetriesLimit);
         std::string pin = a.get("--pin");
         if (a.has("--pin") && (pin.empty() || pin.size() > softkey::kMaxPinBytes))
             throw UsageError("--pin needs 1 to 64 characters");

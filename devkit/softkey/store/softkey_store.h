@@ -30,6 +30,9 @@ using Bytes = std::vector<uint8_t>;
 // The PIN every key carries when it leaves the factory (and after a reset).
 inline constexpr const char* kFactoryPin = "580914";
 inline constexpr int kDefaultMaxRetries = 10;
+// A key reports the tries left in the last four bits of its status word (63Cx), so no PIN has
+// more than 15.
+inline constexpr int kMaxRetriesLimit = 15;
 inline constexpr size_t kMaxLabelBytes = 64;
 inline constexpr size_t kMaxSerialBytes = 32;
 inline constexpr size_t kMaxContainers = 8;
@@ -108,7 +111,8 @@ public:
     explicit Store(std::filesystem::path root);
 
     // SOFTKEY_STORE when set (on Windows a Unix path such as "/tmp/keys" is taken as the Wine
-    // drive Z:), otherwise the default documented in STORE.md.
+    // drive Z:), otherwise the default documented in STORE.md (under Wine the same folder as
+    // natively).
     static std::filesystem::path default_root();
 
     const std::filesystem::path& root() const { return root_; }

@@ -381,7 +381,8 @@ std::string check_record(const KeyRecord& r) {
     if (!from_hex(r.pin.salt_hex, salt) || salt.empty() || !from_hex(r.pin.hash_hex, hash) ||
         hash.size() != 32)
         return "the PIN has not been set";
-    if (r.pin.max_retries < 1 || r.pin.max_retries > 255) return "PIN tries must be 1 to 255";
+    if (r.pin.max_retries < 1 || r.pin.max_retries > kMaxRetriesLimit)
+        return "PIN tries must be 1 to " + std::to_string(kMaxRetriesLimit);
     if (r.pin.retries_left < 0 || r.pin.retries_left > r.pin.max_retries)
         return "PIN tries left must be 0 to the maximum";
     return {};
@@ -426,10 +427,12 @@ fs::path Store::default_root() {
     std::string v = env(kStoreEnv);
     if (!v.empty()) return host_path(v);
 #if defined(_WIN32)
-    // Under Wine HOME is the Unix home: share the native tools' store.
-    std::string home = env("HOME");
-    if (!home.empty() && home[0] == '/')
-        return host_path(home) / ".local" / "share" / "ukeykit" / "softkey";
+    // Under Wine, share the native tools' store: the same folder reached through drive Z:.
+    std::string data = env("XDG_DATA_HOME");
+    if (!data.empty() && data[0] == '/') return host_path(data) / "ukeykit" / "softkey";
+    std::string home = env("WINEHOMEDIR");  // "\??\Z:\home\user"
+    if (home.rfind("\\??\\", 0) == 0) home.erase(0, 4);
+    if (!home.empty()) return fs::path(home) / ".local" / "share" / "ukeykit" / "softkey";
     std::string local = env("LOCALAPPDATA");
     if (!local.empty()) return fs::path(local) / "UKeyKit" / "softkey";
     return fs::path("softkey-store");

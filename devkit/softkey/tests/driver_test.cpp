@@ -2,6 +2,9 @@
 // load it; signatures checked with OpenSSL.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <pugixml.hpp>
@@ -182,6 +185,35 @@ TEST_F(DriverTest, PulledKeyFailsAndClosedHandleIsDead) {
     EXPECT_NE(d_.CloseDevice(h), 0);
     int bogus = 0;
     EXPECT_EQ(d_.GetUkSerial(&bogus), nullptr);
+}
+
+// Two processes at once, the driver in one and the store directly in the other, as the driver
+// and the device library under Wine share a key: no try is lost.
+TEST_F(DriverTest, TwoProcessesCountEveryWrongPin) {
+    softkey::FactoryOptions o;
+    o.serial = "SHARED";
+    o.rsa_containers = 0;
+    o.sm2_containers = 0;
+    o.max_retries = 15;
+    softkey::Store(root_).create(softkey::make_key(o));
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        void* h = d_.OpenDevice();
+        int wrong = 0;
+        for (int i = 0; h && i < 7; ++i)
+            if ((unsigned(d_.VerifyPin(h, "000000")) & 0xFFFFFFF0u) == 0x800063C0u) ++wrong;
+        _exit(wrong == 7 ? 0 : 1);
+    }
+    softkey::Store mine(root_);
+    int wrong = 0;
+    for (int i = 0; i < 7; ++i)
+        if (mine.verify_pin("SHARED", "000000").result == softkey::PinResult::Wrong) ++wrong;
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(wrong, 7);
+    EXPECT_EQ(mine.load("SHARED").pin.retries_left, 1);
 }
 
 std::string hex(const Bytes& b) {

@@ -25,6 +25,8 @@ expect_text() {  # expect_text DESCRIPTION PATTERN (in the last output)
 
 check "help" 0 "$tool" --help
 expect_text "help lists commands" "set-pin-state"
+check "help after a command" 0 "$tool" create --help
+expect_text "usage shown" "usage: softkey"
 check "no command" 2 "$tool"
 check "unknown command" 2 "$tool" frobnicate
 expect_text "unknown command named" "unknown command 'frobnicate'"
@@ -37,6 +39,7 @@ expect_text "duplicate named" "exists already"
 check "bad serial" 2 "$tool" create "bad/serial"
 check "too many containers" 2 "$tool" create SK101 --rsa 5 --sm2 4
 check "bad number" 2 "$tool" create SK101 --rsa many
+check "too many tries" 2 "$tool" create SK101 --retries 16
 check "unknown option" 2 "$tool" create SK101 --colour red
 check "label too long" 2 "$tool" create SK101 --label "$(printf 'L%.0s' {1..65})"
 check "nothing half made" 0 "$tool" list

@@ -1,0 +1,90 @@
+/* Sealgate: a host program's door to the electronic seals, the PIN, the serial number, the
+ * signing certificate and the raw signing of a USB key.
+ *
+ * Sessions. InitialSession binds the key driver "UKeyDriver.dll" and opens the key; the handle it
+ * gives is the first argument of every other call until CloseSession. The driver binding is one
+ * per process: CloseSession ends it for every handle, and a failed InitialSession leaves it bound.
+ * Open and close sessions while no other call runs; nothing here takes a lock.
+ *
+ * Results. 1 = success, 0 = failure, unless a function says otherwise. Nothing is raised to the
+ * caller.
+ *
+ * Output buffers. A null buffer asks for the size to provide: the size is stored in *length and
+ * the call returns 1 without a session (GetSealInfo 20480, GetSerial 100, GetSignCert 10240,
+ * RawSignData 1024). Otherwise the result bytes are written to the buffer, without a terminating
+ * zero, and their count to *length. A result that would not fit the size answered by the size
+ * query fails with 0 and writes nothing. On failure the buffer and *length are left as they were
+ * unless the key driver itself wrote into them (RawSignData).
+ *
+ * Text is in the system ANSI code page (code page 936 on the target machines). */
+#ifndef SEALGATE_H
+#define SEALGATE_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#if defined(SEALGATE_BUILD)
+#define SEALGATE_API __declspec(dllexport)
+#else
+#define SEALGATE_API __declspec(dllimport)
+#endif
+#if !defined(_WIN64)
+#define SEALGATE_CALL __cdecl
+#else
+#define SEALGATE_CALL
+#endif
+#else
+#define SEALGATE_API __attribute__((visibility("default")))
+#define SEALGATE_CALL
+#endif
+
+/* Sizes answered by the size queries. */
+#define SEALGATE_SEALINFO_SIZE 20480
+#define SEALGATE_SERIAL_SIZE 100
+#define SEALGATE_SIGNCERT_SIZE 10240
+#define SEALGATE_SIGNATURE_SIZE 1024
+
+/* Binds the key driver and opens the key. On success stores the session handle in *device and
+ * returns 1; 0 when the driver cannot be loaded or no key can be opened (*device untouched). */
+SEALGATE_API int SEALGATE_CALL InitialSession(void** device);
+
+/* Closes the key and unbinds the driver for the whole process. A null handle does nothing. */
+SEALGATE_API void SEALGATE_CALL CloseSession(void* device);
+
+/* Number of seals on the key; 0 also on any failure. */
+SEALGATE_API int SEALGATE_CALL GetSealCount(void* device);
+
+/* Seal `index` in one of three forms: mode 0 the binary seal record, mode 1 the seal's Base64
+ * text, mode 2 the seal code. */
+SEALGATE_API int SEALGATE_CALL GetSealInfo(void* device, int index, int mode,
+                                           unsigned char* buffer, int* length);
+
+/* Whether seal `index` may be used: 0 no session, 1 offline and its signature verifies, 3 its
+ * validity has ended, 5 it cannot be read or checked, otherwise the status the seal registry
+ * reports. */
+SEALGATE_API int SEALGATE_CALL GetSealStatus(void* device, int index);
+
+/* 1 when the key accepts the user PIN. Each wrong PIN costs one of the key's tries; at none left
+ * the key blocks the PIN. */
+SEALGATE_API int SEALGATE_CALL VerifyUserPin(void* device, const char* pin);
+
+/* The key's serial number (text, no terminator). */
+SEALGATE_API int SEALGATE_CALL GetSerial(void* device, unsigned char* buffer, int* length);
+
+/* The key's signing certificate, DER. */
+SEALGATE_API int SEALGATE_CALL GetSignCert(void* device, unsigned char* buffer, int* length);
+
+/* Signs `data_length` bytes with the key's signing key (verify the PIN first). The driver
+ * writes the signature into `signature` and its length into *signature_length, whose value on
+ * entry it may take as the buffer's capacity. */
+SEALGATE_API int SEALGATE_CALL RawSignData(void* device, const unsigned char* data,
+                                           int data_length, unsigned char* signature,
+                                           int* signature_length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* SEALGATE_H */
