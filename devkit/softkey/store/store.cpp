@@ -20,7 +20,9 @@ namespace {
 
 constexpr const char* kRecordFile = "key.txt";
 constexpr const char* kLockDir = ".lock";
-constexpr int kFormat = 1;
+// Format 2 ends every record with an "end" line, so a cut record is told from a whole one.
+// Format 1 records (the same without that line) are still read.
+constexpr int kFormat = 2;
 constexpr int kPinRounds = 4096;
 constexpr const char* kLockStamp = "taken";
 // A lock older than this belongs to a writer that died; writers hold it for milliseconds.
@@ -52,9 +54,19 @@ std::string content_name(const char* prefix, const Bytes& data) {
     return std::string(prefix) + "-" + to_hex(h.data(), 16) + ".der";
 }
 
+// A file that a record names is missing: a writer replaced the record and removed the file
+// between our reads (or the store is damaged, which a second read tells).
+struct MissingPart : StoreError {
+    using StoreError::StoreError;
+};
+
 Bytes read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw StoreError("cannot read " + path.u8string());
+    if (!in) {
+        std::error_code ec;
+        if (!fs::exists(path, ec)) throw MissingPart("missing " + path.u8string());
+        throw StoreError("cannot read " + path.u8string());
+    }
     Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw StoreError("cannot read " + path.u8string());
     return data;
@@ -218,6 +230,7 @@ std::string record_text(const KeyRecord& r, const Names& n) {
         o << p << "exch_key=" << n.containers[i][3] << "\n";
     }
     for (size_t i = 0; i < n.seals.size(); ++i) o << "seal." << i << "=" << n.seals[i] << "\n";
+    o << "end=" << r.serial << "\n";
     return o.str();
 }
 
@@ -265,8 +278,11 @@ KeyRecord parse_record(const std::string& text, const fs::path& dir) {
     };
 
     int format = to_int(need("format"), "format");
-    if (format != kFormat)
+    if (format < 1 || format > kFormat)
         throw StoreError("record format " + std::to_string(format) + " is not supported");
+    if (format >= 2 && (text.empty() || text.back() != '\n' || !kv.count("end") ||
+                        get("end") != get("serial")))
+        throw StoreError("record is cut short (no end line)");
 
     KeyRecord r;
     r.serial = need("serial");
@@ -495,7 +511,7 @@ KeyRecord Store::load(std::string_view serial) const {
                 throw StoreError("record in folder " + std::string(serial) + " names serial " +
                                  r.serial);
             return r;
-        } catch (const StoreError&) {
+        } catch (const MissingPart&) {
             if (attempt >= 20) throw;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }

@@ -185,6 +185,49 @@ TEST_F(StoreTest, DamagedRecordGivesClearError) {
     EXPECT_EQ(store.first_present(), "");
 }
 
+// Every cut of a record, and a record naming a file that is gone, gives a StoreError (never a
+// crash, never a half key).
+TEST_F(StoreTest, TruncatedRecordsAndMissingFilesFailCleanly) {
+    Store store(root_);
+    store.create(sample("SK0008"));
+    fs::path record = root_ / "SK0008" / "key.txt";
+    std::string text;
+    {
+        std::ifstream f(record, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    }
+    size_t loaded = 0;
+    for (size_t cut = 0; cut < text.size(); cut += 7) {
+        {
+            std::ofstream f(record, std::ios::binary | std::ios::trunc);
+            f.write(text.data(), std::streamsize(cut));
+        }
+        try {
+            store.load("SK0008");
+            ++loaded;
+        } catch (const softkey::StoreError&) {
+        }
+    }
+    EXPECT_EQ(loaded, 0u);
+    {
+        std::ofstream f(record, std::ios::binary | std::ios::trunc);
+        f << text;
+    }
+    KeyRecord whole = store.load("SK0008");
+    // A record of the first format (no end line) still reads.
+    {
+        std::string v1 = text.substr(0, text.find("end="));
+        v1.replace(v1.find("format=2"), 8, "format=1");
+        std::ofstream f(record, std::ios::binary | std::ios::trunc);
+        f << v1;
+    }
+    EXPECT_EQ(store.load("SK0008").seals, whole.seals);
+    ASSERT_EQ(whole.seals.size(), 2u);
+    for (const auto& e : fs::directory_iterator(root_ / "SK0008"))
+        if (e.path().filename().string().rfind("seal-", 0) == 0) fs::remove(e.path());
+    EXPECT_THROW(store.load("SK0008"), softkey::StoreError);
+}
+
 TEST_F(StoreTest, PinCountsDownBlocksAndRecovers) {
     Store store(root_);
     KeyRecord r = sample("SK0010");
