@@ -30,6 +30,26 @@ std::string this_module_directory() {
     if (dladdr(reinterpret_cast<void*>(&this_module_directory), &info) == 0 || !info.dli_fname)
         return {};
     std::string path = info.dli_fname;
+    if (path.empty() || path[0] != '/') {
+        // Loaded by a relative path: the loader keeps that path, which no longer leads to the
+        // module once the process changes its current folder. The kernel's map of the process
+        // knows the absolute path of the file mapped at the module's base.
+        char base[32];
+        std::snprintf(base, sizeof base, "%lx-", reinterpret_cast<unsigned long>(info.dli_fbase));
+        if (FILE* maps = std::fopen("/proc/self/maps", "re")) {
+            char line[4096];
+            while (std::fgets(line, sizeof line, maps)) {
+                if (std::strncmp(line, base, std::strlen(base)) != 0) continue;
+                const char* file = std::strchr(line, '/');
+                if (file) {
+                    path = file;
+                    while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();
+                }
+                break;
+            }
+            std::fclose(maps);
+        }
+    }
     auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     return path.substr(0, slash);
