@@ -160,9 +160,37 @@ std::string convert(const char* from, const char* to, std::string_view in, std::
 const char kUtf16Le[] = "UTF-16LE";
 const char kReplacementUtf16[] = "\xFD\xFF";  // U+FFFD, little-endian
 
+// Code pages in which the bytes 0 to 0x7F are ASCII and never part of a longer sequence. Text
+// of such bytes alone converts one to one, without a converter (most texts the libraries move:
+// Base64, numbers, times, element names).
+bool ascii_compatible(unsigned code_page) {
+    if (code_page == kAnsiCodePage) code_page = ansi_code_page();
+    switch (code_page) {
+        case kUtf8CodePage: case 936: case 950: case 54936: case 20127: case 28591:
+        case 1250: case 1251: case 1252: case 1253: case 1254: case 1255: case 1256:
+        case 1257: case 1258: case 874:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool all_ascii(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+bool all_ascii(std::u16string_view text) {
+    for (char16_t c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
 }  // namespace
 
 std::u16string to_utf16(std::string_view text, unsigned code_page) {
+    if (ascii_compatible(code_page) && all_ascii(text)) return std::u16string(text.begin(), text.end());
     std::string bytes = convert(iconv_name(code_page).c_str(), kUtf16Le, text,
                                 std::string_view(kReplacementUtf16, 2), 1);
     std::u16string out(bytes.size() / 2, u'\0');
@@ -173,6 +201,7 @@ std::u16string to_utf16(std::string_view text, unsigned code_page) {
 }
 
 std::string from_utf16(std::u16string_view text, unsigned code_page) {
+    if (ascii_compatible(code_page) && all_ascii(text)) return std::string(text.begin(), text.end());
     std::string bytes(text.size() * 2, '\0');
     for (size_t i = 0; i < text.size(); ++i) {
         bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
@@ -182,10 +211,12 @@ std::string from_utf16(std::u16string_view text, unsigned code_page) {
 }
 
 std::string to_utf8(std::string_view text, unsigned code_page) {
+    if (ascii_compatible(code_page) && all_ascii(text)) return std::string(text);
     return convert(iconv_name(code_page).c_str(), "UTF-8", text, "\xEF\xBF\xBD", 1);
 }
 
 std::string from_utf8(std::string_view utf8, unsigned code_page) {
+    if (ascii_compatible(code_page) && all_ascii(utf8)) return std::string(utf8);
     return convert("UTF-8", iconv_name(code_page).c_str(), utf8, "?", 1);
 }
 

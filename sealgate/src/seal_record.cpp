@@ -99,6 +99,51 @@ std::string entry_value(const X509_NAME_ENTRY* entry) {
 
 std::u16string data_at(const CXmlDoc& doc, const char16_t* path) { return doc.GetDataByPath(path); }
 
+// Moves past one element's header; false on malformed DER. `content` gets its content length.
+bool enter(const unsigned char*& p, long& left, long& content, int& tag) {
+    const unsigned char* start = p;
+    int cls = 0;
+    int r = ASN1_get_object(&p, &content, &tag, &cls, left);
+    if (r & 0x80) return false;
+    left -= static_cast<long>(p - start);
+    return content <= left;
+}
+
+// The subject Name (complete DER element) of a certificate, found by walking the certificate's
+// structure: the subject is all the holder name needs, and decoding the whole certificate
+// would also decode its public key, the most costly part. False when the bytes are not a
+// certificate (cut short, or the fields before the subject missing).
+bool subject_of_certificate(const std::vector<uint8_t>& der, const unsigned char*& subject,
+                            long& subject_length) {
+    const unsigned char* p = der.data();
+    long left = static_cast<long>(der.size()), len = 0;
+    int tag = 0;
+    if (der.empty() || !enter(p, left, len, tag) || tag != V_ASN1_SEQUENCE) return false;
+    left = len;
+    if (!enter(p, left, len, tag) || tag != V_ASN1_SEQUENCE) return false;  // tbsCertificate
+    left = len;
+    // [0] version (optional), serialNumber, signature, issuer, validity, then the subject.
+    if (!enter(p, left, len, tag)) return false;
+    if (tag == 0) {
+        p += len;
+        left -= len;
+        if (!enter(p, left, len, tag)) return false;
+    }
+    if (tag != V_ASN1_INTEGER) return false;
+    for (int skip = 0; skip < 3; ++skip) {
+        p += len;
+        left -= len;
+        if (!enter(p, left, len, tag) || tag != V_ASN1_SEQUENCE) return false;
+    }
+    p += len;
+    left -= len;
+    const unsigned char* element = p;
+    if (!enter(p, left, len, tag) || tag != V_ASN1_SEQUENCE) return false;
+    subject = element;
+    subject_length = static_cast<long>(p - element) + len;
+    return true;
+}
+
 }  // namespace
 
 std::string reformat_validity(const std::string& t) {
@@ -123,13 +168,15 @@ int _GetDN(const std::string& cert_base64, std::string& name) {
     const kit::TraceFunction trace = kit::trace_function();
     trace("_GetDN...0");
     std::vector<uint8_t> der = kit::base64_decode(cert_base64);
-    const unsigned char* p = der.data();
-    X509* cert = der.empty() ? nullptr : d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-    if (!cert) {
+    const unsigned char* subject_der = nullptr;
+    long subject_length = 0;
+    X509_NAME* subject = nullptr;
+    if (subject_of_certificate(der, subject_der, subject_length))
+        subject = d2i_X509_NAME(nullptr, &subject_der, subject_length);
+    if (!subject) {
         trace("_GetDN...1");
         return 1;
     }
-    const X509_NAME* subject = X509_get_subject_name(cert);
     std::string out;
     int last_set = -1;
     for (int i = 0; i < X509_NAME_entry_count(subject); ++i) {
@@ -147,7 +194,7 @@ int _GetDN(const std::string& cert_base64, std::string& name) {
         }
         out += "=" + x500_value(entry_value(e));
     }
-    X509_free(cert);
+    X509_NAME_free(subject);
     if (out.empty()) {
         trace("_GetDN...2:%d", 0);
         return 2;

@@ -18,7 +18,7 @@ TEST_F(SessionTest, HostInCReadsTheSealAndItsStatus) {
     KeySealSpec spec;
     spec.esid = "3201000000777";
     MadeSeal seal = make_key_seal(key_, spec);
-    ASSERT_FALSE(seal.der.empty());
+    ASSERT_FALSE(seal.der.empty()) << seal.error;
     store_seal(store_, key_.serial, seal.der);
     registry::SealRegistry service;
     std::string error;

@@ -1,6 +1,5 @@
 #include "key_seal_maker.h"
 
-#include <gtest/gtest.h>
 #include <pugixml.hpp>
 
 #include <sstream>
@@ -72,13 +71,13 @@ MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const KeySealSpec& s
     auto make = sealform.function<MakeFn>("MakeSeal_SignWithKey");
     auto release = sealform.function<ReleaseFn>("ReleaseSealData");
     if (!make || !release) {
-        ADD_FAILURE() << "Sealform's maker not found";
+        made.error = "Sealform's maker not found";
         return made;
     }
     int length = 0;
     unsigned char* der = make(xml.str().c_str(), &length);
     if (!der) {
-        ADD_FAILURE() << "MakeSeal_SignWithKey refused the seal";
+        made.error = "MakeSeal_SignWithKey refused the seal";
         return made;
     }
     made.der.assign(der, der + length);

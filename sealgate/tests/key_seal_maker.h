@@ -29,9 +29,10 @@ struct MadeSeal {
     std::vector<uint8_t> der;
     std::vector<uint8_t> picture;
     std::vector<uint8_t> holder_cert;
+    std::string error;  // why `der` is empty
 };
 
-// Makes the seal (ADD_FAILURE and an empty result when Sealform refuses).
+// Makes the seal; an empty `der` and the reason in `error` when Sealform refuses.
 MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const KeySealSpec& spec);
 
 // Appends a seal to the key in the store.

@@ -85,6 +85,13 @@ TEST(HolderName, CertificatesThatGiveNoName) {
     std::string out = "unchanged";
     EXPECT_EQ(_GetDN("", out), 1);
     EXPECT_EQ(_GetDN("bm90IGEgY2VydA==", out), 1);
+    // A real certificate cut short, and one whose fields before the subject are not there.
+    testpki::Pkey k = testpki::make_sm2_key();
+    testpki::Bytes whole = testpki::cert_der(testpki::make_certificate(k.get(), {}).get());
+    testpki::Bytes cut(whole.begin(), whole.begin() + 60);
+    EXPECT_EQ(_GetDN(kit::base64_encode(cut), out), 1);
+    const testpki::Bytes hollow = {0x30, 0x04, 0x30, 0x02, 0x05, 0x00};
+    EXPECT_EQ(_GetDN(kit::base64_encode(hollow), out), 1);
     EXPECT_EQ(out, "unchanged");
     testpki::Pkey key = testpki::make_sm2_key();
     testpki::Cert cert(X509_new());

@@ -43,6 +43,7 @@ protected:
     }
     MadeSeal add_seal(const KeySealSpec& spec = {}) {
         MadeSeal s = make_key_seal(key_, spec);
+        EXPECT_FALSE(s.der.empty()) << s.error;
         if (!s.der.empty()) store_seal(store_, key_.serial, s.der);
         return s;
     }
