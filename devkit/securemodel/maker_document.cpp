@@ -50,7 +50,11 @@ std::string maker_document_xml(EVP_PKEY* key, const std::vector<uint8_t>& cert_d
 }
 
 std::string encrypted_maker_document(EVP_PKEY* key, const std::vector<uint8_t>& cert_der) {
-    std::string plain = maker_document_xml(key, cert_der);
+    return encrypted_document(maker_document_xml(key, cert_der));
+}
+
+std::string encrypted_document(const std::string& text) {
+    std::string plain = text;
     kit::TempFile in, out;
     bool written = in && out && kit::write_whole_file(in.path(), plain.data(), plain.size());
     std::fill(plain.begin(), plain.end(), '\0');

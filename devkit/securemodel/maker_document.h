@@ -19,4 +19,7 @@ std::string maker_document_xml(EVP_PKEY* sm2_key, const std::vector<uint8_t>& ce
 // The document encrypted and Base64-encoded; throws std::runtime_error when the cipher fails.
 std::string encrypted_maker_document(EVP_PKEY* sm2_key, const std::vector<uint8_t>& cert_der);
 
+// Any text encrypted and Base64-encoded as a maker document is (for documents of other forms).
+std::string encrypted_document(const std::string& plain);
+
 }  // namespace securemodel

@@ -236,6 +236,36 @@ TEST_F(SealWithKeyTest, NoKeyToOpenFailsWithCodeThreeAndRemovesTheMakerDocument)
     EXPECT_TRUE(leftovers().empty());
 }
 
+TEST_F(SealWithKeyTest, MakerDocumentsOfTheWrongShape) {
+    std::string doc = securemodel::maker_document_xml(material_.maker_key.get(), material_.maker_cert);
+    struct Case {
+        std::string plain;
+        const char* marker;
+        const char* trace;
+    };
+    std::string bad_key = doc;
+    size_t at = bad_key.find("<privatekey>") + 12;
+    bad_key.replace(at, 64, std::string(64, '0'));  // zero is no private key
+    const std::vector<Case> cases = {
+        {"<sealmakercert><cer>", "MakeSeal...e.21::%s", ""},
+        {"<makercert/>", "MakeSeal...e.31", ""},
+        {bad_key, "", "MakeSeal_SignWithKey...1.6.1.1::4"},
+    };
+    for (const Case& c : cases) {
+        clear_traces();
+        KeySealParams p = params_;
+        p.values["sealmakercert"] = securemodel::encrypted_document(c.plain);
+        EXPECT_TRUE(make_key(p.xml()).empty()) << c.plain;
+        if (*c.marker) {
+            EXPECT_NE(markers().find(c.marker), std::string::npos) << markers();
+        }
+        if (*c.trace) {
+            EXPECT_NE(rzlog().find(c.trace), std::string::npos) << rzlog();
+        }
+        EXPECT_TRUE(leftovers().empty()) << "the decrypted maker document was left behind";
+    }
+}
+
 TEST_F(SealWithKeyTest, ParsingTellsLengthsAndKeepsToTheCapacity) {
     Bytes seal = make_key(params_.xml());
     ASSERT_FALSE(seal.empty());

@@ -185,6 +185,19 @@ TEST_F(SealStatusTest, DiagnosticFilesOnlyIntoAConfiguredFolder) {
     EXPECT_EQ(fs::file_size(diag / "验证时签名值.txt"), 64u);
 }
 
+TEST_F(SealStatusTest, SealCodeLongerThanItsBufferIsNotSent) {
+    KeySealSpec spec;
+    spec.esid = std::string(101, '7');  // the code buffer holds 100 bytes
+    add_seal(spec);
+    registry_.set_status(spec.esid, 2);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
+    EXPECT_EQ(registry_.request_count(), 0u);
+    spec.esid = std::string(100, '7');
+    add_seal(spec);
+    registry_.set_status(spec.esid, 2);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 1), 2);
+}
+
 TEST_F(SealStatusTest, NoSealsNoSessionAndBadIndex) {
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);  // a key without seals
     EXPECT_EQ(sg_.GetSealStatus(nullptr, 0), 0);
