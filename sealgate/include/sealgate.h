@@ -47,7 +47,8 @@ extern "C" {
 #define SEALGATE_SIGNATURE_SIZE 1024
 
 /* Binds the key driver and opens the key. On success stores the session handle in *device and
- * returns 1; 0 when the driver cannot be loaded or no key can be opened (*device untouched). */
+ * returns 1; 0 when `device` is null, the driver cannot be loaded or no key can be opened
+ * (*device untouched). */
 SEALGATE_API int SEALGATE_CALL InitialSession(void** device);
 
 /* Closes the key and unbinds the driver for the whole process. A null handle does nothing. */
@@ -58,8 +59,8 @@ SEALGATE_API int SEALGATE_CALL GetSealCount(void* device);
 
 /* Seal `index` in one of three forms: mode 0 the binary seal record, mode 1 the seal's Base64
  * text, mode 2 the seal code. */
-SEALGATE_API int SEALGATE_CALL GetSealInfo(void* device, int index, int mode,
-                                           unsigned char* buffer, int* length);
+SEALGATE_API int SEALGATE_CALL GetSealInfo(void* device, int index, int mode, unsigned char* buffer,
+                                           int* length);
 
 /* Whether seal `index` may be used: 0 no session, 1 offline and its signature verifies, 3 its
  * validity has ended, 5 it cannot be read or checked, otherwise the status the seal registry
@@ -79,9 +80,8 @@ SEALGATE_API int SEALGATE_CALL GetSignCert(void* device, unsigned char* buffer, 
 /* Signs `data_length` bytes with the key's signing key (verify the PIN first). The driver
  * writes the signature into `signature` and its length into *signature_length, whose value on
  * entry it may take as the buffer's capacity. */
-SEALGATE_API int SEALGATE_CALL RawSignData(void* device, const unsigned char* data,
-                                           int data_length, unsigned char* signature,
-                                           int* signature_length);
+SEALGATE_API int SEALGATE_CALL RawSignData(void* device, const unsigned char* data, int data_length,
+                                           unsigned char* signature, int* signature_length);
 
 #ifdef __cplusplus
 }

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class ScriptedDriverTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::copy_file(SEALGATE_PATH, dir_.path() / "libSealgate.so");
         fs::copy_file(RZLOG_PATH, dir_.path() / "libRZLog.so");
@@ -46,6 +46,10 @@ protected:
         len = -3;
         return sg_->GetSignCert(device_, out.data(), &len);
     }
+    std::string last_trace() const {
+        auto lines = sgtest::lines_of(sgtest::read_text(dir_.path() / "trace.txt"));
+        return lines.empty() ? std::string() : lines.back();
+    }
     static bool untouched(const std::vector<unsigned char>& b) {
         return std::all_of(b.begin(), b.end(), [](unsigned char c) { return c == 0xEE; });
     }
@@ -62,6 +66,7 @@ TEST_F(ScriptedDriverTest, SerialLongerThanTheBufferFailsAndWritesNothing) {
     sgtest::set_env("SCRIPTED_SERIAL", std::string(101, 'S'));
     EXPECT_EQ(sg_->GetSerial(device_, buf, &len), 0);
     EXPECT_EQ(len, -3);
+    EXPECT_EQ(last_trace(), "GetSerial---------------------------3::" + std::string(101, 'S'));
     EXPECT_TRUE(std::all_of(buf, buf + sizeof buf, [](unsigned char c) { return c == 0xEE; }));
 
     sgtest::set_env("SCRIPTED_SERIAL", std::string(100, 'S'));
@@ -75,12 +80,14 @@ TEST_F(ScriptedDriverTest, CertificateLongerThanTheBufferFailsAndWritesNothing) 
     std::vector<unsigned char> out;
     int len = 0;
     std::vector<uint8_t> big(10241, 0x42);
-    EXPECT_EQ(sign_cert("<c><signcert>" + kit::base64_encode(big) + "</signcert></c>", out, len), 0);
+    EXPECT_EQ(sign_cert("<c><signcert>" + kit::base64_encode(big) + "</signcert></c>", out, len),
+              0);
     EXPECT_EQ(len, -3);
     EXPECT_TRUE(untouched(out));
 
     big.resize(10240);
-    EXPECT_EQ(sign_cert("<c><signcert>" + kit::base64_encode(big) + "</signcert></c>", out, len), 1);
+    EXPECT_EQ(sign_cert("<c><signcert>" + kit::base64_encode(big) + "</signcert></c>", out, len),
+              1);
     EXPECT_EQ(len, 10240);
     EXPECT_EQ(out[10239], 0x42);
     EXPECT_EQ(out[10240], 0xEE);
@@ -113,6 +120,8 @@ TEST_F(ScriptedDriverTest, CertificateDocumentCases) {
         EXPECT_EQ(sign_cert(doc, out, len), 0) << doc;
         EXPECT_EQ(len, -3) << doc;
         EXPECT_TRUE(untouched(out)) << doc;
+        // The trace ends at the step reached: the answer came, reading it failed.
+        EXPECT_EQ(last_trace(), "GetSignCert---------------------------3") << doc;
     }
 }
 

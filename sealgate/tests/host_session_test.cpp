@@ -99,20 +99,27 @@ TEST_F(SessionTest, HostWalksASession) {
     char handle_text[64];
     std::snprintf(handle_text, sizeof handle_text, "%p", device);
     for (const std::string& expected : std::vector<std::string>{
-             "InitialSession---------------------------1", "InitialSession---------------------------2",
-          "InitialSession---------------------------3::" + std::string(handle_text),
-          "GetSerial---------------------------1", "GetSerial---------------------------2",
-          "GetSerial---------------------------3::SG-TEST-0001",
-          "GetSignCert---------------------------1", "GetSignCert---------------------------2",
-          "GetSignCert---------------------------3",
-          "GetSignCert---------------------------4::" + std::to_string(key_.sign_cert.size()),
-          "VerifyUserPin---------------------------1", "VerifyUserPin---------------------------2",
-          "VerifyUserPin---------------------------3", "RawSignData---------------------------1",
-          "RawSignData---------------------------2::0",
-          "RawSignData---------------------------3::" + kit::base64_encode(sig, 64),
-          "CloseSession---------------------------1", "CloseSession---------------------------2",
-          "CloseSession---------------------------2.1", "CloseSession---------------------------3",
-          "CloseSession---------------------------4"})
+             "InitialSession---------------------------1",
+             "InitialSession---------------------------2",
+             "InitialSession---------------------------3::" + std::string(handle_text),
+             "GetSerial---------------------------1",
+             "GetSerial---------------------------2",
+             "GetSerial---------------------------3::SG-TEST-0001",
+             "GetSignCert---------------------------1",
+             "GetSignCert---------------------------2",
+             "GetSignCert---------------------------3",
+             "GetSignCert---------------------------4::" + std::to_string(key_.sign_cert.size()),
+             "VerifyUserPin---------------------------1",
+             "VerifyUserPin---------------------------2",
+             "VerifyUserPin---------------------------3",
+             "RawSignData---------------------------1",
+             "RawSignData---------------------------2::0",
+             "RawSignData---------------------------3::" + kit::base64_encode(sig, 64),
+             "CloseSession---------------------------1",
+             "CloseSession---------------------------2",
+             "CloseSession---------------------------2.1",
+             "CloseSession---------------------------3",
+             "CloseSession---------------------------4"})
         EXPECT_TRUE(has_line(lines, expected)) << expected;
     EXPECT_LT(index_of(lines, "InitialSession---------------------------3"),
               index_of(lines, "GetSerial---------------------------1"));

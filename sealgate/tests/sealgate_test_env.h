@@ -33,12 +33,12 @@ struct Sealgate {
 };
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -48,7 +48,7 @@ void set_env(const char* name, const std::string& value);
 
 // A store with one key ready for a session, the trace going to a file of the test's own.
 class SessionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     softkey::KeyRecord add_key(const std::string& serial);

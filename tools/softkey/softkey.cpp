@@ -82,8 +82,10 @@ Args parse(int argc, char** argv, int first, const std::vector<std::string>& val
         std::string arg = argv[i];
         if (arg.rfind("--", 0) == 0) {
             bool takes_value = false, known = false;
-            for (const auto& o : value_options) if (o == arg) known = takes_value = true;
-            for (const auto& f : flags) if (f == arg) known = true;
+            for (const auto& o : value_options)
+                if (o == arg) known = takes_value = true;
+            for (const auto& f : flags)
+                if (f == arg) known = true;
             if (!known) throw UsageError("unknown option " + arg);
             if (takes_value) {
                 if (i + 1 >= argc) throw UsageError(arg + " needs a value");
@@ -110,8 +112,9 @@ std::string to_ansi(const std::string& utf8, const char* what) {
 }
 
 std::string pin_state(const softkey::PinState& p) {
-    std::string s = p.blocked() ? "blocked" : std::to_string(p.retries_left) + "/" +
-                                                  std::to_string(p.max_retries) + " tries";
+    std::string s = p.blocked() ? "blocked"
+                                : std::to_string(p.retries_left) + "/" +
+                                      std::to_string(p.max_retries) + " tries";
     return s + (p.is_default ? ", factory PIN" : ", PIN changed");
 }
 
@@ -160,9 +163,10 @@ int run(int argc, char** argv) {
                                            : std::filesystem::path(store_dir));
 
     if (cmd == "create") {
-        Args a = parse(argc, argv, i,
-                       {"--label", "--rsa", "--sm2", "--rsa-bits", "--pin", "--retries", "--holder"},
-                       {"--uninitialised", "--pulled"}, 1);
+        Args a =
+            parse(argc, argv, i,
+                  {"--label", "--rsa", "--sm2", "--rsa-bits", "--pin", "--retries", "--holder"},
+                  {"--uninitialised", "--pulled"}, 1);
         softkey::FactoryOptions o;
         o.serial = a.positional[0];
         if (auto e = softkey::check_serial(o.serial); !e.empty()) throw UsageError(e);
@@ -178,8 +182,8 @@ int run(int argc, char** argv) {
         o.pin = a.get("--pin");
         if (a.has("--pin") && (o.pin.empty() || o.pin.size() > softkey::kMaxPinBytes))
             throw UsageError("--pin needs 1 to 64 characters");
-        o.max_retries = a.number("--retries", softkey::kDefaultMaxRetries, 1,
-                                 softkey::kMaxRetriesLimit);
+        o.max_retries =
+            a.number("--retries", softkey::kDefaultMaxRetries, 1, softkey::kMaxRetriesLimit);
         o.holder = a.get("--holder", o.holder);
         softkey::KeyRecord r = softkey::make_key(o);
         if (a.has("--uninitialised")) {
@@ -218,8 +222,9 @@ int run(int argc, char** argv) {
                     r.cos_version[2], r.cos_version[3]);
         std::printf("present:       %s\n", r.present ? "yes" : "no");
         std::printf("PIN:           %s\n", pin_state(r.pin).c_str());
-        std::printf("signing cert:  %s\n",
-                    r.sign_cert.empty() ? "none" : (std::to_string(r.sign_cert.size()) + " bytes").c_str());
+        std::printf(
+            "signing cert:  %s\n",
+            r.sign_cert.empty() ? "none" : (std::to_string(r.sign_cert.size()) + " bytes").c_str());
         for (size_t k = 0; k < r.containers.size(); ++k) {
             const auto& c = r.containers[k];
             std::printf("container %zu:   %s (%s) signature %s, exchange %s\n", k,
@@ -234,7 +239,8 @@ int run(int argc, char** argv) {
         Args a = parse(argc, argv, i, {}, {}, 2);
         softkey::Bytes der = read_file(a.positional[1]);
         check_der(der, a.positional[1]);
-        auto r = store.update(a.positional[0], [&](softkey::KeyRecord& k) { k.seals.push_back(der); });
+        auto r =
+            store.update(a.positional[0], [&](softkey::KeyRecord& k) { k.seals.push_back(der); });
         std::printf("key %s now holds %zu seal(s)\n", r.serial.c_str(), r.seals.size());
         return 0;
     }
@@ -309,7 +315,8 @@ int run(int argc, char** argv) {
     if (cmd == "export-cert") {
         Args a = parse(argc, argv, i, {}, {}, 2);
         softkey::KeyRecord r = store.load(a.positional[0]);
-        if (r.sign_cert.empty()) throw softkey::StoreError("key " + r.serial + " has no signing certificate");
+        if (r.sign_cert.empty())
+            throw softkey::StoreError("key " + r.serial + " has no signing certificate");
         if (!kit::write_whole_file(a.positional[1], r.sign_cert.data(), r.sign_cert.size()))
             throw softkey::StoreError("cannot write " + a.positional[1]);
         return 0;

@@ -41,8 +41,8 @@ testpki::Pkey sm2_key_from_scalar(const testpki::Bytes& scalar32) {
     if (scalar32.size() != 32) return nullptr;
     std::unique_ptr<BIGNUM, decltype(&BN_free)> priv(BN_bin2bn(scalar32.data(), 32, nullptr),
                                                      BN_free);
-    std::unique_ptr<EC_GROUP, decltype(&EC_GROUP_free)> group(
-        EC_GROUP_new_by_curve_name(NID_sm2), EC_GROUP_free);
+    std::unique_ptr<EC_GROUP, decltype(&EC_GROUP_free)> group(EC_GROUP_new_by_curve_name(NID_sm2),
+                                                              EC_GROUP_free);
     if (!priv || !group || BN_is_zero(priv.get()) ||
         BN_cmp(priv.get(), EC_GROUP_get0_order(group.get())) >= 0)
         return nullptr;
@@ -55,9 +55,8 @@ testpki::Pkey sm2_key_from_scalar(const testpki::Bytes& scalar32) {
         return nullptr;
 
     std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> bld(OSSL_PARAM_BLD_new(),
-                                                                       OSSL_PARAM_BLD_free);
-    if (!bld ||
-        !OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0) ||
+                                                                        OSSL_PARAM_BLD_free);
+    if (!bld || !OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0) ||
         !OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, priv.get()) ||
         !OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point))
         return nullptr;

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "kit/base64.h"
-#include "softkey_store.h"
 #include "sm2_material.h"
+#include "softkey_store.h"
 #include "testpki.h"
 
 #define UKD_EXPORT extern "C" __attribute__((visibility("default")))
@@ -24,9 +24,8 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kBadHandle = 0x1000000B;
 constexpr int kBufferTooShort = 0x10000003;
-constexpr int kPinBlocked = int(0x80006983u);
+constexpr int kPinBlocked = int(softkey::kStatusPinBlocked);
 constexpr int kPinNotVerified = int(0x80006982u);
-constexpr int kWrongPinBase = int(0x800063C0u);
 constexpr int kNoObject = int(0x80006A82u);
 constexpr int kFailed = int(0x80006F00u);
 // What callers hand SignMessage by convention (the size Sealgate's size query promises).
@@ -135,12 +134,7 @@ UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
         if (!load_present(*d, key)) return kBadHandle;
         auto outcome = store().verify_pin(d->serial, pin);
         d->pin_verified = outcome.result == softkey::PinResult::Ok;
-        switch (outcome.result) {
-            case softkey::PinResult::Ok: return kOk;
-            case softkey::PinResult::Blocked: return kPinBlocked;
-            case softkey::PinResult::Wrong: return kWrongPinBase + outcome.retries_left;
-        }
-        return kFailed;
+        return int(softkey::status_word(outcome));
     } catch (...) {
         return kFailed;
     }
@@ -166,8 +160,8 @@ UKD_EXPORT const char* GetUkCert(void* handle, int /*reserved*/) {
         if (!d) return nullptr;
         std::lock_guard<std::mutex> guard(d->lock);
         if (!load_present(*d, key) || key.sign_cert.empty()) return nullptr;
-        return keep(d->cert,
-                    "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) + "</signcert></ukcert>");
+        return keep(d->cert, "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) +
+                                 "</signcert></ukcert>");
     } catch (...) {
         return nullptr;
     }

@@ -33,8 +33,10 @@ KeyRecord make_key(const FactoryOptions& o) {
     r.label = o.label.empty() ? "Soft Key " + o.serial : o.label;
     if (auto e = check_label(r.label); !e.empty()) throw StoreError(e);
     r.pin.max_retries = o.max_retries;
-    if (o.pin.empty()) set_pin(r.pin, kFactoryPin, true);
-    else set_pin(r.pin, o.pin, o.pin == kFactoryPin);
+    if (o.pin.empty())
+        set_pin(r.pin, kFactoryPin, true);
+    else
+        set_pin(r.pin, o.pin, o.pin == kFactoryPin);
 
     long serial_no = 1;
     Pair own = make_pair(true, 0, o.holder, serial_no++, true);

@@ -10,11 +10,11 @@ namespace softkey {
 
 struct FactoryOptions {
     std::string serial;
-    std::string label;          // empty: "Soft Key <serial>"
+    std::string label;  // empty: "Soft Key <serial>"
     int rsa_containers = 1;
     int sm2_containers = 1;
     int rsa_bits = 2048;
-    std::string pin;            // empty: the factory PIN, marked as default
+    std::string pin;  // empty: the factory PIN, marked as default
     int max_retries = kDefaultMaxRetries;
     std::string holder = "Soft Key Holder";  // common name of the certificates (UTF-8)
 };

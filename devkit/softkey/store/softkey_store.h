@@ -44,19 +44,19 @@ inline constexpr const char* kStoreEnv = "SOFTKEY_STORE";
 // Any failure of the store: missing key, bad input, unreadable or unwritable files. The message
 // says what and where.
 class StoreError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 enum class Algorithm { RSA, SM2 };
-const char* algorithm_name(Algorithm a);                 // "RSA" / "SM2"
+const char* algorithm_name(Algorithm a);                      // "RSA" / "SM2"
 bool parse_algorithm(std::string_view text, Algorithm& out);  // case-insensitive
 
 // The user PIN, never kept in clear: a salted, iterated SHA-256 (see STORE.md).
 struct PinState {
-    std::string salt_hex;   // 32 hex digits (16 random bytes)
-    std::string hash_hex;   // 64 hex digits
-    bool is_default = true; // still the factory PIN
+    std::string salt_hex;    // 32 hex digits (16 random bytes)
+    std::string hash_hex;    // 64 hex digits
+    bool is_default = true;  // still the factory PIN
     int max_retries = kDefaultMaxRetries;
     int retries_left = kDefaultMaxRetries;  // 0 = blocked
 
@@ -67,8 +67,8 @@ struct PinState {
 struct Container {
     std::string name;  // ANSI bytes, at most 255, no NUL, CR or LF
     Algorithm algorithm = Algorithm::SM2;
-    Bytes sign_cert;   // DER X.509
-    Bytes sign_key;    // DER PKCS#8 private key
+    Bytes sign_cert;  // DER X.509
+    Bytes sign_key;   // DER PKCS#8 private key
     Bytes exch_cert;
     Bytes exch_key;
 };
@@ -104,10 +104,20 @@ bool pin_matches(const PinState& pin, std::string_view candidate);
 // one away; at 0 the PIN is blocked and even the right PIN is refused.
 PinOutcome check_pin(PinState& pin, std::string_view candidate);
 
+// The key's answers as status words (0x8000 and the ISO 7816 status word), as the device library
+// and the key driver report them: 0 accepted, 0x800063C0 + tries left for a wrong PIN,
+// 0x80006983 blocked.
+inline constexpr uint32_t kStatusPinBlocked = 0x80006983u;
+inline constexpr uint32_t kStatusWrongPin = 0x800063C0u;
+uint32_t status_word(const PinOutcome& outcome);
+// The PIN retry state word: tries left in the low byte, the top byte non-zero while the PIN is
+// still the factory PIN.
+uint32_t retry_state_word(const PinState& pin);
+
 // ---- the store ----------------------------------------------------------------------------
 
 class Store {
-public:
+  public:
     explicit Store(std::filesystem::path root);
 
     // SOFTKEY_STORE when set (on Windows a Unix path such as "/tmp/keys" is taken as the Wine
@@ -140,7 +150,7 @@ public:
     PinOutcome change_pin(std::string_view serial, std::string_view old_pin,
                           std::string_view new_pin);
 
-private:
+  private:
     std::filesystem::path key_dir(std::string_view serial) const;
     std::filesystem::path root_;
 };

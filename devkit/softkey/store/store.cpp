@@ -54,9 +54,10 @@ std::string content_name(const char* prefix, const Bytes& data) {
     return std::string(prefix) + "-" + to_hex(h.data(), 16) + ".der";
 }
 
-// A file that a record names is missing: a writer replaced the record and removed the file
-// between our reads (or the store is damaged, which a second read tells).
-struct MissingPart : StoreError {
+// A file could not be opened: a writer replaced the record and removed the file between our
+// reads, or (Windows) is replacing or deleting it this moment. Reading again settles it; a store
+// that is really damaged fails the same way every time.
+struct UnreadableFile : StoreError {
     using StoreError::StoreError;
 };
 
@@ -64,8 +65,8 @@ Bytes read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::error_code ec;
-        if (!fs::exists(path, ec)) throw MissingPart("missing " + path.u8string());
-        throw StoreError("cannot read " + path.u8string());
+        bool there = fs::exists(path, ec);
+        throw UnreadableFile((there ? "cannot read " : "missing ") + path.u8string());
     }
     Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw StoreError("cannot read " + path.u8string());
@@ -114,7 +115,7 @@ std::string store_blob(const fs::path& dir, const char* prefix, const Bytes& dat
 // writes the time it took the lock into the folder, so a lock left by a writer that died can be
 // told from one in use.
 class KeyLock {
-public:
+  public:
     explicit KeyLock(const fs::path& key_dir) : path_(key_dir / kLockDir) {
         auto start = std::chrono::steady_clock::now();
         auto deadline = start + kLockWait;
@@ -125,8 +126,7 @@ public:
             if (fs::create_directory(path_, ec)) break;
             // Windows refuses the creation for a moment while another writer's lock folder is
             // being deleted; that is waiting too.
-            if (!fs::exists(key_dir, ec))
-                throw StoreError("no key folder " + key_dir.u8string());
+            if (!fs::exists(key_dir, ec)) throw StoreError("no key folder " + key_dir.u8string());
             // Looked at now and then only: on Windows a waiter reading the stamp keeps the holder
             // from deleting it.
             auto now = std::chrono::steady_clock::now();
@@ -162,7 +162,7 @@ public:
             .count();
     }
 
-private:
+  private:
     bool is_stale() const {
         std::ifstream in(path_ / kLockStamp, std::ios::binary);
         long long taken = 0;
@@ -171,8 +171,8 @@ private:
         // there. The folder's own time tells.
         std::error_code ec;
         auto made = fs::last_write_time(path_, ec);
-        return !ec && fs::file_time_type::clock::now() - made >
-                          std::chrono::seconds(kStaleLockSeconds);
+        return !ec &&
+               fs::file_time_type::clock::now() - made > std::chrono::seconds(kStaleLockSeconds);
     }
     fs::path path_;
 };
@@ -280,16 +280,15 @@ KeyRecord parse_record(const std::string& text, const fs::path& dir) {
     int format = to_int(need("format"), "format");
     if (format < 1 || format > kFormat)
         throw StoreError("record format " + std::to_string(format) + " is not supported");
-    if (format >= 2 && (text.empty() || text.back() != '\n' || !kv.count("end") ||
-                        get("end") != get("serial")))
+    if (format >= 2 &&
+        (text.empty() || text.back() != '\n' || !kv.count("end") || get("end") != get("serial")))
         throw StoreError("record is cut short (no end line)");
 
     KeyRecord r;
     r.serial = need("serial");
     r.label = get("label");
     Bytes cos;
-    if (!from_hex(need("cos_version"), cos) || cos.size() != 4)
-        throw StoreError("bad cos_version");
+    if (!from_hex(need("cos_version"), cos) || cos.size() != 4) throw StoreError("bad cos_version");
     std::copy(cos.begin(), cos.end(), r.cos_version.begin());
     r.initialised = get("initialised") != "0";
     r.present = get("present") != "0";
@@ -327,10 +326,9 @@ void write_key(const fs::path& dir, const KeyRecord& r) {
     n.sign_cert = store_blob(dir, "cert", r.sign_cert);
     n.sign_key = store_blob(dir, "key", r.sign_key);
     for (const auto& c : r.containers)
-        n.containers.push_back({store_blob(dir, "cert", c.sign_cert),
-                                store_blob(dir, "key", c.sign_key),
-                                store_blob(dir, "cert", c.exch_cert),
-                                store_blob(dir, "key", c.exch_key)});
+        n.containers.push_back(
+            {store_blob(dir, "cert", c.sign_cert), store_blob(dir, "key", c.sign_key),
+             store_blob(dir, "cert", c.exch_cert), store_blob(dir, "key", c.exch_key)});
     for (const auto& s : r.seals) n.seals.push_back(store_blob(dir, "seal", s));
     std::string text = record_text(r, n);
     write_atomically(dir / kRecordFile, text.data(), text.size());
@@ -343,8 +341,8 @@ void write_key(const fs::path& dir, const KeyRecord& r) {
     for (const auto& entry : fs::directory_iterator(dir, ec)) {
         std::string name = entry.path().filename().u8string();
         std::error_code e2;
-        bool unused_blob = name.size() > 4 && name.compare(name.size() - 4, 4, ".der") == 0 &&
-                           !used.count(name);
+        bool unused_blob =
+            name.size() > 4 && name.compare(name.size() - 4, 4, ".der") == 0 && !used.count(name);
         // Temporary files of a writer that died half-way.
         bool stale_tmp = name.rfind(".tmp-", 0) == 0 &&
                          now - fs::last_write_time(entry.path(), e2) > std::chrono::minutes(1);
@@ -361,16 +359,20 @@ const char* algorithm_name(Algorithm a) { return a == Algorithm::RSA ? "RSA" : "
 bool parse_algorithm(std::string_view text, Algorithm& out) {
     std::string t(text);
     for (auto& ch : t) ch = char(std::toupper(static_cast<unsigned char>(ch)));
-    if (t == "RSA") out = Algorithm::RSA;
-    else if (t == "SM2") out = Algorithm::SM2;
-    else return false;
+    if (t == "RSA")
+        out = Algorithm::RSA;
+    else if (t == "SM2")
+        out = Algorithm::SM2;
+    else
+        return false;
     return true;
 }
 
 std::string check_serial(std::string_view serial) {
     if (serial.empty()) return "the serial number is empty";
     if (serial.size() > kMaxSerialBytes)
-        return "the serial number is longer than " + std::to_string(kMaxSerialBytes) + " characters";
+        return "the serial number is longer than " + std::to_string(kMaxSerialBytes) +
+               " characters";
     for (char ch : serial)
         if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '-' && ch != '_')
             return "the serial number may hold only letters, digits, '-' and '_'";
@@ -433,6 +435,23 @@ PinOutcome check_pin(PinState& pin, std::string_view candidate) {
     }
     --pin.retries_left;
     return {PinResult::Wrong, pin.retries_left};
+}
+
+uint32_t status_word(const PinOutcome& outcome) {
+    switch (outcome.result) {
+        case PinResult::Ok:
+            return 0;
+        case PinResult::Blocked:
+            return kStatusPinBlocked;
+        case PinResult::Wrong:
+            return kStatusWrongPin + uint32_t(outcome.retries_left & 0x0F);
+    }
+    return kStatusPinBlocked;
+}
+
+uint32_t retry_state_word(const PinState& pin) {
+    uint32_t left = uint32_t(pin.retries_left < 0 ? 0 : pin.retries_left) & 0xFF;
+    return (pin.is_default ? 0x01000000u : 0u) | left;
 }
 
 // ---- Store --------------------------------------------------------------------------------
@@ -503,7 +522,8 @@ KeyRecord Store::load(std::string_view serial) const {
     for (int attempt = 0;; ++attempt) {
         std::error_code ec;
         if (!fs::is_regular_file(dir / kRecordFile, ec))
-            throw StoreError("no key with serial " + std::string(serial) + " in " + root_.u8string());
+            throw StoreError("no key with serial " + std::string(serial) + " in " +
+                             root_.u8string());
         try {
             Bytes text = read_file(dir / kRecordFile);
             KeyRecord r = parse_record(std::string(text.begin(), text.end()), dir);
@@ -511,7 +531,7 @@ KeyRecord Store::load(std::string_view serial) const {
                 throw StoreError("record in folder " + std::string(serial) + " names serial " +
                                  r.serial);
             return r;
-        } catch (const MissingPart&) {
+        } catch (const UnreadableFile&) {
             if (attempt >= 20) throw;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -541,8 +561,7 @@ void Store::create(const KeyRecord& record) {
     }
 }
 
-KeyRecord Store::update(std::string_view serial,
-                        const std::function<void(KeyRecord&)>& change) {
+KeyRecord Store::update(std::string_view serial, const std::function<void(KeyRecord&)>& change) {
     fs::path dir = key_dir(serial);
     if (!exists(serial))
         throw StoreError("no key with serial " + std::string(serial) + " in " + root_.u8string());

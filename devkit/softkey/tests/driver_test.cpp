@@ -1,7 +1,6 @@
 // The key driver against a real store in a temporary folder, loaded by file name as its callers
 // load it; signatures checked with OpenSSL.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,7 +36,7 @@ struct Driver {
 };
 
 class DriverTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::random_device rd;
         root_ = fs::temp_directory_path() / ("softkey-driver-test-" + std::to_string(rd()));
@@ -45,9 +44,8 @@ protected:
         setenv(softkey::kStoreEnv, root_.c_str(), 1);
         unsetenv("SOFTKEY_SERIAL");
         ASSERT_TRUE(d_.module) << "libUKeyDriver.so not found";
-        ASSERT_TRUE(d_.OpenDevice && d_.CloseDevice && d_.EnumSeal && d_.ReadSeal &&
-                    d_.VerifyPin && d_.GetUkSerial && d_.GetUkCert && d_.SignMessage &&
-                    d_.ECCSignExt);
+        ASSERT_TRUE(d_.OpenDevice && d_.CloseDevice && d_.EnumSeal && d_.ReadSeal && d_.VerifyPin &&
+                    d_.GetUkSerial && d_.GetUkCert && d_.SignMessage && d_.ECCSignExt);
     }
     void TearDown() override {
         unsetenv(softkey::kStoreEnv);
@@ -62,7 +60,8 @@ protected:
         o.sm2_containers = 1;
         o.max_retries = 3;
         softkey::KeyRecord r = softkey::make_key(o);
-        for (int i = 0; i < seals; ++i) r.seals.push_back(Bytes{0x30, 0x03, 0x02, 0x01, uint8_t(i)});
+        for (int i = 0; i < seals; ++i)
+            r.seals.push_back(Bytes{0x30, 0x03, 0x02, 0x01, uint8_t(i)});
         r.present = present;
         softkey::Store(root_).create(r);
         return r;

@@ -26,7 +26,7 @@ void set_env(const char* name, const std::string& value) {
 }
 
 class StoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::random_device rd;
         root_ = fs::temp_directory_path() / ("softkey-store-test-" + std::to_string(rd()));
@@ -254,6 +254,21 @@ TEST_F(StoreTest, PinCountsDownBlocksAndRecovers) {
     EXPECT_EQ(store.load("SK0010").pin.retries_left, 0);
 }
 
+TEST(PinWords, StatusAndRetryState) {
+    using softkey::PinOutcome;
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Ok, 10}), 0u);
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Wrong, 3}), 0x800063C3u);
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Wrong, 0}), 0x800063C0u);
+    EXPECT_EQ(softkey::status_word(PinOutcome{PinResult::Blocked, 0}), 0x80006983u);
+    softkey::PinState pin;
+    pin.retries_left = 3;
+    pin.is_default = true;
+    EXPECT_EQ(softkey::retry_state_word(pin), 0x01000003u);
+    pin.is_default = false;
+    pin.retries_left = 0;
+    EXPECT_EQ(softkey::retry_state_word(pin), 0u);
+}
+
 TEST_F(StoreTest, ChangePinClearsDefaultFlag) {
     Store store(root_);
     store.create(sample("SK0011"));
@@ -326,7 +341,8 @@ TEST_F(StoreTest, StaleLockOfADeadWriterIsBroken) {
     // Taken five minutes ago by a writer that never let go.
     long long then = std::chrono::duration_cast<std::chrono::seconds>(
                          std::chrono::system_clock::now().time_since_epoch())
-                         .count() - 300;
+                         .count() -
+                     300;
     std::ofstream(lock / "taken") << then;
     store.update("SK0013", [](KeyRecord& r) { r.label = "after crash"; });
     EXPECT_EQ(store.load("SK0013").label, "after crash");
