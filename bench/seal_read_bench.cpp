@@ -83,9 +83,10 @@ struct Bench {
         auto init = sealgate.function<decltype(&::InitialSession)>("InitialSession");
         get_info = sealgate.function<decltype(&::GetSealInfo)>("GetSealInfo");
         ready = init && get_info && init(&device) == 1;
-        std::printf("seals: 12 KB picture %zu bytes, 50 KB picture %zu bytes; 50 KB description "
-                    "%zu bytes, record %zu bytes\n",
-                    s.picture.size(), l.picture.size(), xml_50k.size(), l.picture.size() + 268);
+        std::printf(
+            "seals: 12 KB picture %zu bytes, 50 KB picture %zu bytes; 50 KB description "
+            "%zu bytes, record %zu bytes\n",
+            s.picture.size(), l.picture.size(), xml_50k.size(), l.picture.size() + 268);
     }
     ~Bench() {
         if (device) {
@@ -97,11 +98,11 @@ struct Bench {
     }
 };
 
-#define NEED_BENCH(state)                                      \
-    Bench& b = Bench::get();                                   \
-    if (!b.ready) {                                            \
+#define NEED_BENCH(state)                                         \
+    Bench& b = Bench::get();                                      \
+    if (!b.ready) {                                               \
         state.SkipWithError("the bench seals could not be made"); \
-        return;                                                \
+        return;                                                   \
     }
 
 void BM_Export_Mode0_12KB(benchmark::State& state) {
@@ -165,8 +166,8 @@ void BM_Step4_ParsingSealSignWithKey_50KB(benchmark::State& state) {
     std::string out(128 * 1024, '\0');
     for (auto _ : state) {
         int length = static_cast<int>(out.size());
-        benchmark::DoNotOptimize(parse(b.der_50k.data(), static_cast<int>(b.der_50k.size()),
-                                       out.data(), &length));
+        benchmark::DoNotOptimize(
+            parse(b.der_50k.data(), static_cast<int>(b.der_50k.size()), out.data(), &length));
     }
 }
 BENCHMARK(BM_Step4_ParsingSealSignWithKey_50KB)->Unit(benchmark::kMicrosecond);

@@ -2,13 +2,13 @@
 //   sealregistry [--port N] [--port-file FILE] [--behaviour normal|500|garbage|slow|silent]
 //                [--delay MS] [CODE=STATUS ...]
 // Prints the service URL, then serves until SIGINT or SIGTERM.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <unistd.h>
 
 #include "kit/platform.h"
 #include "seal_registry.h"
@@ -18,9 +18,10 @@ volatile std::sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
 int usage() {
-    std::fputs("usage: sealregistry [--port N] [--port-file FILE] "
-               "[--behaviour normal|500|garbage|slow|silent] [--delay MS] [CODE=STATUS ...]\n",
-               stderr);
+    std::fputs(
+        "usage: sealregistry [--port N] [--port-file FILE] "
+        "[--behaviour normal|500|garbage|slow|silent] [--delay MS] [CODE=STATUS ...]\n",
+        stderr);
     return 2;
 }
 }  // namespace

@@ -6,10 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <pugixml.hpp>
-
 #include <chrono>
 #include <cstring>
+#include <pugixml.hpp>
 
 #include "kit/base64.h"
 
@@ -281,8 +280,9 @@ std::string SealRegistry::respond(const Request& r) {
                      ? "<response><status>1001</status><message>unknown seal</message></response>"
                      : answer_for(it->second);
     }
-    return http_response(200, "OK", kit::base64_encode(
-                                        reinterpret_cast<const uint8_t*>(answer.data()), answer.size()));
+    return http_response(
+        200, "OK",
+        kit::base64_encode(reinterpret_cast<const uint8_t*>(answer.data()), answer.size()));
 }
 
 }  // namespace registry

@@ -2,7 +2,8 @@
 // the status requests of the seal library from a table of seal codes and statuses.
 //
 // Request: POST /pekorl/sealrecord/clientGetSealStatus with a form body
-//   appkeyid=tolvimar&request=<Base64 of <request><sealcode>CODE</sealcode></request>>&sign=7D1A64E0C93B
+//   appkeyid=tolvimar&request=<Base64 of
+//   <request><sealcode>CODE</sealcode></request>>&sign=7D1A64E0C93B
 // Answer (HTTP 200): the Base64 of
 //   <response><status>0000</status><data><sealstatus>N</sealstatus></data></response>
 // for a known seal code, status "1001" for an unknown one. A request of the wrong form gets
@@ -31,7 +32,7 @@ struct Request {
 };
 
 class SealRegistry {
-public:
+  public:
     SealRegistry();
     ~SealRegistry();
     SealRegistry(const SealRegistry&) = delete;
@@ -56,7 +57,7 @@ public:
     // The answer text for a request, as the server builds it (also used by tests).
     static std::string answer_for(int status);
 
-private:
+  private:
     void accept_loop();
     void serve(int fd);
     std::string respond(const Request& r);

@@ -1,7 +1,6 @@
 #include "maker_document.h"
 
 #include <pugixml.hpp>
-
 #include <stdexcept>
 
 #include "kit/base64.h"
@@ -64,7 +63,8 @@ std::string encrypted_document(const std::string& text) {
     in.remove();
     std::vector<uint8_t> sealed;
     if (rc != 0 || !kit::read_whole_file(out.path(), sealed))
-        throw std::runtime_error("the maker document cannot be encrypted (" + std::to_string(rc) + ")");
+        throw std::runtime_error("the maker document cannot be encrypted (" + std::to_string(rc) +
+                                 ")");
     return kit::base64_encode(sealed);
 }
 

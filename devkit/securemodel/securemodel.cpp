@@ -50,8 +50,8 @@ bool digest_of(const uint8_t* data, size_t size, unsigned char out[32]) {
     return EVP_Digest(data, size, out, &n, EVP_sm3(), nullptr) && n == 32;
 }
 
-bool run_cipher(bool encrypt, const unsigned char* key, const unsigned char* iv,
-                const uint8_t* in, size_t size, Bytes& out) {
+bool run_cipher(bool encrypt, const unsigned char* key, const unsigned char* iv, const uint8_t* in,
+                size_t size, Bytes& out) {
     std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
     if (!ctx || size > static_cast<size_t>(INT32_MAX - 2 * kBlock)) return false;
     if (!EVP_CipherInit_ex(ctx.get(), EVP_sm4_cbc(), nullptr, key, iv, encrypt ? 1 : 0))
@@ -78,9 +78,8 @@ int write_target(const char* target, const Bytes& bytes) {
 }  // namespace
 
 SECUREMODEL_EXPORT int SECUREMODEL_CALL SymmetryEncryption_File(const char* source,
-                                                                const char* target,
-                                                                int algorithm, const char* key,
-                                                                int flags) {
+                                                                const char* target, int algorithm,
+                                                                const char* key, int flags) {
     try {
         if (!valid_arguments(source, target, algorithm, key, flags))
             return SECUREMODEL_BAD_ARGUMENT;
@@ -106,9 +105,8 @@ SECUREMODEL_EXPORT int SECUREMODEL_CALL SymmetryEncryption_File(const char* sour
 }
 
 SECUREMODEL_EXPORT int SECUREMODEL_CALL SymmetryDecryption_File(const char* source,
-                                                                const char* target,
-                                                                int algorithm, const char* key,
-                                                                int flags) {
+                                                                const char* target, int algorithm,
+                                                                const char* key, int flags) {
     try {
         if (!valid_arguments(source, target, algorithm, key, flags))
             return SECUREMODEL_BAD_ARGUMENT;

@@ -5,8 +5,9 @@
 // temporary file between the decryption and the read that follows, and that file (like every
 // other temporary file of the call) is removed on every path. Neither the parameter text nor
 // the signing request is ever traced: both carry key material.
+#include "seal_with_key.h"
+
 #include <openssl/x509.h>
-#include <pugixml.hpp>
 
 #include <cerrno>
 #include <climits>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <pugixml.hpp>
 #include <string>
 #include <system_error>
 
@@ -26,7 +28,6 @@
 #include "seal_build.h"
 #include "seal_codec.h"
 #include "seal_make.h"
-#include "seal_with_key.h"
 #include "sealform.h"
 #include "securemodelcollection.h"
 #include "signaturemodule.h"
@@ -145,9 +146,9 @@ unsigned char* make_seal_with_key(const char* params, int* length) {
         mark(std::string("top element: ") + doc.document_element().name());
         return nullptr;
     }
-    static const char* const kRequired[] = {"imgdata",  "usercertlist", "esid",
-                                            "version",  "sealtype",     "sealname",
-                                            "createdate", "validstart", "validend"};
+    static const char* const kRequired[] = {"imgdata",    "usercertlist", "esid",
+                                            "version",    "sealtype",     "sealname",
+                                            "createdate", "validstart",   "validend"};
     for (const char* name : kRequired) {
         if (!root.child(name)) {
             mark("MakeSeal...e.3.1");
@@ -177,7 +178,8 @@ unsigned char* make_seal_with_key(const char* params, int* length) {
         kit::TempFile picture_file;
         Bytes picture = kit::base64_decode(picture_text);
         double width = 0, height = 0;
-        if (!picture_file || !kit::write_whole_file(picture_file.path(), picture.data(), picture.size()) ||
+        if (!picture_file ||
+            !kit::write_whole_file(picture_file.path(), picture.data(), picture.size()) ||
             GetImgInfo(kit::to_utf16(picture_file.path()), &width, &height) != 0) {
             mark("MakeSeal...1.1/.1");
             return nullptr;
@@ -317,9 +319,9 @@ std::string describe(const SESeal_t& seal) {
     pugi::xml_document doc;
     pugi::xml_node root = doc.append_child("sealinfo");
     static const char* const kChildren[] = {
-        "id",        "version",  "vid",      "sealtype", "sealname", "usercertlist",
-        "createdate", "validstart", "validend", "imgtype", "imgdata", "imgwidth",
-        "imgheight", "esid",     "signdata", "sealmakercer"};
+        "id",         "version",    "vid",      "sealtype",    "sealname", "usercertlist",
+        "createdate", "validstart", "validend", "imgtype",     "imgdata",  "imgwidth",
+        "imgheight",  "esid",       "signdata", "sealmakercer"};
     for (const char* name : kChildren) root.append_child(name);
     auto set = [&](const char* name, const std::string& text) {
         root.child(name).text().set(text.c_str());
@@ -342,7 +344,8 @@ std::string describe(const SESeal_t& seal) {
     pugi::xml_node list = root.child("usercertlist");
     for (int i = 0; i < property.certList.list.count; ++i) {
         const Cert_t* cert = property.certList.list.array[i];
-        std::string b64 = cert ? kit::base64_encode(cert->buf, static_cast<size_t>(cert->size)) : "";
+        std::string b64 =
+            cert ? kit::base64_encode(cert->buf, static_cast<size_t>(cert->size)) : "";
         list.append_child("usercert").text().set(b64.c_str());
     }
     set("createdate", member_text(property.createDate));

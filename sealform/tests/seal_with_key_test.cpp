@@ -2,13 +2,13 @@
 // material encrypted by the real file cipher, signatures computed by the software key's driver
 // and checked with real SM2 verification.
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <sstream>
 #include <map>
+#include <pugixml.hpp>
+#include <sstream>
 #include <string>
 
 #include "kit/base64.h"
@@ -31,9 +31,9 @@ struct KeySealParams {
     std::vector<std::string> omit;
 
     std::string xml() const {
-        static const char* const kOrder[] = {"imgdata",  "usercertlist", "esid",     "version",
-                                             "sealtype", "sealname",     "createdate", "validstart",
-                                             "validend", "imgtype",      "sealmakercert"};
+        static const char* const kOrder[] = {
+            "imgdata",    "usercertlist", "esid",     "version", "sealtype",     "sealname",
+            "createdate", "validstart",   "validend", "imgtype", "sealmakercert"};
         pugi::xml_document doc;
         pugi::xml_node root = doc.append_child("sealinfo");
         for (const char* name : kOrder) {
@@ -53,7 +53,7 @@ struct KeySealParams {
 };
 
 class SealWithKeyTest : public SealformHost {
-protected:
+  protected:
     void SetUp() override {
         SealformHost::SetUp();
         store_ = scratch_ + "/store";
@@ -103,7 +103,8 @@ protected:
         EXPECT_EQ(parse_key_(seal.data(), static_cast<int>(seal.size()), nullptr, &length), 0);
         std::string text(static_cast<size_t>(length), '\0');
         int capacity = length;
-        EXPECT_EQ(parse_key_(seal.data(), static_cast<int>(seal.size()), text.data(), &capacity), 0);
+        EXPECT_EQ(parse_key_(seal.data(), static_cast<int>(seal.size()), text.data(), &capacity),
+                  0);
         EXPECT_EQ(capacity, length);
         return text;
     }
@@ -145,7 +146,8 @@ TEST_F(SealWithKeyTest, MakesASealTheMakerSignedAndParsesItBack) {
     EXPECT_EQ(root.child_value("imgdata"), params_.values["imgdata"]);
     // Only the first holder certificate goes into the seal.
     pugi::xml_node certs = root.child("usercertlist");
-    EXPECT_EQ(std::distance(certs.children("usercert").begin(), certs.children("usercert").end()), 1);
+    EXPECT_EQ(std::distance(certs.children("usercert").begin(), certs.children("usercert").end()),
+              1);
     EXPECT_EQ(certs.child_value("usercert"), params_.certs[0]);
     EXPECT_EQ(root.child_value("sealmakercer"), kit::base64_encode(material_.maker_cert));
     std::string signdata = root.child_value("signdata");
@@ -172,7 +174,8 @@ TEST_F(SealWithKeyTest, HeaderIdentifiersAreFixedAndTheKeyMaterialNeverTraced) {
     SealPtr decoded = decode_seal(seal.data(), seal.size());
     EXPECT_EQ(member_text(decoded->sesSealInfo.header.esID), "ES");
     EXPECT_EQ(member_text(decoded->sesSealInfo.header.vid), "RZ");
-    std::string doc = securemodel::maker_document_xml(material_.maker_key.get(), material_.maker_cert);
+    std::string doc =
+        securemodel::maker_document_xml(material_.maker_key.get(), material_.maker_cert);
     pugi::xml_document maker;
     ASSERT_TRUE(maker.load_string(doc.c_str()));
     std::string key = maker.child("sealmakercert").child_value("privatekey");
@@ -237,7 +240,8 @@ TEST_F(SealWithKeyTest, NoKeyToOpenFailsWithCodeThreeAndRemovesTheMakerDocument)
 }
 
 TEST_F(SealWithKeyTest, MakerDocumentsOfTheWrongShape) {
-    std::string doc = securemodel::maker_document_xml(material_.maker_key.get(), material_.maker_cert);
+    std::string doc =
+        securemodel::maker_document_xml(material_.maker_key.get(), material_.maker_cert);
     struct Case {
         std::string plain;
         const char* marker;

@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
         rc = list(device);
     } else {
         int status = GetSealStatus(device, atoi(argv[2]));
-        const char* meaning = status == 1 ? "offline: the maker's signature verifies"
+        const char* meaning = status == 1   ? "offline: the maker's signature verifies"
                               : status == 3 ? "the seal's validity has ended"
                               : status == 5 ? "cannot be read or checked"
                               : status == 0 ? "no session"

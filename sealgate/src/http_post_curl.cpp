@@ -133,9 +133,13 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
             step("8");
             return false;
         }
-        step("7\xA1\xA3" "00");
+        step(
+            "7\xA1\xA3"
+            "00");
         std::string path = kit::make_temp_file();
-        step("7\xA1\xA3" "01");
+        step(
+            "7\xA1\xA3"
+            "01");
         if (path.empty() || !kit::write_whole_file(path, response.data(), response.size())) {
             if (!path.empty()) kit::remove_file(path);
             kit::trace_function()("PostDataByHttp...3.4");

@@ -32,21 +32,36 @@ void put_text(std::vector<uint8_t>& out, size_t at, size_t field, const std::str
 // The keys the platform's X.500 name strings use.
 const char* x500_key(int nid) {
     switch (nid) {
-        case NID_commonName: return "CN";
-        case NID_localityName: return "L";
-        case NID_organizationName: return "O";
-        case NID_organizationalUnitName: return "OU";
-        case NID_pkcs9_emailAddress: return "E";
-        case NID_countryName: return "C";
-        case NID_stateOrProvinceName: return "S";
-        case NID_streetAddress: return "STREET";
-        case NID_title: return "T";
-        case NID_givenName: return "G";
-        case NID_initials: return "I";
-        case NID_surname: return "SN";
-        case NID_domainComponent: return "DC";
-        case NID_serialNumber: return "SERIALNUMBER";
-        default: return nullptr;
+        case NID_commonName:
+            return "CN";
+        case NID_localityName:
+            return "L";
+        case NID_organizationName:
+            return "O";
+        case NID_organizationalUnitName:
+            return "OU";
+        case NID_pkcs9_emailAddress:
+            return "E";
+        case NID_countryName:
+            return "C";
+        case NID_stateOrProvinceName:
+            return "S";
+        case NID_streetAddress:
+            return "STREET";
+        case NID_title:
+            return "T";
+        case NID_givenName:
+            return "G";
+        case NID_initials:
+            return "I";
+        case NID_surname:
+            return "SN";
+        case NID_domainComponent:
+            return "DC";
+        case NID_serialNumber:
+            return "SERIALNUMBER";
+        default:
+            return nullptr;
     }
 }
 
@@ -68,9 +83,9 @@ std::string entry_value(const X509_NAME_ENTRY* entry) {
     const ASN1_STRING* data = X509_NAME_ENTRY_get_data(entry);
     int type = ASN1_STRING_type(data);
     bool text = type == V_ASN1_UTF8STRING || type == V_ASN1_PRINTABLESTRING ||
-                type == V_ASN1_IA5STRING || type == V_ASN1_T61STRING ||
-                type == V_ASN1_BMPSTRING || type == V_ASN1_UNIVERSALSTRING ||
-                type == V_ASN1_NUMERICSTRING || type == V_ASN1_VISIBLESTRING;
+                type == V_ASN1_IA5STRING || type == V_ASN1_T61STRING || type == V_ASN1_BMPSTRING ||
+                type == V_ASN1_UNIVERSALSTRING || type == V_ASN1_NUMERICSTRING ||
+                type == V_ASN1_VISIBLESTRING;
     if (text) {
         unsigned char* utf8 = nullptr;
         int n = ASN1_STRING_to_UTF8(&utf8, data);
@@ -147,9 +162,11 @@ bool subject_of_certificate(const std::vector<uint8_t>& der, const unsigned char
 }  // namespace
 
 std::string reformat_validity(const std::string& t) {
-    auto part = [&](size_t at, size_t n) { return at < t.size() ? t.substr(at, n) : std::string(); };
-    return part(0, 4) + "/" + part(4, 2) + "/" + part(6, 2) + " " + part(8, 2) + ":" +
-           part(10, 2) + ":" + part(12, 2);
+    auto part = [&](size_t at, size_t n) {
+        return at < t.size() ? t.substr(at, n) : std::string();
+    };
+    return part(0, 4) + "/" + part(4, 2) + "/" + part(6, 2) + " " + part(8, 2) + ":" + part(10, 2) +
+           ":" + part(12, 2);
 }
 
 std::string cut_text(const std::string& text, size_t max_bytes) {
@@ -157,7 +174,8 @@ std::string cut_text(const std::string& text, size_t max_bytes) {
     const bool dbcs = kit::ansi_code_page() == 936;
     size_t at = 0;
     while (at < max_bytes) {
-        size_t step = (dbcs && static_cast<uint8_t>(text[at]) >= 0x81 && at + 1 < text.size()) ? 2 : 1;
+        size_t step =
+            (dbcs && static_cast<uint8_t>(text[at]) >= 0x81 && at + 1 < text.size()) ? 2 : 1;
         if (at + step > max_bytes) break;
         at += step;
     }
@@ -236,7 +254,8 @@ bool build_seal_record(const std::string& xml, std::vector<uint8_t>& record) {
     std::string user = kit::from_utf16(data_at(doc, u"sealinfo\\username"));
     std::string type = kit::from_utf16(data_at(doc, u"sealinfo\\sealtype"));
     std::string seal_name = kit::from_utf16(data_at(doc, u"sealinfo\\sealname"));
-    std::string valid_from = reformat_validity(kit::from_utf16(data_at(doc, u"sealinfo\\validstart")));
+    std::string valid_from =
+        reformat_validity(kit::from_utf16(data_at(doc, u"sealinfo\\validstart")));
     std::string valid_to = reformat_validity(kit::from_utf16(data_at(doc, u"sealinfo\\validend")));
     std::string picture_text = kit::from_utf16(data_at(doc, u"sealinfo\\imgdata"));
     std::string holder_cert = kit::from_utf16(data_at(doc, u"sealinfo\\usercertlist\\usercert"));
@@ -276,7 +295,8 @@ bool build_seal_record(const std::string& xml, std::vector<uint8_t>& record) {
     put_text(out, 152, kRecordTextField, holder);
     put_text(out, 216, kRecordTimeField, valid_from);
     put_text(out, 240, kRecordTimeField, valid_to);
-    if (!picture.empty()) std::memcpy(out.data() + kRecordFixedBytes, picture.data(), picture.size());
+    if (!picture.empty())
+        std::memcpy(out.data() + kRecordFixedBytes, picture.data(), picture.size());
     trace("%s---------------------------3.3::%d::%d", kName, static_cast<int>(kRecordOverhead),
           static_cast<int>(total));
     record = std::move(out);

@@ -51,8 +51,8 @@ int seal_status(void* device, int index) {
         int code_length = 0;
         if (!seal_info(device, index, 2, code.data(), &code_length, code.size())) return kUnusable;
         trace("%s---------------------------8.1", name);
-        std::u16string wide_code = kit::to_utf16(
-            std::string(reinterpret_cast<const char*>(code.data()), static_cast<size_t>(code_length)));
+        std::u16string wide_code = kit::to_utf16(std::string(
+            reinterpret_cast<const char*>(code.data()), static_cast<size_t>(code_length)));
         int status = 0;
         if (!verifySealStatus(wide_code, status)) return kUnusable;
         trace("%s---------------------------9::%d", name, status);
@@ -62,8 +62,8 @@ int seal_status(void* device, int index) {
     std::vector<unsigned char> text(SEALGATE_SEALINFO_SIZE, 0);
     int text_length = 0;
     if (!seal_info(device, index, 1, text.data(), &text_length, text.size())) return kUnusable;
-    std::vector<uint8_t> der = kit::base64_decode(
-        std::string_view(reinterpret_cast<const char*>(text.data()), static_cast<size_t>(text_length)));
+    std::vector<uint8_t> der = kit::base64_decode(std::string_view(
+        reinterpret_cast<const char*>(text.data()), static_cast<size_t>(text_length)));
     return verifySealSign(der) ? kOfflineValid : kUnusable;
 }
 

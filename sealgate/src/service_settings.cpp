@@ -48,8 +48,8 @@ bool connected_state() {
 #if defined(_WIN32)
     DWORD flags = 0;
     if (!InternetGetConnectedState(&flags, 0)) return false;
-    return (flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN |
-                     INTERNET_CONNECTION_PROXY)) != 0;
+    return (flags &
+            (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY)) != 0;
 #else
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) return false;  // a fault in the query counts as offline

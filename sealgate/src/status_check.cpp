@@ -82,8 +82,8 @@ int verifySealStatus(const std::u16string& seal_code, int& status) {
         bool read = kit::read_whole_file(path, answer);
         kit::remove_file(path);
         if (!read) return 0;
-        std::vector<uint8_t> decoded =
-            kit::base64_decode(std::string_view(reinterpret_cast<const char*>(answer.data()), answer.size()));
+        std::vector<uint8_t> decoded = kit::base64_decode(
+            std::string_view(reinterpret_cast<const char*>(answer.data()), answer.size()));
         std::string text(decoded.begin(), decoded.end());
         trace("%s---------------------------4:%s", name, text.c_str());
         CXmlDoc doc;
@@ -119,8 +119,8 @@ int verifySealSign(const std::vector<uint8_t>& seal) {
     std::vector<uint8_t> data(kSignedDataCapacity), cert(kCertCapacity), sign(kSignatureCapacity);
     int data_len = static_cast<int>(data.size()), cert_len = static_cast<int>(cert.size()),
         sign_len = static_cast<int>(sign.size());
-    if (for_verify(seal.data(), static_cast<int>(seal.size()), data.data(), &data_len,
-                   cert.data(), &cert_len, sign.data(), &sign_len) != 0)
+    if (for_verify(seal.data(), static_cast<int>(seal.size()), data.data(), &data_len, cert.data(),
+                   &cert_len, sign.data(), &sign_len) != 0)
         return fail();
     data.resize(static_cast<size_t>(data_len));
     cert.resize(static_cast<size_t>(cert_len));

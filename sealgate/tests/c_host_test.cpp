@@ -30,9 +30,9 @@ TEST_F(SessionTest, HostInCReadsTheSealAndItsStatus) {
     int count = 0, record_length = 0, code_length = 0, status = -1;
     std::vector<unsigned char> record(SEALGATE_SEALINFO_SIZE);
     char code[100];
-    ASSERT_EQ(c_host_read_first_seal(&count, record.data(), &record_length, code, &code_length,
-                                     &status),
-              0);
+    ASSERT_EQ(
+        c_host_read_first_seal(&count, record.data(), &record_length, code, &code_length, &status),
+        0);
     EXPECT_EQ(count, 1);
     EXPECT_EQ(static_cast<size_t>(record_length), seal.picture.size() + 268);
     EXPECT_STREQ(reinterpret_cast<char*>(record.data() + 8), "Holder One");

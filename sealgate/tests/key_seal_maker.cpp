@@ -1,7 +1,6 @@
 #include "key_seal_maker.h"
 
 #include <pugixml.hpp>
-
 #include <sstream>
 
 #include "kit/base64.h"
@@ -31,8 +30,8 @@ std::vector<uint8_t> bmp_picture(int width, int height, size_t padding) {
     out[26] = 1;  // planes
     out[28] = 1;  // bits per pixel
     put32(34, pixels);
-    put32(46, 2);                     // colours used
-    put32(58, 0x00FFFFFF);            // palette: black, white
+    put32(46, 2);           // colours used
+    put32(58, 0x00FFFFFF);  // palette: black, white
     for (size_t i = 0; i < pixels; ++i) out[offset + i] = static_cast<uint8_t>(0x55 << (i % 2));
     for (size_t i = 0; i < padding; ++i) out[offset + pixels + i] = static_cast<uint8_t>(i * 31);
     return out;
@@ -50,8 +49,10 @@ MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const KeySealSpec& s
     pugi::xml_document doc;
     pugi::xml_node root = doc.append_child("sealinfo");
     root.append_child("imgdata").text().set(kit::base64_encode(made.picture).c_str());
-    root.append_child("usercertlist").append_child("usercert").text().set(
-        kit::base64_encode(made.holder_cert).c_str());
+    root.append_child("usercertlist")
+        .append_child("usercert")
+        .text()
+        .set(kit::base64_encode(made.holder_cert).c_str());
     root.append_child("esid").text().set(spec.esid.c_str());
     root.append_child("version").text().set(spec.version.c_str());
     root.append_child("sealtype").text().set(spec.type.c_str());
@@ -60,8 +61,9 @@ MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const KeySealSpec& s
     root.append_child("validstart").text().set(spec.valid_start.c_str());
     root.append_child("validend").text().set(spec.valid_end.c_str());
     root.append_child("imgtype").text().set("bmp");
-    root.append_child("sealmakercert").text().set(
-        securemodel::encrypted_maker_document(maker.get(), maker_key.sign_cert).c_str());
+    root.append_child("sealmakercert")
+        .text()
+        .set(securemodel::encrypted_maker_document(maker.get(), maker_key.sign_cert).c_str());
     std::ostringstream xml;
     doc.save(xml, "", pugi::format_raw | pugi::format_no_declaration);
 

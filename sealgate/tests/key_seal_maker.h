@@ -13,7 +13,7 @@
 namespace sgtest {
 
 struct KeySealSpec {
-    std::string holder_cn = "Holder One";  // UTF-8
+    std::string holder_cn = "Holder One";                       // UTF-8
     std::string name_gbk = "\xB2\xE2\xCA\xD4\xD3\xA1\xD5\xC2";  // "测试印章" in GBK
     std::string esid = "3201000000001";
     std::string version = "4";

@@ -20,7 +20,7 @@ std::string b64(const std::string& text) {
 }
 
 class SealListTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::copy_file(SEALGATE_PATH, dir_.path() / "libSealgate.so");
         fs::copy_file(SEALFORM_PATH, dir_.path() / "libSealform.so");
@@ -38,8 +38,10 @@ protected:
         unsetenv("RZLOG_FILE");
     }
     int count(const char* list) {
-        if (list) set_env("SEALLIST_TEXT", list);
-        else unsetenv("SEALLIST_TEXT");
+        if (list)
+            set_env("SEALLIST_TEXT", list);
+        else
+            unsetenv("SEALLIST_TEXT");
         return sg_->GetSealCount(device_);
     }
 
@@ -69,7 +71,8 @@ TEST_F(SealListTest, StoredTextLongerThanTheSizeQueryIsRefused) {
     set_env("SEAL_TEXT", std::string(SEALGATE_SEALINFO_SIZE + 1, 'A'));
     EXPECT_EQ(sg_->GetSealInfo(device_, 0, 1, buffer.data(), &length), 0);
     EXPECT_EQ(length, -3);
-    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](unsigned char c) { return c == 0xEE; }));
+    EXPECT_TRUE(
+        std::all_of(buffer.begin(), buffer.end(), [](unsigned char c) { return c == 0xEE; }));
 }
 
 TEST_F(SealListTest, BytesThatAreNotASealFailModesZeroAndTwo) {

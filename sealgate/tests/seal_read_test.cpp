@@ -1,8 +1,7 @@
 // Seal reading through Sealgate as a host does it: seals made with the key's own maker
 // certificate, stored on the software key and read back in all three modes.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +23,8 @@ int32_t at32(const std::vector<uint8_t>& r, size_t at) {
 
 // A zero-terminated text field: its text, and whether everything after it is zero.
 std::string field(const std::vector<uint8_t>& r, size_t at, size_t width, bool* padded = nullptr) {
-    std::string s(reinterpret_cast<const char*>(r.data() + at), strnlen(reinterpret_cast<const char*>(r.data() + at), width));
+    std::string s(reinterpret_cast<const char*>(r.data() + at),
+                  strnlen(reinterpret_cast<const char*>(r.data() + at), width));
     if (padded) {
         *padded = s.size() < width;
         for (size_t i = at + s.size(); i < at + width; ++i) *padded = *padded && r[i] == 0;
@@ -33,7 +33,7 @@ std::string field(const std::vector<uint8_t>& r, size_t at, size_t width, bool* 
 }
 
 class SealReadTest : public SessionTest {
-protected:
+  protected:
     void SetUp() override {
         SessionTest::SetUp();
         ASSERT_EQ(sg_.InitialSession(&device_), 1);

@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class SealStatusTest : public SessionTest {
-protected:
+  protected:
     void SetUp() override {
         SessionTest::SetUp();
         std::string error;
@@ -48,7 +48,8 @@ protected:
         return s;
     }
     size_t temp_files() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(tmp_), fs::directory_iterator()));
+        return static_cast<size_t>(
+            std::distance(fs::directory_iterator(tmp_), fs::directory_iterator()));
     }
 
     registry::SealRegistry registry_;
@@ -71,16 +72,16 @@ TEST_F(SealStatusTest, OnlinePassesTheRegistryStatusThrough) {
     EXPECT_EQ(r.method, "POST");
     EXPECT_EQ(r.target, "/pekorl/sealrecord/clientGetSealStatus");
     const std::string doc = "<request>\r\n<sealcode>3201000000042</sealcode>\r\n</request>\r\n";
-    const std::string body = "appkeyid=tolvimar&request=" +
-                             kit::base64_encode(reinterpret_cast<const uint8_t*>(doc.data()), doc.size()) +
-                             "&sign=7D1A64E0C93B";
+    const std::string body =
+        "appkeyid=tolvimar&request=" +
+        kit::base64_encode(reinterpret_cast<const uint8_t*>(doc.data()), doc.size()) +
+        "&sign=7D1A64E0C93B";
     EXPECT_EQ(r.body, body);
     EXPECT_EQ(r.header_lines,
-              (std::vector<std::string>{"Accept: */*",
-                                        "Content-Type: application/x-www-form-urlencoded",
-                                        "Content-Length: " + std::to_string(body.size()),
-                                        "Character-Encoding: binary", "Host: 127.0.0.1",
-                                        "Connection: Keep-Alive", "Pragma: no-cache"}));
+              (std::vector<std::string>{
+                  "Accept: */*", "Content-Type: application/x-www-form-urlencoded",
+                  "Content-Length: " + std::to_string(body.size()), "Character-Encoding: binary",
+                  "Host: 127.0.0.1", "Connection: Keep-Alive", "Pragma: no-cache"}));
 }
 
 TEST_F(SealStatusTest, ExpiredSealAnswersThreeWithoutAsking) {
@@ -114,7 +115,8 @@ TEST_F(SealStatusTest, ServiceFailuresAnswerFive) {
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
     registry_.set_behaviour(registry::Behaviour::Normal);
     registry_.set_status("3201000000001", 2);
-    set_env("SEALGATE_REGISTRY_URL", "http://127.0.0.1:" + std::to_string(registry_.port()) + "/other");
+    set_env("SEALGATE_REGISTRY_URL",
+            "http://127.0.0.1:" + std::to_string(registry_.port()) + "/other");
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);  // 404
     set_env("SEALGATE_REGISTRY_URL", registry_.url());
     KeySealSpec unknown;
@@ -138,8 +140,8 @@ TEST_F(SealStatusTest, NoServiceAtTheAddressAnswersFive) {
     add_seal();
     uint16_t port = registry_.port();
     registry_.stop();
-    set_env("SEALGATE_REGISTRY_URL", "http://127.0.0.1:" + std::to_string(port) +
-                                         "/pekorl/sealrecord/clientGetSealStatus");
+    set_env("SEALGATE_REGISTRY_URL",
+            "http://127.0.0.1:" + std::to_string(port) + "/pekorl/sealrecord/clientGetSealStatus");
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
 }
 
@@ -180,7 +182,8 @@ TEST_F(SealStatusTest, DiagnosticFilesOnlyIntoAConfiguredFolder) {
     fs::create_directories(diag);
     set_env("SEALGATE_DIAGNOSTICS_DIR", diag.string());
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 1);
-    for (const char* name : {"验证时电子印章数据.txt", "验证时原文.txt", "验证时证书.cer", "验证时签名值.txt"})
+    for (const char* name :
+         {"验证时电子印章数据.txt", "验证时原文.txt", "验证时证书.cer", "验证时签名值.txt"})
         EXPECT_TRUE(fs::exists(diag / name)) << name;
     EXPECT_EQ(fs::file_size(diag / "验证时签名值.txt"), 64u);
 }

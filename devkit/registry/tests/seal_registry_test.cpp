@@ -1,5 +1,7 @@
 // The registry service over real sockets on loopback: the form it accepts, its answers, and
 // each way it can be told to misbehave.
+#include "seal_registry.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -11,7 +13,6 @@
 #include <string>
 
 #include "kit/base64.h"
-#include "seal_registry.h"
 
 namespace {
 
@@ -61,10 +62,11 @@ std::string form_for(const std::string& code, const std::string& appkey = "tolvi
            "&sign=" + sign;
 }
 
-std::string post(const std::string& body, const std::string& path =
-                                              "/pekorl/sealrecord/clientGetSealStatus",
+std::string post(const std::string& body,
+                 const std::string& path = "/pekorl/sealrecord/clientGetSealStatus",
                  const std::string& method = "POST") {
-    return method + " " + path + " HTTP/1.1\r\nAccept: */*\r\n"
+    return method + " " + path +
+           " HTTP/1.1\r\nAccept: */*\r\n"
            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\nHost: 127.0.0.1\r\n\r\n" + body;
 }
@@ -75,7 +77,7 @@ std::string decoded(const std::string& body) {
 }
 
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(server_.start(0, error)) << error;
@@ -106,14 +108,17 @@ TEST_F(RegistryTest, AnswersKnownAndUnknownSealCodes) {
 TEST_F(RegistryTest, RefusesRequestsOfTheWrongForm) {
     EXPECT_EQ(exchange(server_.port(), post(form_for("1", "someone"))).code, 400);
     EXPECT_EQ(exchange(server_.port(), post(form_for("1", "tolvimar", "0000"))).code, 400);
-    EXPECT_EQ(exchange(server_.port(), post("appkeyid=tolvimar&request=!!!&sign=7D1A64E0C93B")).code,
-              400);
+    EXPECT_EQ(
+        exchange(server_.port(), post("appkeyid=tolvimar&request=!!!&sign=7D1A64E0C93B")).code,
+        400);
     EXPECT_EQ(exchange(server_.port(), post(form_for("1"), "/other")).code, 404);
-    EXPECT_EQ(exchange(server_.port(), post(form_for("1"), "/pekorl/sealrecord/clientGetSealStatus",
-                                            "GET")).code,
+    EXPECT_EQ(exchange(server_.port(),
+                       post(form_for("1"), "/pekorl/sealrecord/clientGetSealStatus", "GET"))
+                  .code,
               405);
     std::string no_form = post(form_for("3201000000001"));
-    no_form.replace(no_form.find("application/x-www-form-urlencoded"), 33, "text/plain; a=bcdefghijklmnopqr");
+    no_form.replace(no_form.find("application/x-www-form-urlencoded"), 33,
+                    "text/plain; a=bcdefghijklmnopqr");
     EXPECT_EQ(exchange(server_.port(), no_form).code, 400);
 }
 

@@ -13,7 +13,7 @@
 namespace {
 
 class SecureModelTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/securemodel-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
