@@ -2,6 +2,7 @@
 // adds none of its own (no user agent, no "Expect", its Host line cleared), so the request
 // carries exactly these.
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -39,6 +40,13 @@ struct CurlFree {
     void operator()(CURLU* u) const { curl_url_cleanup(u); }
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
+
+// The HTTP client and the TLS libraries under it stay loaded for the life of the process, even
+// when the host unloads Sealgate: they are not made to be unloaded and loaded again (their
+// global set-up and their threads' storage outlive an unload).
+__attribute__((constructor)) void keep_http_client_loaded() {
+    dlopen("libcurl.so.4", RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+}
 
 size_t collect(char* data, size_t size, size_t count, void* user) {
     auto* body = static_cast<std::vector<char>*>(user);
