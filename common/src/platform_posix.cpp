@@ -189,14 +189,39 @@ bool all_ascii(std::u16string_view text) {
 
 }  // namespace
 
-std::u16string to_utf16(std::string_view text, unsigned code_page) {
-    if (ascii_compatible(code_page) && all_ascii(text)) return std::u16string(text.begin(), text.end());
+namespace {
+
+std::u16string convert_to_utf16(std::string_view text, unsigned code_page) {
     std::string bytes = convert(iconv_name(code_page).c_str(), kUtf16Le, text,
                                 std::string_view(kReplacementUtf16, 2), 1);
     std::u16string out(bytes.size() / 2, u'\0');
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
                                        (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    return out;
+}
+
+}  // namespace
+
+std::u16string to_utf16(std::string_view text, unsigned code_page) {
+    if (!ascii_compatible(code_page)) return convert_to_utf16(text, code_page);
+    // ASCII widens as it is; only the runs holding other bytes go through the converter. A run
+    // takes each byte from 0x80 up together with the byte after it (the second byte of a
+    // double-byte character may lie in the ASCII range), so runs end on character boundaries.
+    std::u16string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            out.push_back(static_cast<char16_t>(text[i]));
+            ++i;
+            continue;
+        }
+        size_t start = i;
+        while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80) i += 2;
+        if (i > text.size()) i = text.size();
+        out += convert_to_utf16(text.substr(start, i - start), code_page);
+    }
     return out;
 }
 
