@@ -61,7 +61,7 @@ struct Bench {
         softkey::KeyRecord key = softkey::make_key(o);
         softkey::Store(dir / "store").create(key);
 
-        sgtest::KeySealSpec small, large;
+        sgtest::SealOrder small, large;
         small.picture_padding = 12 * 1024 - 2862;  // 12 KB picture: the description still fits
         large.picture_padding = 50 * 1024 - 2862;  // 50 KB picture
         large.esid = "3201000000050";

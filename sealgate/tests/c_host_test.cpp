@@ -15,15 +15,15 @@ namespace sgtest {
 namespace {
 
 TEST_F(SessionTest, HostInCReadsTheSealAndItsStatus) {
-    KeySealSpec spec;
-    spec.esid = "3201000000777";
-    MadeSeal seal = make_key_seal(key_, spec);
+    SealOrder order;
+    order.esid = "3201000000777";
+    MadeSeal seal = make_key_seal(key_, order);
     ASSERT_FALSE(seal.der.empty()) << seal.error;
     store_seal(store_, key_.serial, seal.der);
     registry::SealRegistry service;
     std::string error;
     ASSERT_TRUE(service.start(0, error)) << error;
-    service.set_status(spec.esid, 2);
+    service.set_status(order.esid, 2);
     set_env("SEALGATE_REGISTRY_URL", service.url());
     set_env("SEALGATE_ONLINE", "1");
 

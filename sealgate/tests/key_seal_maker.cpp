@@ -37,13 +37,13 @@ std::vector<uint8_t> bmp_picture(int width, int height, size_t padding) {
     return out;
 }
 
-MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const KeySealSpec& spec) {
+MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const SealOrder& order) {
     MadeSeal made;
     testpki::Pkey holder_key = testpki::make_sm2_key();
     testpki::CertSpec cs;
-    cs.common_name = spec.holder_cn;
+    cs.common_name = order.holder_cn;
     made.holder_cert = testpki::cert_der(testpki::make_certificate(holder_key.get(), cs).get());
-    made.picture = bmp_picture(spec.picture_width, spec.picture_height, spec.picture_padding);
+    made.picture = bmp_picture(order.picture_width, order.picture_height, order.picture_padding);
 
     testpki::Pkey maker = testpki::private_key_from_der(maker_key.sign_key);
     pugi::xml_document doc;
@@ -53,13 +53,13 @@ MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const KeySealSpec& s
         .append_child("usercert")
         .text()
         .set(kit::base64_encode(made.holder_cert).c_str());
-    root.append_child("esid").text().set(spec.esid.c_str());
-    root.append_child("version").text().set(spec.version.c_str());
-    root.append_child("sealtype").text().set(spec.type.c_str());
-    root.append_child("sealname").text().set(spec.name_gbk.c_str());
-    root.append_child("createdate").text().set(spec.valid_start.c_str());
-    root.append_child("validstart").text().set(spec.valid_start.c_str());
-    root.append_child("validend").text().set(spec.valid_end.c_str());
+    root.append_child("esid").text().set(order.esid.c_str());
+    root.append_child("version").text().set(order.version.c_str());
+    root.append_child("sealtype").text().set(order.type.c_str());
+    root.append_child("sealname").text().set(order.name_gbk.c_str());
+    root.append_child("createdate").text().set(order.valid_start.c_str());
+    root.append_child("validstart").text().set(order.valid_start.c_str());
+    root.append_child("validend").text().set(order.valid_end.c_str());
     root.append_child("imgtype").text().set("bmp");
     root.append_child("sealmakercert")
         .text()

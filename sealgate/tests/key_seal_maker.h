@@ -12,7 +12,7 @@
 
 namespace sgtest {
 
-struct KeySealSpec {
+struct SealOrder {
     std::string holder_cn = "Holder One";                       // UTF-8
     std::string name_gbk = "\xB2\xE2\xCA\xD4\xD3\xA1\xD5\xC2";  // "测试印章" in GBK
     std::string esid = "3201000000001";
@@ -33,7 +33,7 @@ struct MadeSeal {
 };
 
 // Makes the seal; an empty `der` and the reason in `error` when Sealform refuses.
-MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const KeySealSpec& spec);
+MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const SealOrder& order);
 
 // Appends a seal to the key in the store.
 void store_seal(const std::filesystem::path& store, const std::string& serial,

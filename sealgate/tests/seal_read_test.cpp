@@ -42,8 +42,8 @@ class SealReadTest : public SessionTest {
         if (device_) sg_.CloseSession(device_);
         SessionTest::TearDown();
     }
-    MadeSeal add_seal(const KeySealSpec& spec = {}) {
-        MadeSeal s = make_key_seal(key_, spec);
+    MadeSeal add_seal(const SealOrder& order = {}) {
+        MadeSeal s = make_key_seal(key_, order);
         EXPECT_FALSE(s.der.empty()) << s.error;
         if (!s.der.empty()) store_seal(store_, key_.serial, s.der);
         return s;
@@ -64,10 +64,10 @@ class SealReadTest : public SessionTest {
 };
 
 TEST_F(SealReadTest, RecordCarriesEveryFieldOfTheSeal) {
-    KeySealSpec spec;
-    spec.valid_start = "20210702035045Z";
-    spec.valid_end = "20390702035045Z";
-    MadeSeal seal = add_seal(spec);
+    SealOrder order;
+    order.valid_start = "20210702035045Z";
+    order.valid_end = "20390702035045Z";
+    MadeSeal seal = add_seal(order);
     ASSERT_FALSE(seal.der.empty());
     ASSERT_EQ(sg_.GetSealCount(device_), 1);
 
@@ -83,7 +83,7 @@ TEST_F(SealReadTest, RecordCarriesEveryFieldOfTheSeal) {
     // 200 x 100 pixels at 96 dpi: 5291.67 and 2645.83 hundredths of a millimetre, cut.
     EXPECT_EQ(at32(r, 80), 5291);
     EXPECT_EQ(at32(r, 84), 2645);
-    EXPECT_EQ(field(r, 88, 64, &padded), spec.name_gbk);
+    EXPECT_EQ(field(r, 88, 64, &padded), order.name_gbk);
     EXPECT_TRUE(padded);
     EXPECT_EQ(field(r, 152, 64), "Holder One");
     EXPECT_EQ(field(r, 216, 24, &padded), "2021/07/02 03:50:45");
@@ -95,12 +95,12 @@ TEST_F(SealReadTest, RecordCarriesEveryFieldOfTheSeal) {
     std::vector<uint8_t> text = info(0, 1);
     EXPECT_EQ(std::string(text.begin(), text.end()), kit::base64_encode(seal.der));
     std::vector<uint8_t> code = info(0, 2);
-    EXPECT_EQ(std::string(code.begin(), code.end()), spec.esid);
+    EXPECT_EQ(std::string(code.begin(), code.end()), order.esid);
 }
 
 TEST_F(SealReadTest, CountsSealsAndReadsEachByIndex) {
     EXPECT_EQ(sg_.GetSealCount(device_), 0);  // no seals: the same 0 as a failure
-    KeySealSpec a, b;
+    SealOrder a, b;
     b.esid = "3201000000002";
     b.holder_cn = "Holder Two";
     add_seal(a);
@@ -127,9 +127,9 @@ TEST_F(SealReadTest, OtherModesFailAfterTheSealWasRead) {
 }
 
 TEST_F(SealReadTest, LongCommonNameIsCutAt63Bytes) {
-    KeySealSpec spec;
-    spec.holder_cn = std::string(64, 'N');  // the longest common name a certificate takes
-    add_seal(spec);
+    SealOrder order;
+    order.holder_cn = std::string(64, 'N');  // the longest common name a certificate takes
+    add_seal(order);
     std::vector<uint8_t> r = info(0, 0);
     ASSERT_FALSE(r.empty());
     EXPECT_EQ(field(r, 8, 64), std::string(63, 'N'));
@@ -138,9 +138,9 @@ TEST_F(SealReadTest, LongCommonNameIsCutAt63Bytes) {
 
 TEST_F(SealReadTest, SealLongerThanTheBufferFailsInsteadOfOverrunning) {
     // A picture whose description no longer fits Sealgate's 20480-byte buffer.
-    KeySealSpec spec;
-    spec.picture_padding = 16000;
-    add_seal(spec);
+    SealOrder order;
+    order.picture_padding = 16000;
+    add_seal(order);
     int rc = -1;
     EXPECT_TRUE(info(0, 0, &rc).empty());
     EXPECT_EQ(rc, 0);

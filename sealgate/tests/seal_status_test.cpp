@@ -41,8 +41,8 @@ class SealStatusTest : public SessionTest {
             unsetenv(v);
         SessionTest::TearDown();
     }
-    MadeSeal add_seal(const KeySealSpec& spec = {}) {
-        MadeSeal s = make_key_seal(key_, spec);
+    MadeSeal add_seal(const SealOrder& order = {}) {
+        MadeSeal s = make_key_seal(key_, order);
         EXPECT_FALSE(s.der.empty()) << s.error;
         if (!s.der.empty()) store_seal(store_, key_.serial, s.der);
         return s;
@@ -58,11 +58,11 @@ class SealStatusTest : public SessionTest {
 };
 
 TEST_F(SealStatusTest, OnlinePassesTheRegistryStatusThrough) {
-    KeySealSpec spec;
-    spec.esid = "3201000000042";
-    add_seal(spec);
+    SealOrder order;
+    order.esid = "3201000000042";
+    add_seal(order);
     for (int status : {0, 1, 2, 4, 6, 9}) {
-        registry_.set_status(spec.esid, status);
+        registry_.set_status(order.esid, status);
         EXPECT_EQ(sg_.GetSealStatus(device_, 0), status);
     }
     EXPECT_EQ(temp_files(), 0u) << "response files left behind";
@@ -85,10 +85,10 @@ TEST_F(SealStatusTest, OnlinePassesTheRegistryStatusThrough) {
 }
 
 TEST_F(SealStatusTest, ExpiredSealAnswersThreeWithoutAsking) {
-    KeySealSpec spec;
-    spec.valid_end = "20200101000000Z";
-    add_seal(spec);
-    registry_.set_status(spec.esid, 2);
+    SealOrder order;
+    order.valid_end = "20200101000000Z";
+    add_seal(order);
+    registry_.set_status(order.esid, 2);
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 3);
     EXPECT_EQ(registry_.request_count(), 0u);
 }
@@ -99,10 +99,10 @@ TEST_F(SealStatusTest, LaterTodayIsStillValid) {
     ASSERT_TRUE(kit::local_time(soon, t));
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d%H%M%SZ", &t);
-    KeySealSpec spec;
-    spec.valid_end = text;
-    add_seal(spec);
-    registry_.set_status(spec.esid, 2);
+    SealOrder order;
+    order.valid_end = text;
+    add_seal(order);
+    registry_.set_status(order.esid, 2);
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 2);
 }
 
@@ -119,7 +119,7 @@ TEST_F(SealStatusTest, ServiceFailuresAnswerFive) {
             "http://127.0.0.1:" + std::to_string(registry_.port()) + "/other");
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);  // 404
     set_env("SEALGATE_REGISTRY_URL", registry_.url());
-    KeySealSpec unknown;
+    SealOrder unknown;
     unknown.esid = "3209999999999";
     add_seal(unknown);
     EXPECT_EQ(sg_.GetSealStatus(device_, 1), 5);  // the service does not know the seal
@@ -189,15 +189,15 @@ TEST_F(SealStatusTest, DiagnosticFilesOnlyIntoAConfiguredFolder) {
 }
 
 TEST_F(SealStatusTest, SealCodeLongerThanItsBufferIsNotSent) {
-    KeySealSpec spec;
-    spec.esid = std::string(101, '7');  // the code buffer holds 100 bytes
-    add_seal(spec);
-    registry_.set_status(spec.esid, 2);
+    SealOrder order;
+    order.esid = std::string(101, '7');  // the code buffer holds 100 bytes
+    add_seal(order);
+    registry_.set_status(order.esid, 2);
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
     EXPECT_EQ(registry_.request_count(), 0u);
-    spec.esid = std::string(100, '7');
-    add_seal(spec);
-    registry_.set_status(spec.esid, 2);
+    order.esid = std::string(100, '7');
+    add_seal(order);
+    registry_.set_status(order.esid, 2);
     EXPECT_EQ(sg_.GetSealStatus(device_, 1), 2);
 }
 
