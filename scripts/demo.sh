@@ -47,6 +47,68 @@ step "A software USB key holds the seal"
 "$bin/softkey" list
 "$bin/softkey" show DEMO0001
 
+# ---------------------------------------------------------------------------------------------
+# The seal read road: a seal whose maker signs with key-held material, read back by a host
+# through Sealgate, and its status from the seal registry service on this machine.
+# ---------------------------------------------------------------------------------------------
+step "Seal read road: a key whose signing certificate is a seal maker's"
+"$bin/softkey" create READ0001 --label "seal key" --rsa 0 --sm2 1
+"$bin/softkey" maker-doc READ0001 "$work/maker-doc.b64"
+echo "encrypted maker document: $(stat -c %s "$work/maker-doc.b64") characters of Base64"
+
+step "Make a seal signed through the key driver: sealhost make sealinfo.xml"
+stamp() { date -d "@$1" +%Y%m%d%H%M%SZ; }
+now=$(date +%s)
+# sealinfo ESID VALID-FROM VALID-TO: the parameter document of a seal made with the key's maker.
+sealinfo() {
+    printf '<sealinfo>\n'
+    printf '\t<imgdata>%s</imgdata>\n' "$(base64 -w0 "$work/material/seal.png")"
+    printf '\t<usercertlist><usercert>%s</usercert></usercertlist>\n' \
+        "$(base64 -w0 "$work/material/holder.cer")"
+    printf '\t<esid>%s</esid>\n\t<version>4</version>\n\t<sealtype>1</sealtype>\n' "$1"
+    printf '\t<sealname>%s</sealname>\n' "$(printf '演示合同章' | iconv -f UTF-8 -t GBK)"
+    printf '\t<createdate>%s</createdate>\n' "$(stamp "$2")"
+    printf '\t<validstart>%s</validstart>\n' "$(stamp "$2")"
+    printf '\t<validend>%s</validend>\n' "$(stamp "$3")"
+    printf '\t<imgtype>png</imgtype>\n'
+    printf '\t<sealmakercert>%s</sealmakercert>\n' "$(cat "$work/maker-doc.b64")"
+    printf '</sealinfo>\n'
+}
+sealinfo 3201000000777 "$now" $((now + 3 * 365 * 86400)) > "$work/sealinfo.xml"
+sealinfo 3201000000778 $((now - 400 * 86400)) $((now - 86400)) > "$work/sealinfo-old.xml"
+export SOFTKEY_SERIAL=READ0001
+"$bin/sealhost" make "$work/sealinfo.xml" "$work/seal-key.der"
+"$bin/sealtool" verify "$work/seal-key.der"
+"$bin/sealhost" make "$work/sealinfo-old.xml" "$work/seal-old.der"
+"$bin/softkey" add-seal READ0001 "$work/seal-key.der"
+# The seal made with the PFX maker above, and one whose validity ended yesterday.
+"$bin/softkey" add-seal READ0001 "$work/seal.der"
+"$bin/softkey" add-seal READ0001 "$work/seal-old.der"
+
+step "A host reads the seals through Sealgate: sealhost list"
+"$bin/sealhost" list | iconv -f GBK -t UTF-8
+
+step "Seal status from the seal registry service (sealregistry on 127.0.0.1)"
+"$bin/sealregistry" --port-file "$work/registry.port" 3201000000777=2 3201000000001=4 \
+    > "$work/registry.log" 2>&1 &
+registry_pid=$!
+trap 'kill "$registry_pid" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -s "$work/registry.port" ] && break; sleep 0.1; done
+[ -s "$work/registry.port" ] || { echo "demo: the registry service did not start" >&2; exit 1; }
+export SEALGATE_REGISTRY_URL="http://127.0.0.1:$(cat "$work/registry.port")/pekorl/sealrecord/clientGetSealStatus"
+export SEALGATE_ONLINE=1 SEALGATE_HTTP_TIMEOUT=5
+echo "service: $SEALGATE_REGISTRY_URL"
+"$bin/sealhost" status 0
+"$bin/sealhost" status 1
+"$bin/sealhost" status 2
+
+step "Offline, the maker's signature decides"
+SEALGATE_ONLINE=0 "$bin/sealhost" status 0
+kill "$registry_pid" 2>/dev/null || true
+wait "$registry_pid" 2>/dev/null || true
+trap - EXIT
+unset SOFTKEY_SERIAL SEALGATE_REGISTRY_URL SEALGATE_ONLINE SEALGATE_HTTP_TIMEOUT
+
 step "Library trace of this run ($RZLOG_FILE)"
 head -n 20 "$RZLOG_FILE" | iconv -f GBK -t UTF-8 || true
 printf '\ndemo finished: products in %s, files in %s\n' "$dist" "$work"

@@ -30,6 +30,26 @@ std::string this_module_directory() {
     if (dladdr(reinterpret_cast<void*>(&this_module_directory), &info) == 0 || !info.dli_fname)
         return {};
     std::string path = info.dli_fname;
+    if (path.empty() || path[0] != '/') {
+        // Loaded by a relative path: the loader keeps that path, which no longer leads to the
+        // module once the process changes its current folder. The kernel's map of the process
+        // knows the absolute path of the file mapped at the module's base.
+        char base[32];
+        std::snprintf(base, sizeof base, "%lx-", reinterpret_cast<unsigned long>(info.dli_fbase));
+        if (FILE* maps = std::fopen("/proc/self/maps", "re")) {
+            char line[4096];
+            while (std::fgets(line, sizeof line, maps)) {
+                if (std::strncmp(line, base, std::strlen(base)) != 0) continue;
+                const char* file = std::strchr(line, '/');
+                if (file) {
+                    path = file;
+                    while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();
+                }
+                break;
+            }
+            std::fclose(maps);
+        }
+    }
     auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     return path.substr(0, slash);
@@ -140,9 +160,38 @@ std::string convert(const char* from, const char* to, std::string_view in, std::
 const char kUtf16Le[] = "UTF-16LE";
 const char kReplacementUtf16[] = "\xFD\xFF";  // U+FFFD, little-endian
 
+// Code pages in which the bytes 0 to 0x7F are ASCII and never part of a longer sequence. Text
+// of such bytes alone converts one to one, without a converter (most texts the libraries move:
+// Base64, numbers, times, element names).
+bool ascii_compatible(unsigned code_page) {
+    if (code_page == kAnsiCodePage) code_page = ansi_code_page();
+    switch (code_page) {
+        case kUtf8CodePage: case 936: case 950: case 54936: case 20127: case 28591:
+        case 1250: case 1251: case 1252: case 1253: case 1254: case 1255: case 1256:
+        case 1257: case 1258: case 874:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool all_ascii(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+bool all_ascii(std::u16string_view text) {
+    for (char16_t c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
 }  // namespace
 
-std::u16string to_utf16(std::string_view text, unsigned code_page) {
+namespace {
+
+std::u16string convert_to_utf16(std::string_view text, unsigned code_page) {
     std::string bytes = convert(iconv_name(code_page).c_str(), kUtf16Le, text,
                                 std::string_view(kReplacementUtf16, 2), 1);
     std::u16string out(bytes.size() / 2, u'\0');
@@ -152,7 +201,32 @@ std::u16string to_utf16(std::string_view text, unsigned code_page) {
     return out;
 }
 
+}  // namespace
+
+std::u16string to_utf16(std::string_view text, unsigned code_page) {
+    if (!ascii_compatible(code_page)) return convert_to_utf16(text, code_page);
+    // ASCII widens as it is; only the runs holding other bytes go through the converter. A run
+    // takes each byte from 0x80 up together with the byte after it (the second byte of a
+    // double-byte character may lie in the ASCII range), so runs end on character boundaries.
+    std::u16string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            out.push_back(static_cast<char16_t>(text[i]));
+            ++i;
+            continue;
+        }
+        size_t start = i;
+        while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80) i += 2;
+        if (i > text.size()) i = text.size();
+        out += convert_to_utf16(text.substr(start, i - start), code_page);
+    }
+    return out;
+}
+
 std::string from_utf16(std::u16string_view text, unsigned code_page) {
+    if (ascii_compatible(code_page) && all_ascii(text)) return std::string(text.begin(), text.end());
     std::string bytes(text.size() * 2, '\0');
     for (size_t i = 0; i < text.size(); ++i) {
         bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
@@ -162,10 +236,12 @@ std::string from_utf16(std::u16string_view text, unsigned code_page) {
 }
 
 std::string to_utf8(std::string_view text, unsigned code_page) {
+    if (ascii_compatible(code_page) && all_ascii(text)) return std::string(text);
     return convert(iconv_name(code_page).c_str(), "UTF-8", text, "\xEF\xBF\xBD", 1);
 }
 
 std::string from_utf8(std::string_view utf8, unsigned code_page) {
+    if (ascii_compatible(code_page) && all_ascii(utf8)) return std::string(utf8);
     return convert("UTF-8", iconv_name(code_page).c_str(), utf8, "?", 1);
 }
 

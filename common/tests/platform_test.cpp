@@ -52,6 +52,18 @@ TEST(CodePage, InvalidBytesAreReplacedNotDropped) {
 }
 
 #if !defined(_WIN32)
+TEST(CodePage, MixedTextConvertsAsAWhole) {
+    // ASCII around double-byte characters, a second byte in the ASCII range ("\x81\x40" is
+    // U+4E02 in GBK), and invalid lead bytes next to ASCII.
+    EXPECT_EQ(kit::to_utf16("<name>\xB5\xE7\xD7\xD3</name>", 936), u"<name>\u7535\u5B50</name>");
+    EXPECT_EQ(kit::to_utf16("a\x81@b", 936), u"a\u4E02b");  // '@' is 0x40
+    EXPECT_EQ(kit::to_utf16(std::string("a\xFF") + "bc", 936), u"a\uFFFDbc");
+    EXPECT_EQ(kit::to_utf16("\xB5", 936), u"\uFFFD");
+    EXPECT_EQ(kit::to_utf16("x\xE5\x8D\xB0y", 65001), u"x\u5370y");
+    // GB18030's four-byte form has ASCII digits as its second and fourth bytes.
+    EXPECT_EQ(kit::to_utf16("a\x81\x30\x81\x30z", 54936), u"a\u0080z");
+}
+
 TEST(CodePage, AnsiFollowsEnvironment) {
     ::setenv("KIT_ANSI_CODEPAGE", "65001", 1);
     EXPECT_EQ(kit::ansi_code_page(), 65001u);

@@ -67,16 +67,25 @@ SEALFORM_API void SEALFORM_CALL ReleaseSealData(void);
 
 /*
  * MakeSeal_SignWithKey: makes a seal from a "sealinfo" XML document whose maker signs through
- * the USB key driver. Result and length as MakeSeal; the bytes share MakeSeal's result slot.
+ * the USB key driver. The document must hold imgdata, usercertlist (with at least one
+ * usercert), esid, version, sealtype, sealname, createdate, validstart and validend; imgtype
+ * and sealmakercert (the Base64 of the encrypted maker document) are optional. The header
+ * identifiers are always "ES" and "RZ"; the picture's size is measured in whole millimetres.
+ * Result and length as MakeSeal; the bytes share MakeSeal's result slot. The decrypted maker
+ * document and every other temporary file are removed before the call returns.
  */
 SEALFORM_API unsigned char* SEALFORM_CALL MakeSeal_SignWithKey(const char* params, int* length);
 
 /*
- * ParsingSeal_SignWithKey: describes a seal as a "sealinfo" XML document.
+ * ParsingSeal_SignWithKey: describes a seal as a "sealinfo" XML document (with the maker's
+ * signature and certificate; the name in the system ANSI code page).
  *   seal, seal_length  the seal's bytes
  *   xml                buffer for the text (copied without NUL), or NULL to ask the length
- *   xml_length         out: length of the text
- * Returns 0 on success, SEALFORM_NOT_A_SEAL when the bytes are not a seal.
+ *   xml_length         in: the buffer's capacity when positive (zero or less: not told, the
+ *                      caller vouches for the size); out: length of the text
+ * Returns 0 on success, SEALFORM_NOT_A_SEAL when the bytes are not a seal, and
+ * SEALFORM_BUFFER_TOO_SMALL when the text exceeds the capacity told: nothing is written then
+ * and *xml_length receives the length needed.
  */
 SEALFORM_API int SEALFORM_CALL ParsingSeal_SignWithKey(const unsigned char* seal, int seal_length,
                                                        char* xml, int* xml_length);

@@ -57,14 +57,25 @@ SEALGATE_API void SEALGATE_CALL CloseSession(void* device);
 /* Number of seals on the key; 0 also on any failure. */
 SEALGATE_API int SEALGATE_CALL GetSealCount(void* device);
 
-/* Seal `index` in one of three forms: mode 0 the binary seal record, mode 1 the seal's Base64
- * text, mode 2 the seal code. */
+/* Seal `index` (0 = first) in one of three forms: mode 0 the binary seal record, mode 1 the
+ * seal's Base64 text, mode 2 the seal code. Any other mode fails.
+ *
+ * The seal record (little-endian 32-bit integers; texts zero-terminated within their fields):
+ *     0  version              4  record length (picture length + 268)
+ *     8  holder's common name, 64 bytes (at most 63 and the terminator)
+ *    72  seal type           76  0
+ *    80  picture width, 84 picture height, in hundredths of a millimetre on this screen
+ *    88  seal name, 64 bytes         152  holder's common name again, 64 bytes
+ *   216  valid from, 240 valid to, 24 bytes each, "YYYY/MM/DD hh:mm:ss"
+ *   264  the picture file's bytes, then 4 zero bytes
+ * A seal whose description or record would exceed 20480 bytes fails. */
 SEALGATE_API int SEALGATE_CALL GetSealInfo(void* device, int index, int mode, unsigned char* buffer,
                                            int* length);
 
 /* Whether seal `index` may be used: 0 no session, 1 offline and its signature verifies, 3 its
  * validity has ended, 5 it cannot be read or checked, otherwise the status the seal registry
- * reports. */
+ * reports. The registry is asked over HTTP when the machine is connected, within a time limit
+ * (README: SEALGATE_REGISTRY_URL, SEALGATE_HTTP_TIMEOUT). */
 SEALGATE_API int SEALGATE_CALL GetSealStatus(void* device, int index);
 
 /* 1 when the key accepts the user PIN. Each wrong PIN costs one of the key's tries; at none left

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "kit/platform.h"
+#include "maker_document.h"
+#include "testpki.h"
 #include "softkey_factory.h"
 #include "softkey_store.h"
 
@@ -41,6 +43,8 @@ commands:
   pull SERIAL             pulls the key out
   remove SERIAL           deletes the key from the store
   export-cert SERIAL FILE writes the key's signing certificate (DER)
+  maker-doc SERIAL FILE   writes the encrypted maker document (Base64) that lets a seal maker
+                          sign seals with the key's signing certificate and key
 
 exit status: 0 done, 1 the operation failed, 2 the command line is wrong
 )";
@@ -314,6 +318,18 @@ int run(int argc, char** argv) {
         if (r.sign_cert.empty())
             throw softkey::StoreError("key " + r.serial + " has no signing certificate");
         if (!kit::write_whole_file(a.positional[1], r.sign_cert.data(), r.sign_cert.size()))
+            throw softkey::StoreError("cannot write " + a.positional[1]);
+        return 0;
+    }
+    if (cmd == "maker-doc") {
+        Args a = parse(argc, argv, i, {}, {}, 2);
+        softkey::KeyRecord r = store.load(a.positional[0]);
+        if (r.sign_cert.empty() || r.sign_key.empty())
+            throw softkey::StoreError("key " + r.serial + " has no signing certificate and key");
+        testpki::Pkey key = testpki::private_key_from_der(r.sign_key);
+        if (!key) throw softkey::StoreError("key " + r.serial + ": the signing key does not decode");
+        std::string doc = securemodel::encrypted_maker_document(key.get(), r.sign_cert);
+        if (!kit::write_whole_file(a.positional[1], doc.data(), doc.size()))
             throw softkey::StoreError("cannot write " + a.positional[1]);
         return 0;
     }

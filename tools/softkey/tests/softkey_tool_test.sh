@@ -82,6 +82,16 @@ if ! openssl x509 -inform DER -in "$store/sign.cer" -noout -text | grep -q "SM2\
     echo "FAIL: exported signing certificate is not an SM2 certificate"
     failures=$((failures + 1))
 fi
+check "maker document" 0 "$tool" maker-doc SK100 "$store/maker.b64"
+if ! base64 -d "$store/maker.b64" 2>/dev/null | head -c 4 | grep -q "SMC1"; then
+    echo "FAIL: the maker document is not an encrypted file in Base64"
+    failures=$((failures + 1))
+fi
+if base64 -d "$store/maker.b64" 2>/dev/null | grep -qa "privatekey"; then
+    echo "FAIL: the maker document shows its contents"
+    failures=$((failures + 1))
+fi
+check "maker document of no key" 1 "$tool" maker-doc NOKEY "$store/none.b64"
 check "--store wins" 0 "$tool" --store "$store/other" list
 expect_text "other store empty" "no keys"
 check "remove" 0 "$tool" remove SK100

@@ -1,0 +1,73 @@
+// sealregistry: the seal registry service on 127.0.0.1, for the demo and manual tries.
+//   sealregistry [--port N] [--port-file FILE] [--behaviour normal|500|garbage|slow|silent]
+//                [--delay MS] [CODE=STATUS ...]
+// Prints the service URL, then serves until SIGINT or SIGTERM.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "kit/platform.h"
+#include "seal_registry.h"
+
+namespace {
+volatile std::sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+int usage() {
+    std::fputs(
+        "usage: sealregistry [--port N] [--port-file FILE] "
+        "[--behaviour normal|500|garbage|slow|silent] [--delay MS] [CODE=STATUS ...]\n",
+        stderr);
+    return 2;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    registry::SealRegistry server;
+    long port = 0;
+    int delay = 0;
+    std::string port_file;
+    registry::Behaviour behaviour = registry::Behaviour::Normal;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        bool has_value = i + 1 < argc;
+        if (a == "--port" && has_value) {
+            port = std::strtol(argv[++i], nullptr, 10);
+            if (port < 0 || port > 65535) return usage();
+        } else if (a == "--port-file" && has_value) {
+            port_file = argv[++i];
+        } else if (a == "--behaviour" && has_value) {
+            if (!registry::parse_behaviour(argv[++i], behaviour)) return usage();
+        } else if (a == "--delay" && has_value) {
+            delay = std::atoi(argv[++i]);
+        } else if (size_t eq = a.find('='); eq != std::string::npos && eq > 0 && a[0] != '-') {
+            server.set_status(a.substr(0, eq), std::atoi(a.c_str() + eq + 1));
+        } else {
+            return usage();
+        }
+    }
+    server.set_behaviour(behaviour, delay);
+    std::string error;
+    if (!server.start(static_cast<uint16_t>(port), error)) {
+        std::fprintf(stderr, "sealregistry: cannot listen: %s\n", error.c_str());
+        return 1;
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    if (!port_file.empty()) {
+        std::string text = std::to_string(server.port()) + "\n";
+        if (!kit::write_whole_file(port_file, text.data(), text.size())) {
+            std::fprintf(stderr, "sealregistry: cannot write %s\n", port_file.c_str());
+            return 1;
+        }
+    }
+    std::printf("%s\n", server.url().c_str());
+    std::fflush(stdout);
+    while (!g_stop) ::usleep(100 * 1000);
+    server.stop();
+    return 0;
+}

@@ -1,0 +1,81 @@
+// A seal registry service for tests and the demo: an HTTP/1.1 server on 127.0.0.1 that answers
+// the status requests of the seal library from a table of seal codes and statuses.
+//
+// Request: POST /pekorl/sealrecord/clientGetSealStatus with a form body
+//   appkeyid=tolvimar&request=<Base64 of
+//   <request><sealcode>CODE</sealcode></request>>&sign=7D1A64E0C93B
+// Answer (HTTP 200): the Base64 of
+//   <response><status>0000</status><data><sealstatus>N</sealstatus></data></response>
+// for a known seal code, status "1001" for an unknown one. A request of the wrong form gets
+// HTTP 400 (wrong path 404, wrong method 405). The server can be told to misbehave: answer 500,
+// answer 200 with a body that is not Base64 XML, answer after a delay, or never answer.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace registry {
+
+enum class Behaviour { Normal, ServerError, Garbage, Slow, Silent };
+
+// One request as the server read it.
+struct Request {
+    std::string method, target, version;
+    std::vector<std::string> header_lines;  // in order, without CR LF
+    std::string body;
+};
+
+class SealRegistry {
+  public:
+    SealRegistry();
+    ~SealRegistry();
+    SealRegistry(const SealRegistry&) = delete;
+    SealRegistry& operator=(const SealRegistry&) = delete;
+
+    // Listens on 127.0.0.1:`port` (0: an ephemeral port). False when the socket cannot be
+    // bound; `error` then says why.
+    bool start(uint16_t port, std::string& error);
+    // Closes the socket, wakes any held connection and joins every thread.
+    void stop();
+
+    uint16_t port() const { return port_; }
+    std::string url() const;  // http://127.0.0.1:PORT/pekorl/sealrecord/clientGetSealStatus
+
+    void set_status(const std::string& seal_code, int status);
+    void set_behaviour(Behaviour b, int delay_ms = 0);
+
+    // Requests received so far (complete or not), oldest first.
+    std::vector<Request> requests() const;
+    size_t request_count() const;
+
+    // The answer text for a request, as the server builds it (also used by tests).
+    static std::string answer_for(int status);
+
+  private:
+    void accept_loop();
+    void serve(int fd);
+    std::string respond(const Request& r);
+    bool wait_or_stop(int ms);
+
+    int listen_fd_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread acceptor_;
+    mutable std::mutex lock_;
+    std::condition_variable wake_;
+    std::vector<std::thread> workers_;
+    std::map<std::string, int> statuses_;
+    Behaviour behaviour_ = Behaviour::Normal;
+    int delay_ms_ = 0;
+    std::vector<Request> requests_;
+};
+
+bool parse_behaviour(const std::string& text, Behaviour& out);
+
+}  // namespace registry

@@ -1,0 +1,15 @@
+// The seal reading behind GetSealCount and GetSealInfo, shared with GetSealStatus.
+#pragma once
+
+#include <cstddef>
+
+namespace sealgate {
+
+int seal_count(void* device);
+
+// GetSealInfo with the capacity of the caller's buffer: a result longer than `capacity` fails
+// (0) and nothing is written. The size query is the export's business.
+int seal_info(void* device, int index, int mode, unsigned char* buffer, int* length,
+              size_t capacity);
+
+}  // namespace sealgate

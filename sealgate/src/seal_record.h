@@ -1,0 +1,45 @@
+// The seal record of GetSealInfo mode 0 and the pieces it is made from.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sealgate {
+
+// Layout of the record: fixed fields, then the picture, then four zero bytes.
+constexpr size_t kRecordFixedBytes = 264;
+constexpr size_t kRecordOverhead = 268;
+constexpr size_t kRecordTextField = 64;
+constexpr size_t kRecordTimeField = 24;
+
+// "YYYYMMDDhhmmss..." -> "YYYY/MM/DD hh:mm:ss"; parts missing from a shorter text stay empty.
+std::string reformat_validity(const std::string& text);
+
+// The subject of a certificate (Base64 of its DER) rendered as an X.500 name string in the
+// ANSI code page: RDNs in encoded order joined by ", ", CN=, O=, OU=, C=... keys, values quoted
+// when they hold special characters. 0 done, 1 the certificate does not decode, 2 its subject
+// is empty.
+int _GetDN(const std::string& cert_base64, std::string& name);
+
+// The holder name from a subject string: what follows the first "CN=" (the whole string when
+// there is none).
+std::string holder_from_subject(const std::string& subject);
+
+// Text cut to at most `max_bytes` bytes without splitting a double-byte character of the ANSI
+// code page.
+std::string cut_text(const std::string& ansi, size_t max_bytes);
+
+// A picture file's size in hundredths of a millimetre on the screen; 0 measured,
+// 0xA000001 not a picture (outputs untouched).
+uint32_t GetImgInfo(const std::string& path, double* width, double* height);
+
+// The record built from a "sealinfo" description (ANSI text). False when the description is
+// not well-formed or the holder certificate yields no name; the trace shows the step.
+bool build_seal_record(const std::string& sealinfo_xml, std::vector<uint8_t>& record);
+
+// The seal code ("sealinfo\esid", ANSI) of a description; false when not well-formed.
+bool seal_code_of(const std::string& sealinfo_xml, std::string& code);
+
+}  // namespace sealgate

@@ -1,0 +1,78 @@
+// GetSealStatus: whether a seal on the key may be used, by its validity, the registry service
+// (online) or its maker's signature (offline).
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "kit/base64.h"
+#include "kit/platform.h"
+#include "kit/trace.h"
+#include "seal_info.h"
+#include "sealgate.h"
+#include "service_settings.h"
+#include "status_check.h"
+
+using namespace sealgate;
+
+namespace {
+
+constexpr int kOfflineValid = 1;
+constexpr int kExpired = 3;
+constexpr int kUnusable = 5;
+constexpr size_t kSealCodeCapacity = 100;
+
+int seal_status(void* device, int index) {
+    const kit::TraceFunction trace = kit::trace_function();
+    const char* name = "GetSealStatus";
+    trace("%s---------------------------1", name);
+    if (!device) return 0;
+    trace("%s---------------------------2", name);
+    if (seal_count(device) <= 0) return kUnusable;
+    trace("%s---------------------------3", name);
+
+    std::vector<unsigned char> record(SEALGATE_SEALINFO_SIZE, 0);
+    int length = 0;
+    if (!seal_info(device, index, 0, record.data(), &length, record.size())) return kUnusable;
+    trace("%s---------------------------4", name);
+
+    // Valid to, at offset 240, against the local time in the same form; equal is still valid.
+    std::string valid_to(reinterpret_cast<const char*>(record.data() + 240));
+    std::tm now{};
+    if (!kit::local_time(std::time(nullptr), now)) return kUnusable;
+    char now_text[80];
+    std::snprintf(now_text, sizeof now_text, "%04d/%02d/%02d %02d:%02d:%02d", now.tm_year + 1900,
+                  now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+    if (valid_to.compare(now_text) < 0) return kExpired;
+    trace("%s---------------------------5", name);
+
+    if (connected_state()) {
+        trace("%s---------------------------8::%s", name, kit::from_utf8("有网络环境").c_str());
+        std::vector<unsigned char> code(kSealCodeCapacity, 0);
+        int code_length = 0;
+        if (!seal_info(device, index, 2, code.data(), &code_length, code.size())) return kUnusable;
+        trace("%s---------------------------8.1", name);
+        std::u16string wide_code = kit::to_utf16(std::string(
+            reinterpret_cast<const char*>(code.data()), static_cast<size_t>(code_length)));
+        int status = 0;
+        if (!verifySealStatus(wide_code, status)) return kUnusable;
+        trace("%s---------------------------9::%d", name, status);
+        return status;
+    }
+    trace("%s---------------------------10::%s", name, kit::from_utf8("无网络环境").c_str());
+    std::vector<unsigned char> text(SEALGATE_SEALINFO_SIZE, 0);
+    int text_length = 0;
+    if (!seal_info(device, index, 1, text.data(), &text_length, text.size())) return kUnusable;
+    std::vector<uint8_t> der = kit::base64_decode(std::string_view(
+        reinterpret_cast<const char*>(text.data()), static_cast<size_t>(text_length)));
+    return verifySealSign(der) ? kOfflineValid : kUnusable;
+}
+
+}  // namespace
+
+extern "C" SEALGATE_API int SEALGATE_CALL GetSealStatus(void* device, int index) {
+    try {
+        return seal_status(device, index);
+    } catch (...) {
+        return kUnusable;
+    }
+}

@@ -1,0 +1,214 @@
+// GetSealStatus against a real registry service on loopback and the real offline check.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "key_seal_maker.h"
+#include "kit/base64.h"
+#include "seal_registry.h"
+#include "sealgate_test_env.h"
+
+namespace sgtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SealStatusTest : public SessionTest {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(registry_.start(0, error)) << error;
+        set_env("SEALGATE_REGISTRY_URL", registry_.url());
+        set_env("SEALGATE_ONLINE", "1");
+        set_env("SEALGATE_HTTP_TIMEOUT", "2");
+        set_env("no_proxy", "127.0.0.1");
+        unsetenv("http_proxy");
+        unsetenv("SEALGATE_DIAGNOSTICS_DIR");
+        tmp_ = dir_.path() / "tmp";
+        fs::create_directories(tmp_);
+        set_env("TMPDIR", tmp_.string());
+        ASSERT_EQ(sg_.InitialSession(&device_), 1);
+    }
+    void TearDown() override {
+        if (device_) sg_.CloseSession(device_);
+        registry_.stop();
+        for (const char* v : {"SEALGATE_REGISTRY_URL", "SEALGATE_ONLINE", "SEALGATE_HTTP_TIMEOUT",
+                              "SEALGATE_DIAGNOSTICS_DIR", "TMPDIR"})
+            unsetenv(v);
+        SessionTest::TearDown();
+    }
+    MadeSeal add_seal(const SealOrder& order = {}) {
+        MadeSeal s = make_key_seal(key_, order);
+        EXPECT_FALSE(s.der.empty()) << s.error;
+        if (!s.der.empty()) store_seal(store_, key_.serial, s.der);
+        return s;
+    }
+    size_t temp_files() const {
+        return static_cast<size_t>(
+            std::distance(fs::directory_iterator(tmp_), fs::directory_iterator()));
+    }
+
+    registry::SealRegistry registry_;
+    fs::path tmp_;
+    void* device_ = nullptr;
+};
+
+TEST_F(SealStatusTest, OnlinePassesTheRegistryStatusThrough) {
+    SealOrder order;
+    order.esid = "3201000000042";
+    add_seal(order);
+    for (int status : {0, 1, 2, 4, 6, 9}) {
+        registry_.set_status(order.esid, status);
+        EXPECT_EQ(sg_.GetSealStatus(device_, 0), status);
+    }
+    EXPECT_EQ(temp_files(), 0u) << "response files left behind";
+
+    ASSERT_EQ(registry_.request_count(), 6u);
+    registry::Request r = registry_.requests().back();
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.target, "/pekorl/sealrecord/clientGetSealStatus");
+    const std::string doc = "<request>\r\n<sealcode>3201000000042</sealcode>\r\n</request>\r\n";
+    const std::string body =
+        "appkeyid=tolvimar&request=" +
+        kit::base64_encode(reinterpret_cast<const uint8_t*>(doc.data()), doc.size()) +
+        "&sign=7D1A64E0C93B";
+    EXPECT_EQ(r.body, body);
+    EXPECT_EQ(r.header_lines,
+              (std::vector<std::string>{
+                  "Accept: */*", "Content-Type: application/x-www-form-urlencoded",
+                  "Content-Length: " + std::to_string(body.size()), "Character-Encoding: binary",
+                  "Host: 127.0.0.1", "Connection: Keep-Alive", "Pragma: no-cache"}));
+}
+
+TEST_F(SealStatusTest, ExpiredSealAnswersThreeWithoutAsking) {
+    SealOrder order;
+    order.valid_end = "20200101000000Z";
+    add_seal(order);
+    registry_.set_status(order.esid, 2);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 3);
+    EXPECT_EQ(registry_.request_count(), 0u);
+}
+
+TEST_F(SealStatusTest, LaterTodayIsStillValid) {
+    std::time_t soon = std::time(nullptr) + 120;
+    std::tm t{};
+    ASSERT_TRUE(kit::local_time(soon, t));
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%SZ", &t);
+    SealOrder order;
+    order.valid_end = text;
+    add_seal(order);
+    registry_.set_status(order.esid, 2);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 2);
+}
+
+TEST_F(SealStatusTest, ServiceFailuresAnswerFive) {
+    add_seal();
+    registry_.set_status("3201000000001", 2);
+    registry_.set_behaviour(registry::Behaviour::ServerError);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
+    registry_.set_behaviour(registry::Behaviour::Garbage);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
+    registry_.set_behaviour(registry::Behaviour::Normal);
+    registry_.set_status("3201000000001", 2);
+    set_env("SEALGATE_REGISTRY_URL",
+            "http://127.0.0.1:" + std::to_string(registry_.port()) + "/other");
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);  // 404
+    set_env("SEALGATE_REGISTRY_URL", registry_.url());
+    SealOrder unknown;
+    unknown.esid = "3209999999999";
+    add_seal(unknown);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 1), 5);  // the service does not know the seal
+    EXPECT_EQ(temp_files(), 0u);
+}
+
+TEST_F(SealStatusTest, SilentServiceAnswersFiveWithinTheTimeLimit) {
+    add_seal();
+    registry_.set_behaviour(registry::Behaviour::Silent);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
+    auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(spent, std::chrono::milliseconds(1900));
+    EXPECT_LT(spent, std::chrono::seconds(6));
+}
+
+TEST_F(SealStatusTest, NoServiceAtTheAddressAnswersFive) {
+    add_seal();
+    uint16_t port = registry_.port();
+    registry_.stop();
+    set_env("SEALGATE_REGISTRY_URL",
+            "http://127.0.0.1:" + std::to_string(port) + "/pekorl/sealrecord/clientGetSealStatus");
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
+}
+
+TEST_F(SealStatusTest, OfflineChecksTheMakersSignature) {
+    set_env("SEALGATE_ONLINE", "0");
+    MadeSeal seal = add_seal();
+    fs::path cwd_before = fs::current_path();
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 1);
+    EXPECT_EQ(registry_.request_count(), 0u);
+
+    // The signature's last byte changed: the seal still parses, the check fails.
+    std::vector<uint8_t> tampered = seal.der;
+    tampered[tampered.size() - 1] ^= 0x01;
+    store_seal(store_, key_.serial, tampered);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 1), 5);
+    // A changed picture byte inside the signed information fails as well.
+    std::vector<uint8_t> picture_changed = seal.der;
+    auto at = std::search(picture_changed.begin(), picture_changed.end(), seal.picture.begin() + 70,
+                          seal.picture.begin() + 90);
+    ASSERT_NE(at, picture_changed.end());
+    *at ^= 0x10;
+    store_seal(store_, key_.serial, picture_changed);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 2), 5);
+}
+
+TEST_F(SealStatusTest, DiagnosticFilesOnlyIntoAConfiguredFolder) {
+    set_env("SEALGATE_ONLINE", "0");
+    add_seal();
+    fs::path work = dir_.path() / "work";
+    fs::create_directories(work);
+    fs::path old = fs::current_path();
+    fs::current_path(work);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 1);
+    fs::current_path(old);
+    EXPECT_TRUE(fs::is_empty(work)) << "diagnostic files written into the current folder";
+
+    fs::path diag = dir_.path() / "diag";
+    fs::create_directories(diag);
+    set_env("SEALGATE_DIAGNOSTICS_DIR", diag.string());
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 1);
+    for (const char* name :
+         {"验证时电子印章数据.txt", "验证时原文.txt", "验证时证书.cer", "验证时签名值.txt"})
+        EXPECT_TRUE(fs::exists(diag / name)) << name;
+    EXPECT_EQ(fs::file_size(diag / "验证时签名值.txt"), 64u);
+}
+
+TEST_F(SealStatusTest, SealCodeLongerThanItsBufferIsNotSent) {
+    SealOrder order;
+    order.esid = std::string(101, '7');  // the code buffer holds 100 bytes
+    add_seal(order);
+    registry_.set_status(order.esid, 2);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
+    EXPECT_EQ(registry_.request_count(), 0u);
+    order.esid = std::string(100, '7');
+    add_seal(order);
+    registry_.set_status(order.esid, 2);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 1), 2);
+}
+
+TEST_F(SealStatusTest, NoSealsNoSessionAndBadIndex) {
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);  // a key without seals
+    EXPECT_EQ(sg_.GetSealStatus(nullptr, 0), 0);
+    add_seal();
+    registry_.set_status("3201000000001", 2);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 7), 5);  // no seal 7
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 2);
+}
+
+}  // namespace
+}  // namespace sgtest
