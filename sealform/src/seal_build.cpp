@@ -1,5 +1,6 @@
 #include "seal_build.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -83,6 +84,25 @@ bool set_maker(SESeal_t& seal, const Bytes& maker_cert) {
     static const uint8_t kSm2WithSm3[] = {0x2A, 0x81, 0x1C, 0xCF, 0x55, 0x01, 0x83, 0x75};
     return set_member(seal.cert, maker_cert.data(), maker_cert.size()) &&
            set_oid_bytes(seal.extnID, kSm2WithSm3, sizeof kSm2WithSm3);
+}
+
+pugi::xml_node open_maker_document(pugi::xml_document& doc, const char* params,
+                                   const char* root_name) {
+    pugi::xml_parse_result parsed = doc.load_buffer(params, std::strlen(params));
+    if (!parsed) {
+        kit::trace_marker("MakeSeal...e.2");
+        char where[160];
+        std::snprintf(where, sizeof where, "%s at offset %ld", parsed.description(),
+                      static_cast<long>(parsed.offset));
+        kit::trace_marker(where);
+        return {};
+    }
+    pugi::xml_node root = doc.child(root_name);
+    if (!root) {
+        kit::trace_marker("MakeSeal...e.3");
+        kit::trace_marker((std::string("top element: ") + doc.document_element().name()).c_str());
+    }
+    return root;
 }
 
 bool set_signature(SESeal_t& seal, const uint8_t* signature, size_t size) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <pugixml.hpp>
+
 #include "seal_codec.h"
 
 namespace sealform {
@@ -37,6 +39,13 @@ constexpr long kCertListTypeFull = 1;
 // ExtData ("aa", critical FALSE, "1"), marking the steps "MakeSeal...1.5" to
 // "MakeSeal...1.5.3.2" as both makers do. False when memory runs out.
 bool fill_seal_info(SESSealInfo_t& info, const SealInfoValues& values);
+
+// Loads a maker's parameter document and returns its root element `root_name`. A text that
+// is not XML is marked "MakeSeal...e.2" with the parse error and its offset (never the text:
+// it carries key material), a wrong root "MakeSeal...e.3" with the root's name; both give an
+// empty node.
+pugi::xml_node open_maker_document(pugi::xml_document& doc, const char* params,
+                                   const char* root_name);
 
 // Sets the maker's certificate and the algorithm identifier 1.2.156.10197.1.501 (SM2 with SM3).
 bool set_maker(SESeal_t& seal, const Bytes& maker_cert);

@@ -106,21 +106,8 @@ unsigned char* make_seal(const char* params, int* length) {
     }
 
     pugi::xml_document doc;
-    pugi::xml_parse_result parsed = doc.load_buffer(params, std::strlen(params));
-    if (!parsed) {
-        mark("MakeSeal...e.2");
-        char where[160];
-        std::snprintf(where, sizeof where, "%s at offset %ld", parsed.description(),
-                      static_cast<long>(parsed.offset));
-        mark(where);
-        return nullptr;
-    }
-    pugi::xml_node root = doc.child("sealparams");
-    if (!root) {
-        mark("MakeSeal...e.3");
-        mark(std::string("top element: ") + doc.document_element().name());
-        return nullptr;
-    }
+    pugi::xml_node root = open_maker_document(doc, params, "sealparams");
+    if (!root) return nullptr;
     mark("MakeSeal...1.1");
 
     std::vector<std::string> cert_texts;

@@ -13,29 +13,11 @@
 namespace sealform {
 namespace {
 
+using sealform::testing::TimeZone;
+
 using testing::SealSpec;
 using Bytes = std::vector<uint8_t>;
 
-// Runs with the process time zone set to a POSIX TZ string (no zone database needed).
-class TimeZone {
-public:
-    explicit TimeZone(const char* tz) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
-    ~TimeZone() {
-        if (had_) ::setenv("TZ", old_.c_str(), 1);
-        else ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
 
 // Finds `needle` in `hay`; npos when absent.
 size_t find(const Bytes& hay, const Bytes& needle) {

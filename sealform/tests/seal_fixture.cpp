@@ -1,5 +1,8 @@
 #include "seal_fixture.h"
 
+#include <cstdlib>
+#include <ctime>
+
 #include "OBJECT_IDENTIFIER.h"
 
 namespace sealform::testing {
@@ -51,6 +54,23 @@ std::vector<uint8_t> encode_seal(const SealSpec& spec) {
     std::vector<uint8_t> out;
     der_encode(&asn_DEF_SESeal, seal.get(), out);
     return out;
+}
+
+TimeZone::TimeZone(const char* tz) {
+    if (const char* old = std::getenv("TZ")) {
+        had_ = true;
+        old_ = old;
+    }
+    ::setenv("TZ", tz, 1);
+    ::tzset();
+}
+
+TimeZone::~TimeZone() {
+    if (had_)
+        ::setenv("TZ", old_.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace sealform::testing

@@ -30,10 +30,24 @@ struct SealSpec {
     std::vector<uint8_t> signature = std::vector<uint8_t>(64, 0xA5);
 };
 
-// A SESeal value filled from the spec (freed by the SealPtr).
+// A SESeal value filled from the description (freed by the SealPtr).
 SealPtr build_seal(const SealSpec& spec);
 
 // Its DER encoding; empty when encoding fails.
 std::vector<uint8_t> encode_seal(const SealSpec& spec);
+
+// Runs with the process time zone set to a POSIX TZ string (no zone database needed) and
+// restores the previous one.
+class TimeZone {
+public:
+    explicit TimeZone(const char* tz);
+    ~TimeZone();
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
 
 }  // namespace sealform::testing

@@ -14,24 +14,8 @@
 namespace sealform::testing {
 namespace {
 
-// Runs with the process time zone set to a POSIX TZ string.
-class TimeZone {
-public:
-    explicit TimeZone(const char* tz) {
-        if (const char* old = std::getenv("TZ")) old_ = old, had_ = true;
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
-    ~TimeZone() {
-        if (had_) ::setenv("TZ", old_.c_str(), 1);
-        else ::unsetenv("TZ");
-        ::tzset();
-    }
+using sealform::testing::TimeZone;
 
-private:
-    bool had_ = false;
-    std::string old_;
-};
 
 class ForVerifyTest : public SealformHost {
 protected:
