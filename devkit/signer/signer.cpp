@@ -17,11 +17,10 @@
 #include "kit/base64.h"
 #include "kit/platform.h"
 #include "signaturemodule.h"
+#include "sm2_raw.h"
 
 namespace {
 
-constexpr char kDefaultSm2Id[] = "1234567812345678";
-constexpr size_t kSm2HalfSize = 32;
 
 template <class T, void (*Free)(T*)>
 struct Deleter {
@@ -30,8 +29,6 @@ struct Deleter {
 using Pkcs12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12, PKCS12_free>>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
 using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using SigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 
 void free_cert_stack(STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }
@@ -72,37 +69,6 @@ PfxContents open_pfx(const char* path, const char* password) {
     out.cert.reset(cert);
     if (!out.key || !out.cert) out.status = SIGNATUREMODULE_NO_KEY;
     return out;
-}
-
-bool is_sm2(EVP_PKEY* key) {
-    if (EVP_PKEY_is_a(key, "SM2")) return true;
-    char group[64] = {};
-    size_t len = 0;
-    return EVP_PKEY_is_a(key, "EC") && EVP_PKEY_get_group_name(key, group, sizeof group, &len) &&
-           std::strcmp(group, "SM2") == 0;
-}
-
-// SM2 with SM3 and the default user id; the DER ECDSA-Sig turned into r || s.
-int sm2_sign(EVP_PKEY* key, const unsigned char* data, size_t size, std::vector<uint8_t>& out) {
-    MdCtxPtr ctx(EVP_MD_CTX_new());
-    EVP_PKEY_CTX* pctx = nullptr;
-    if (!ctx || EVP_DigestSignInit(ctx.get(), &pctx, EVP_sm3(), nullptr, key) <= 0 ||
-        EVP_PKEY_CTX_set1_id(pctx, kDefaultSm2Id, sizeof kDefaultSm2Id - 1) <= 0)
-        return SIGNATUREMODULE_SIGN_FAILED;
-    size_t len = 0;
-    if (EVP_DigestSign(ctx.get(), nullptr, &len, data, size) <= 0)
-        return SIGNATUREMODULE_SIGN_FAILED;
-    std::vector<uint8_t> der(len);
-    if (EVP_DigestSign(ctx.get(), der.data(), &len, data, size) <= 0)
-        return SIGNATUREMODULE_SIGN_FAILED;
-    const unsigned char* p = der.data();
-    SigPtr sig(d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(len)));
-    if (!sig) return SIGNATUREMODULE_SIGN_FAILED;
-    out.assign(2 * kSm2HalfSize, 0);
-    if (BN_bn2binpad(ECDSA_SIG_get0_r(sig.get()), out.data(), kSm2HalfSize) < 0 ||
-        BN_bn2binpad(ECDSA_SIG_get0_s(sig.get()), out.data() + kSm2HalfSize, kSm2HalfSize) < 0)
-        return SIGNATUREMODULE_SIGN_FAILED;
-    return SIGNATUREMODULE_OK;
 }
 
 std::string xml_escape(const std::string& text) {
@@ -223,12 +189,11 @@ extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL PfxSign(const char* pfx_
     PfxContents pfx = open_pfx(pfx_path, password);
     ERR_clear_error();
     if (pfx.status != SIGNATUREMODULE_OK) return pfx.status;
-    if (!is_sm2(pfx.key.get())) return SIGNATUREMODULE_NOT_SM2;
-    static const unsigned char kNothing = 0;
+    if (!devkit::sm2::is_sm2(pfx.key.get())) return SIGNATUREMODULE_NOT_SM2;
     std::vector<uint8_t> sig;
-    int rc = sm2_sign(pfx.key.get(), data ? data : &kNothing, static_cast<size_t>(data_length), sig);
+    bool signed_ok = devkit::sm2::sign(pfx.key.get(), data, static_cast<size_t>(data_length), sig);
     ERR_clear_error();
-    if (rc != SIGNATUREMODULE_OK) return rc;
+    if (!signed_ok) return SIGNATUREMODULE_SIGN_FAILED;
     if (sig.size() > SIGNATUREMODULE_SIGN_SIZE) return SIGNATUREMODULE_TOO_LARGE;
     std::memcpy(signature, sig.data(), sig.size());
     *signature_length = static_cast<int>(sig.size());

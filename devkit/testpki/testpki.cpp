@@ -1,9 +1,10 @@
 #include "testpki.h"
 
+#include "sm2_raw.h"
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
-#include <openssl/ecdsa.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509v3.h>
 
@@ -163,34 +164,13 @@ Bytes make_pfx(EVP_PKEY* key, X509* cert, const std::string& password,
 }
 
 Bytes sm2_sign_raw(EVP_PKEY* key, const Bytes& data) {
-    MdCtx ctx = digest_context(key, true);
-    size_t len = 0;
-    if (EVP_DigestSign(ctx.get(), nullptr, &len, data.data(), data.size()) <= 0) fail("sign size");
-    Bytes der(len);
-    if (EVP_DigestSign(ctx.get(), der.data(), &len, data.data(), data.size()) <= 0) fail("sign");
-    der.resize(len);
-    const unsigned char* p = der.data();
-    ECDSA_SIG* sig = d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(der.size()));
-    if (!sig) fail("signature decoding");
-    Bytes out(64);
-    BN_bn2binpad(ECDSA_SIG_get0_r(sig), out.data(), 32);
-    BN_bn2binpad(ECDSA_SIG_get0_s(sig), out.data() + 32, 32);
-    ECDSA_SIG_free(sig);
+    Bytes out;
+    if (!devkit::sm2::sign(key, data.data(), data.size(), out)) fail("sm2 signature");
     return out;
 }
 
 bool sm2_verify_raw(EVP_PKEY* key, const Bytes& data, const Bytes& signature) {
-    if (signature.size() != 64) return false;
-    ECDSA_SIG* sig = ECDSA_SIG_new();
-    ECDSA_SIG_set0(sig, BN_bin2bn(signature.data(), 32, nullptr),
-                   BN_bin2bn(signature.data() + 32, 32, nullptr));
-    int n = i2d_ECDSA_SIG(sig, nullptr);
-    Bytes der(static_cast<size_t>(n));
-    unsigned char* p = der.data();
-    i2d_ECDSA_SIG(sig, &p);
-    ECDSA_SIG_free(sig);
-    MdCtx ctx = digest_context(key, false);
-    return EVP_DigestVerify(ctx.get(), der.data(), der.size(), data.data(), data.size()) == 1;
+    return devkit::sm2::verify(key, data.data(), data.size(), signature.data(), signature.size());
 }
 
 bool write_file(const std::string& path, const Bytes& data) {
