@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kit/trace.h"
+#include "signaturemodule.h"
 
 namespace sealform {
 namespace {
@@ -84,6 +85,19 @@ bool set_maker(SESeal_t& seal, const Bytes& maker_cert) {
     static const uint8_t kSm2WithSm3[] = {0x2A, 0x81, 0x1C, 0xCF, 0x55, 0x01, 0x83, 0x75};
     return set_member(seal.cert, maker_cert.data(), maker_cert.size()) &&
            set_oid_bytes(seal.extnID, kSm2WithSm3, sizeof kSm2WithSm3);
+}
+
+bool signer_base64_decode(const std::string& text, Bytes& out, size_t limit) {
+    int size = 0;
+    Base64_decode(text.c_str(), static_cast<int>(text.size()), nullptr, &size);
+    if (size < 0 || static_cast<size_t>(size) > limit) return false;
+    out.assign(static_cast<size_t>(size), 0);
+    if (size == 0) return true;
+    int stored = 0;
+    Base64_decode(text.c_str(), static_cast<int>(text.size()), out.data(), &stored);
+    if (stored < 0 || stored > size) return false;
+    out.resize(static_cast<size_t>(stored));
+    return true;
 }
 
 pugi::xml_node open_maker_document(pugi::xml_document& doc, const char* params,

@@ -3,6 +3,7 @@
 // signature of the seal. Both makers (PFX signer and key driver) build seals this way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,6 +32,14 @@ struct SealInfoValues {
     long width = 0;
     long height = 0;
 };
+
+// Limits of the values a seal is built from.
+constexpr size_t kMaxNameBytes = 1023;  // seal name after conversion to UTF-8
+constexpr size_t kMaxCertBytes = 2048;  // one decoded certificate
+
+// Base64 through the signer module: the decoded length first, then the bytes. False when the
+// bytes would exceed `limit`.
+bool signer_base64_decode(const std::string& text, Bytes& out, size_t limit = SIZE_MAX);
 
 // certListType every maker writes: the list holds whole certificates.
 constexpr long kCertListTypeFull = 1;

@@ -21,53 +21,19 @@
 #include "seal_build.h"
 #include "seal_codec.h"
 #include "seal_make.h"
+#include "trace_text.h"
+#include "xml_text.h"
 #include "sealform.h"
 #include "signaturemodule.h"
 
 namespace sealform {
 namespace {
 
-// Limits of the values a seal is built from.
-constexpr size_t kMaxNameBytes = 1023;     // seal name after conversion to UTF-8
-constexpr size_t kMaxCertBytes = 2048;     // one decoded certificate
 constexpr size_t kMaxSignatureBytes = SIGNATUREMODULE_SIGN_SIZE;
 constexpr size_t kCertInfoBytes = SIGNATUREMODULE_INFO_SIZE;
 
 unsigned char* g_made_seal = nullptr;
 
-void mark(const char* label) { kit::trace_marker(label); }
-void mark(const std::string& text) { kit::trace_marker(text.c_str()); }
-
-// Text of an element: its first text or CDATA child; empty when either is missing.
-std::string text_of(const pugi::xml_node& parent, const char* name) {
-    return parent.child(name).text().get();
-}
-
-// A decimal read the way atoi reads it (leading blanks, optional sign, digits, anything else
-// ends the number or gives 0); values beyond 32 bits stop at the nearest limit.
-long number_of(const pugi::xml_node& parent, const char* name) {
-    std::string text = text_of(parent, name);
-    errno = 0;
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<long>(v);
-}
-
-// Base64 through the signer module: the decoded length first, then the bytes.
-// False when the bytes would exceed `limit`.
-bool decode_base64(const std::string& text, Bytes& out, size_t limit = SIZE_MAX) {
-    int size = 0;
-    Base64_decode(text.c_str(), static_cast<int>(text.size()), nullptr, &size);
-    if (size < 0 || static_cast<size_t>(size) > limit) return false;
-    out.assign(static_cast<size_t>(size), 0);
-    if (size == 0) return true;
-    int stored = 0;
-    Base64_decode(text.c_str(), static_cast<int>(text.size()), out.data(), &stored);
-    if (stored < 0 || stored > size) return false;
-    out.resize(static_cast<size_t>(stored));
-    return true;
-}
 
 bool write_file(const kit::TempFile& file, const Bytes& bytes) {
     return kit::write_whole_file(file.path(), bytes.data(), bytes.size());
@@ -87,7 +53,7 @@ bool maker_certificate(const std::string& pfx_path, const std::string& password,
                   doc.load_buffer(info.data(), static_cast<size_t>(info_length));
     if (usable) {
         std::string cer = doc.child("infos").child("cer").text().get();
-        usable = decode_base64(cer, cert, kMaxCertBytes) && !cert.empty();
+        usable = signer_base64_decode(cer, cert, kMaxCertBytes) && !cert.empty();
     }
     if (!usable) {
         mark("MakeSeal...e.5");
@@ -114,19 +80,19 @@ unsigned char* make_seal(const char* params, int* length) {
     for (pugi::xml_node c = root.child("certlist").child("cert"); c; c = c.next_sibling("cert"))
         cert_texts.push_back(c.text().get());
     SealInfoValues values;
-    values.header_id = text_of(root, "id");
-    values.version = number_of(root, "version");
-    values.vid = text_of(root, "vid");
-    values.type = number_of(root, "type");
-    values.name_utf8 = kit::to_utf8(text_of(root, "name"));
-    values.create_date = text_of(root, "createdate");
-    values.valid_start = text_of(root, "vaildstart");
-    values.valid_end = text_of(root, "vaildend");
-    values.picture_type = text_of(root, "imgtype");
-    values.width = number_of(root, "imgwidth");
-    values.height = number_of(root, "imgheight");
-    values.seal_id = text_of(root, "esid");
-    const std::string password = text_of(root, "sealmakerpfxpwd");
+    values.header_id = element_text(root, "id");
+    values.version = element_number(root, "version");
+    values.vid = element_text(root, "vid");
+    values.type = element_number(root, "type");
+    values.name_utf8 = kit::to_utf8(element_text(root, "name"));
+    values.create_date = element_text(root, "createdate");
+    values.valid_start = element_text(root, "vaildstart");
+    values.valid_end = element_text(root, "vaildend");
+    values.picture_type = element_text(root, "imgtype");
+    values.width = element_number(root, "imgwidth");
+    values.height = element_number(root, "imgheight");
+    values.seal_id = element_text(root, "esid");
+    const std::string password = element_text(root, "sealmakerpfxpwd");
     if (cert_texts.empty()) {
         mark("MakeSeal...e.3.1");
         mark("certlist holds no cert");
@@ -147,15 +113,15 @@ unsigned char* make_seal(const char* params, int* length) {
     }
 
     Bytes holder_cert;
-    if (!decode_base64(cert_texts.front(), holder_cert, kMaxCertBytes)) {
+    if (!signer_base64_decode(cert_texts.front(), holder_cert, kMaxCertBytes)) {
         mark("MakeSeal...e.3.2");
         mark("cert longer than 2048 bytes");
         return nullptr;
     }
     values.holder_certs.push_back(std::move(holder_cert));
-    decode_base64(text_of(root, "imgtdate"), values.picture);
+    signer_base64_decode(element_text(root, "imgtdate"), values.picture);
     Bytes pfx;
-    decode_base64(text_of(root, "sealmakerpfx"), pfx);
+    signer_base64_decode(element_text(root, "sealmakerpfx"), pfx);
     if (!write_file(pfx_file, pfx)) {
         mark("MakeSeal...e.3.3");
         mark(pfx_file.path());

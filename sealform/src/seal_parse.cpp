@@ -11,6 +11,7 @@
 #include "seal_codec.h"
 #include "sealform.h"
 #include "trace_text.h"
+#include "xml_text.h"
 
 namespace sealform {
 namespace {
@@ -18,21 +19,6 @@ namespace {
 // The text the last ParsingSeal returned (NUL-terminated); shared with ReleaseSealInfo only.
 // Held as the writer's own string, so the XML is not copied once more on the way out.
 std::string* g_sealinfos = nullptr;
-
-struct StringWriter : pugi::xml_writer {
-    explicit StringWriter(size_t expected) { text.reserve(expected); }
-    std::string text;
-    void write(const void* data, size_t size) override {
-        text.append(static_cast<const char*>(data), size);
-    }
-};
-
-// "%ld" of a seal integer. The value is written in full whatever its length.
-std::string decimal(long value) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%ld", value);
-    return buf;
-}
 
 std::string describe(const SESeal_t& seal) {
     size_t expected = 1024 + static_cast<size_t>(seal.sesSealInfo.picture.data.size) * 4 / 3;
@@ -73,9 +59,7 @@ std::string describe(const SESeal_t& seal) {
     for (int i = 0; i < property.certList.list.count; ++i)
         if (const Cert_t* cert = property.certList.list.array[i])
             expected += static_cast<size_t>(cert->size) * 4 / 3 + 32;
-    StringWriter writer(expected);
-    root.print(writer, "\t", pugi::format_indent, pugi::encoding_utf8);
-    return std::move(writer.text);
+    return print_xml(root, expected);
 }
 
 }  // namespace

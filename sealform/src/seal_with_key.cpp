@@ -32,6 +32,7 @@
 #include "securemodelcollection.h"
 #include "signaturemodule.h"
 #include "trace_text.h"
+#include "xml_text.h"
 
 namespace sealform {
 namespace {
@@ -40,54 +41,7 @@ constexpr const char kMakeName[] = "MakeSeal_SignWithKey";
 constexpr const char kParseName[] = "ParsingSeal_SignWithKey";
 // The key text of the maker document's encryption.
 constexpr const char kMakerDocumentKey[] = "m4k8p2x6r9t3vb!#";
-constexpr size_t kMaxNameBytes = 1023;
-constexpr size_t kMaxCertBytes = 2048;
 constexpr size_t kSignatureBytes = 2048;
-
-void mark(const char* label) { kit::trace_marker(label); }
-void mark(const std::string& text) { kit::trace_marker(text.c_str()); }
-
-std::string text_of(const pugi::xml_node& parent, const char* name) {
-    return parent.child(name).text().get();
-}
-
-// A decimal read with atoi rules, held to 32 bits.
-long number_of(const pugi::xml_node& parent, const char* name) {
-    std::string text = text_of(parent, name);
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<long>(v);
-}
-
-// Base64 through the signer module, length first, then the bytes; false beyond `limit`.
-bool signer_decode(const std::string& text, Bytes& out, size_t limit) {
-    int size = 0;
-    Base64_decode(text.c_str(), static_cast<int>(text.size()), nullptr, &size);
-    if (size < 0 || static_cast<size_t>(size) > limit) return false;
-    out.assign(static_cast<size_t>(size), 0);
-    if (size == 0) return true;
-    int stored = 0;
-    Base64_decode(text.c_str(), static_cast<int>(text.size()), out.data(), &stored);
-    if (stored < 0 || stored > size) return false;
-    out.resize(static_cast<size_t>(stored));
-    return true;
-}
-
-struct StringWriter : pugi::xml_writer {
-    std::string text;
-    void write(const void* data, size_t size) override {
-        text.append(static_cast<const char*>(data), size);
-    }
-};
-
-// The text form every document of the library uses: tab indentation, line feeds, no
-// declaration.
-std::string print(const pugi::xml_node& node) {
-    StringWriter w;
-    node.print(w, "\t", pugi::format_indent, pugi::encoding_utf8);
-    return std::move(w.text);
-}
 
 // Read the maker document from its decrypted file and drop the file at once.
 struct MakerDocument {
@@ -156,11 +110,11 @@ unsigned char* make_seal_with_key(const char* params, int* length) {
     SealInfoValues values;
     values.header_id = "ES";
     values.vid = "RZ";
-    values.version = number_of(root, "version");
-    values.type = number_of(root, "sealtype");
+    values.version = element_number(root, "version");
+    values.type = element_number(root, "sealtype");
 
     // The picture is measured from a file, as the image loader reads files.
-    const std::string picture_text = text_of(root, "imgdata");
+    const std::string picture_text = element_text(root, "imgdata");
     {
         kit::TempFile picture_file;
         Bytes picture = kit::base64_decode(picture_text);
@@ -176,30 +130,30 @@ unsigned char* make_seal_with_key(const char* params, int* length) {
         values.height = static_cast<long>(std::trunc(height));
     }
 
-    values.name_utf8 = kit::to_utf8(text_of(root, "sealname"));
+    values.name_utf8 = kit::to_utf8(element_text(root, "sealname"));
     if (values.name_utf8.size() > kMaxNameBytes) {
         mark("MakeSeal...e.3.2");
         mark("name longer than 1023 bytes");
         return nullptr;
     }
-    values.seal_id = text_of(root, "esid");
-    values.create_date = text_of(root, "createdate");
-    values.valid_start = text_of(root, "validstart");
-    values.valid_end = text_of(root, "validend");
-    values.picture_type = text_of(root, "imgtype");
+    values.seal_id = element_text(root, "esid");
+    values.create_date = element_text(root, "createdate");
+    values.valid_start = element_text(root, "validstart");
+    values.valid_end = element_text(root, "validend");
+    values.picture_type = element_text(root, "imgtype");
     Bytes holder_cert;
-    if (!signer_decode(cert_texts.front(), holder_cert, kMaxCertBytes)) {
+    if (!signer_base64_decode(cert_texts.front(), holder_cert, kMaxCertBytes)) {
         mark("MakeSeal...e.3.2");
         mark("usercert longer than 2048 bytes");
         return nullptr;
     }
     values.holder_certs.push_back(std::move(holder_cert));
-    signer_decode(picture_text, values.picture, SIZE_MAX);
+    signer_base64_decode(picture_text, values.picture, SIZE_MAX);
 
     MakerDocument maker;
     {
         kit::TempFile sealed, opened;
-        Bytes encrypted = kit::base64_decode(text_of(root, "sealmakercert"));
+        Bytes encrypted = kit::base64_decode(element_text(root, "sealmakercert"));
         if (!sealed || !opened ||
             !kit::write_whole_file(sealed.path(), encrypted.data(), encrypted.size())) {
             kit::trace("%s...1.6", kMakeName);
@@ -227,11 +181,11 @@ unsigned char* make_seal_with_key(const char* params, int* length) {
             return nullptr;
         }
         kit::trace("%s...1.7", kMakeName);
-        maker.model = text_of(m, "moldlen");
-        maker.private_key = text_of(m, "privatekey");
-        maker.x = text_of(m, "x");
-        maker.y = text_of(m, "y");
-        if (!signer_decode(text_of(m, "cer"), maker.cert, kMaxCertBytes)) {
+        maker.model = element_text(m, "moldlen");
+        maker.private_key = element_text(m, "privatekey");
+        maker.x = element_text(m, "x");
+        maker.y = element_text(m, "y");
+        if (!signer_base64_decode(element_text(m, "cer"), maker.cert, kMaxCertBytes)) {
             mark("MakeSeal...e.31");
             mark("maker certificate longer than 2048 bytes");
             return nullptr;
@@ -258,7 +212,7 @@ unsigned char* make_seal_with_key(const char* params, int* length) {
     certinfo.append_child("pubx").text().set(maker.x.c_str());
     certinfo.append_child("puby").text().set(maker.y.c_str());
     certinfo.append_child("srcdata").text().set(kit::base64_encode(info_der).c_str());
-    std::string request_text = print(request);
+    std::string request_text = print_xml(request);
     mark("MakeSeal...1.6.16");
 
     Bytes signature(kSignatureBytes, 0);
@@ -349,7 +303,7 @@ std::string describe(const SESeal_t& seal) {
     kit::trace("%s------------------4", kParseName);
     set("sealmakercer", kit::base64_encode(seal.cert.buf, static_cast<size_t>(seal.cert.size)));
     kit::trace("%s------------------5", kParseName);
-    return print(root);
+    return print_xml(root);
 }
 
 }  // namespace
