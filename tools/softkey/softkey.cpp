@@ -1,9 +1,14 @@
 // softkey: makes and changes the software USB keys that the devkit's key driver and device
 // library serve. The store's folder comes from --store, else SOFTKEY_STORE, else the default
 // (devkit/softkey/STORE.md).
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -17,6 +22,35 @@
 #include "softkey_store.h"
 
 namespace {
+
+// Tells Keywarden windows running under Wine that a key came or went, the way the system
+// announces a device interface: softkey-notify.sh (beside this program, or named by
+// SOFTKEY_NOTIFY) runs softkey-notify.exe in the caller's Wine prefix, and does nothing when no
+// Wine server runs there. The key's presence is already stored, so a failure here only means
+// no window heard of it.
+void notify_keywarden(bool arrival, const std::string& serial) {
+    std::string script;
+    if (const char* env = std::getenv("SOFTKEY_NOTIFY")) script = env;
+    if (script.empty()) {
+        std::error_code ec;
+        auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+        if (ec) return;
+        script = (self.parent_path() / "softkey-notify.sh").string();
+    }
+    if (script == "none" || access(script.c_str(), X_OK) != 0) return;
+    const char* event = arrival ? "arrival" : "removal";
+    char* args[] = {const_cast<char*>(script.c_str()), const_cast<char*>(event),
+                    const_cast<char*>(serial.c_str()), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, script.c_str(), nullptr, nullptr, args, environ) != 0) {
+        std::fprintf(stderr, "softkey: could not run %s\n", script.c_str());
+        return;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "softkey: running Keywarden windows were not told (%s)\n", event);
+}
 
 const char* kUsage = R"(usage: softkey [--store DIR] COMMAND [ARGS]
 
@@ -305,6 +339,7 @@ int run(int argc, char** argv) {
         bool present = cmd == "insert";
         store.update(a.positional[0], [&](softkey::KeyRecord& k) { k.present = present; });
         std::printf("key %s %s\n", a.positional[0].c_str(), present ? "inserted" : "pulled");
+        notify_keywarden(present, a.positional[0]);
         return 0;
     }
     if (cmd == "remove") {
