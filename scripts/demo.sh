@@ -47,6 +47,11 @@ step "A software USB key holds the seal"
 "$bin/softkey" list
 "$bin/softkey" show DEMO0001
 
+step "Keywarden shows a software key as it is inserted (under Wine)"
+cmake --preset windows-x64 >/dev/null
+cmake --build build/windows-x64 -j "$(nproc)" --target Keywarden keywarden-remote softkey-notify keva_lib >/dev/null
+scripts/screenshots.sh --demo "$work"
+
 step "Library trace of this run ($RZLOG_FILE)"
 head -n 20 "$RZLOG_FILE" | iconv -f GBK -t UTF-8 || true
 printf '\ndemo finished: products in %s, files in %s\n' "$dist" "$work"

@@ -27,25 +27,43 @@ export LC_ALL=zh_CN.UTF-8 2>/dev/null
 
 "$root/cmake/wine-prefix.sh" "$WINEPREFIX"
 
-"$tools/keva-testkeys" "$SOFTKEY_STORE" "SHOT:rsa=2,sm2=0,changed,absent" >/dev/null
+"$tools/keva-testkeys" "$SOFTKEY_STORE" "SHOT:rsa=2,sm2=0,changed,absent,days=10,hours=3" >/dev/null
 
-display=
-for n in $(seq 71 99); do
-    [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
-done
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=$display
+# The demo shows Keywarden on the user's display when there is one; otherwise, and always for
+# the documentation's pictures, a private X server of the desktop's size is used.
+xvfb=
+if [ "$demo" = 1 ] && [ -n "${DISPLAY:-}" ]; then
+    display=$DISPLAY
+else
+    display=
+    for n in $(seq 71 99); do
+        [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
+    done
+    Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    export DISPLAY=$display
+fi
 cleanup() {
     "$wine" "$bin/keywarden-remote.exe" quit >/dev/null 2>&1 || true
     sleep 1
     wineserver -k >/dev/null 2>&1 || true
-    kill "$xvfb" 2>/dev/null || true
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
 sleep 1
 
-shot() { sleep "${2:-1.5}"; import -display "$display" -window root "$out/$1"; echo "screenshots: $out/$1"; }
+# The virtual desktop's window when it can be found, else the whole screen.
+shot() {
+    sleep "${2:-1.5}"
+    local target=root
+    if command -v xwininfo >/dev/null; then
+        local id
+        id=$(xwininfo -display "$display" -root -tree 2>/dev/null | awk '/800x600\+/ {print $1; exit}')
+        [ -n "$id" ] && target=$id
+    fi
+    import -display "$display" -window "$target" "$out/$1"
+    echo "screenshots: $out/$1"
+}
 remote() { "$wine" "$bin/keywarden-remote.exe" "$@"; }
 
 # Keywarden runs in an 800 x 600 virtual desktop (named like the default desktop, so that
@@ -66,5 +84,5 @@ shot keywarden-zh-cn.png 2
 remote lang tw; shot keywarden-zh-tw.png
 remote lang en; shot keywarden-en.png
 remote lang cn
-remote balloon 219; shot keywarden-balloon.png 2
+remote balloon 254; shot keywarden-balloon.png 2
 remote menu; shot keywarden-tray-menu.png 2

@@ -460,3 +460,18 @@ TEST_F(UiTest, EscapeEnterAndTheCloseBoxOnlyHide) {
     EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
     EXPECT_TRUE(IsWindow(dlg_->m_hWnd));
 }
+
+TEST(NoticeBalloon, KeepsWholeLinesAndAlwaysTheClosingSentence) {
+    wchar_t out[32];
+    FitNoticeToBalloon(L"line one\nline two\nplease renew", out, 32);
+    EXPECT_STREQ(out, L"line one\nline two\nplease renew");
+    // 30 characters and the terminator: the second line does not fit whole.
+    FitNoticeToBalloon(L"0123456789\nabcdefghijkl\nplease renew", out, 32);
+    EXPECT_STREQ(out, L"0123456789\nplease renew");
+    FitNoticeToBalloon(L"0123456789abcdefghijklmnopq\nplease renew", out, 32);
+    EXPECT_STREQ(out, L"please renew");
+    FitNoticeToBalloon(L"a\n0123456789012345678901234567890123456789", out, 32);
+    EXPECT_EQ(wcslen(out), 31u);
+    FitNoticeToBalloon(nullptr, out, 32);
+    EXPECT_STREQ(out, L"");
+}

@@ -75,6 +75,35 @@ RECT TrayRectangle() {
 
 }  // namespace
 
+void FitNoticeToBalloon(const wchar_t* notice, wchar_t* out, size_t size) {
+    if (!out || size == 0) return;
+    out[0] = 0;
+    if (!notice) return;
+    size_t length = wcslen(notice);
+    if (length < size) {
+        wmemcpy(out, notice, length + 1);
+        return;
+    }
+    const wchar_t* closing = wcsrchr(notice, L'\n');
+    closing = closing ? closing + 1 : notice;
+    size_t closingLength = wcslen(closing);
+    if (closingLength >= size) {
+        wmemcpy(out, closing, size - 1);
+        out[size - 1] = 0;
+        return;
+    }
+    size_t room = size - 1 - closingLength, keep = 0;
+    for (const wchar_t* p = notice; p < closing;) {
+        const wchar_t* end = wcschr(p, L'\n');
+        size_t line = static_cast<size_t>(end - p) + 1;
+        if (keep + line > room) break;
+        keep += line;
+        p = end + 1;
+    }
+    wmemcpy(out, notice, keep);
+    wmemcpy(out + keep, closing, closingLength + 1);
+}
+
 // ---- CTrayIcon ----------------------------------------------------------------------------------
 
 CTrayIcon::CTrayIcon() : m_message(RegisterWindowMessageA(kTrayMessageName)) {
@@ -346,14 +375,13 @@ void CKeywardenDlg::OnShowBalloon(int stringId, LPARAM argument) {
     LoadStringW(KeywardenInstance(), static_cast<UINT>(stringId), text, 260);
     wchar_t out[256] = {};
     if (stringId == IDS_CERT_NOTICE_TITLE) {
-        // The collected notice is the balloon's text under the title "certificate message";
-        // a notice longer than a balloon keeps its first lines.
+        // The collected notice is the balloon's text under the title "certificate message".
         wchar_t notice[kCertNoticeSize] = {};
         {
             DeviceListGuard guard(ListLock(), "CMainDlg::OnShowBalloon", DeviceListGuard::UiThread);
             CertNotice_Copy(notice, kCertNoticeSize);
         }
-        wcsncpy(out, notice, 255);
+        FitNoticeToBalloon(notice, out, 256);
         m_tray.ShowBalloon(text, out);
         return;
     }

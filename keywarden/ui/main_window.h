@@ -99,5 +99,10 @@ class CKeywardenDlg : public CMainDlg, public IKeyDialogs {
     CAboutDlg* m_about = nullptr;
 };
 
+// The certificate notice as a balloon text of size characters with the terminator: the whole
+// notice when it fits, else as many whole lines from its start as fit beside its last line (the
+// closing sentence), which is always kept.
+void FitNoticeToBalloon(const wchar_t* notice, wchar_t* out, size_t size);
+
 // The main window of a running Keywarden: the face above, for the program's entry.
 CMainDlg* MakeKeywardenDlg();
