@@ -83,6 +83,14 @@ fi
 shot keywarden-zh-cn.png 2
 remote lang tw; shot keywarden-zh-tw.png
 remote lang en; shot keywarden-en.png
+# The small dialogs (the key is selected): version, label, about.
+remote command 1005; shot keywarden-version.png
+remote dismiss; sleep 0.5
+remote command 1003; shot keywarden-label.png
+remote dismiss; sleep 0.5
+remote lang cn; remote about; shot keywarden-about.png
+remote dismiss; sleep 0.5
 remote lang cn
 remote balloon 254; shot keywarden-balloon.png 2
 remote menu; shot keywarden-tray-menu.png 2
+

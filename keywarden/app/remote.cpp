@@ -1,15 +1,42 @@
 // keywarden-remote.exe: sends a running Keywarden (found by its window class) one of the
 // requests any program may send, for scripts that show or drive it.
-//   keywarden-remote open | hide | menu | lang cn|tw|en | balloon ID | about | quit
+//   keywarden-remote open | hide | menu | lang cn|tw|en | balloon ID | about | command ID |
+//                    dismiss | quit
+// "command ID" posts a command as a button of the window would; "dismiss" cancels the dialogs
+// Keywarden has open.
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+namespace {
+
+struct Dismiss {
+    HWND main;
+    DWORD process;
+    int count;
+};
+
+BOOL CALLBACK DismissDialog(HWND hwnd, LPARAM param) {
+    auto* d = reinterpret_cast<Dismiss*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    char cls[16] = {};
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (hwnd != d->main && process == d->process && strcmp(cls, "#32770") == 0 &&
+        IsWindowVisible(hwnd)) {
+        PostMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
+        ++d->count;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: keywarden-remote open|hide|menu|lang cn|tw|en|balloon ID|about|quit\n");
+        fprintf(stderr, "usage: keywarden-remote open|hide|menu|lang cn|tw|en|balloon ID|about|command ID|dismiss|quit\n");
         return 2;
     }
     HWND window = nullptr;
@@ -38,6 +65,13 @@ int main(int argc, char** argv) {
         ok = PostMessageW(window, 0x0602, static_cast<WPARAM>(atoi(arg)), 0);
     } else if (strcmp(what, "about") == 0) {
         ok = PostMessageW(window, WM_COMMAND, 57664, 0);
+    } else if (strcmp(what, "command") == 0) {
+        ok = PostMessageW(window, WM_COMMAND, static_cast<WPARAM>(atoi(arg)), 0);
+    } else if (strcmp(what, "dismiss") == 0) {
+        Dismiss d = {window, 0, 0};
+        GetWindowThreadProcessId(window, &d.process);
+        EnumWindows(DismissDialog, reinterpret_cast<LPARAM>(&d));
+        ok = TRUE;
     } else if (strcmp(what, "quit") == 0) {
         ok = PostMessageW(window, 0x0501, 0, 0);
     } else {
