@@ -446,6 +446,39 @@ TEST_F(UiTest, BalloonsShowTheirStringAndTheCertificateNotice) {
     EXPECT_NE(info.find(Str(253)), std::wstring::npos);
 }
 
+TEST_F(UiTest, QuestionShowsTwoButtonsOnOneRowAndItsWholeText) {
+    Command(ID_LANG_EN);
+    bool checked = false;
+    g_steps = {{IsTextDlg, [&](HWND d) {
+                    RECT ok, cancel, text;
+                    GetWindowRect(GetDlgItem(d, IDOK), &ok);
+                    GetWindowRect(GetDlgItem(d, IDCANCEL), &cancel);
+                    GetWindowRect(GetDlgItem(d, IDC_TEXT), &text);
+                    EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, IDCANCEL)));
+                    EXPECT_EQ(ok.top, cancel.top);
+                    EXPECT_LE(ok.right, cancel.left);
+                    EXPECT_GE(ok.top, text.bottom);
+                    EXPECT_EQ(ItemText(d, IDCANCEL), L"Cancel");
+                    // The whole prompt fits in its control.
+                    HWND label = GetDlgItem(d, IDC_TEXT);
+                    RECT need = {0, 0, text.right - text.left, 0};
+                    HDC dc = GetDC(label);
+                    HGDIOBJ old = SelectObject(
+                        dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+                    DrawTextW(dc, Str(228).c_str(), -1, &need,
+                              DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
+                    SelectObject(dc, old);
+                    ReleaseDC(label, dc);
+                    EXPECT_LE(need.bottom - need.top, text.bottom - text.top);
+                    checked = true;
+                    Click(d, IDCANCEL);
+                }}};
+    g_next = 0;
+    g_deadline = GetTickCount() + 20000;
+    EXPECT_EQ(dlg_->ShowMessage(dlg_->m_hWnd, nullptr, 228, 0, 4), 2);
+    EXPECT_TRUE(checked);
+}
+
 TEST_F(UiTest, EscapeEnterAndTheCloseBoxOnlyHide) {
     Command(ID_TRAY_OPEN);
     EXPECT_TRUE(IsWindowVisible(dlg_->m_hWnd));

@@ -151,6 +151,37 @@ void CMessageDlg::UpdateTexts() {
     SetDlgItemTextW(m_hWnd, IDC_TEXT, text);
     SetDlgItemTextW(m_hWnd, IDOK, UiText(IDS_OK).c_str());
     if (m_kind == 4) SetDlgItemTextW(m_hWnd, IDCANCEL, UiText(IDS_CANCEL).c_str());
+    GrowToText(text);
+}
+
+void CMessageDlg::GrowToText(const wchar_t* text) {
+    // Long texts (the default-PIN prompt in English) need more lines than the template
+    // gives: the text grows downwards and the buttons and the dialog move with it.
+    HWND label = GetDlgItem(m_hWnd, IDC_TEXT);
+    RECT r;
+    GetWindowRect(label, &r);
+    MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+    RECT need = {0, 0, r.right - r.left, 0};
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    int delta = (need.bottom - need.top) - (r.bottom - r.top);
+    if (delta <= 0) return;
+    SetWindowPos(label, nullptr, 0, 0, r.right - r.left, need.bottom - need.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    for (int id : {IDOK, IDCANCEL}) {
+        HWND b = GetDlgItem(m_hWnd, id);
+        RECT br;
+        GetWindowRect(b, &br);
+        MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&br), 2);
+        SetWindowPos(b, nullptr, br.left, br.top + delta, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    RECT w;
+    GetWindowRect(m_hWnd, &w);
+    SetWindowPos(m_hWnd, nullptr, 0, 0, w.right - w.left, w.bottom - w.top + delta,
+                 SWP_NOMOVE | SWP_NOZORDER);
 }
 
 bool CMessageDlg::OnCommand(int id) {

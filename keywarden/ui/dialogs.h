@@ -86,6 +86,7 @@ class CMessageDlg : public CKeyDialog {
     bool OnCommand(int id) override;
 
   private:
+    void GrowToText(const wchar_t* text);
     int m_stringId;
     ULONG m_argument;
     int m_kind;  // 0 = OK only, 4 = OK and Cancel
