@@ -1,10 +1,11 @@
 # The kit's three commands. Each installs the Debian packages it needs when they are missing.
 #   make build   native libraries, stand-ins and tools into dist/linux, Windows parts into dist/windows
 #   make test    builds everything and runs every test (native, sanitizers, Windows under Wine)
-#   make demo    the kit's main job on a software key
+#   make demo    the kit's main job on a software key, then Keywarden showing an inserted key
+#   make screenshots  pictures of Keywarden in docs/
 JOBS ?= $(shell nproc)
 CMAKE_BUILD = cmake --build
-.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean
+.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean screenshots
 
 build: deps native windows
 
@@ -35,6 +36,14 @@ test: build windows-x86 asan
 
 demo: deps native
 	scripts/demo.sh
+
+# Pictures of Keywarden (main window in each language, tray menu, balloon) into docs/.
+screenshots: deps
+	cmake --preset linux >/dev/null
+	$(CMAKE_BUILD) build/linux -j $(JOBS) --target keva-testkeys softkey
+	cmake --preset windows-x64 >/dev/null
+	$(CMAKE_BUILD) build/windows-x64 -j $(JOBS) --target Keywarden keywarden-remote softkey-notify keva_lib
+	scripts/screenshots.sh docs
 
 bench: deps native
 	scripts/bench.sh

@@ -109,6 +109,11 @@ wait "$registry_pid" 2>/dev/null || true
 trap - EXIT
 unset SOFTKEY_SERIAL SEALGATE_REGISTRY_URL SEALGATE_ONLINE SEALGATE_HTTP_TIMEOUT
 
+step "Keywarden shows a software key as it is inserted (under Wine)"
+cmake --preset windows-x64 >/dev/null
+cmake --build build/windows-x64 -j "$(nproc)" --target Keywarden keywarden-remote softkey-notify keva_lib >/dev/null
+scripts/screenshots.sh --demo "$work"
+
 step "Library trace of this run ($RZLOG_FILE)"
 head -n 20 "$RZLOG_FILE" | iconv -f GBK -t UTF-8 || true
 printf '\ndemo finished: products in %s, files in %s\n' "$dist" "$work"

@@ -2,7 +2,8 @@
 #include <windows.h>
 
 #include "app.h"
+#include "main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
-    return KeywardenMain(instance, arguments, nullptr);
+    return KeywardenMain(instance, arguments, MakeKeywardenDlg);
 }

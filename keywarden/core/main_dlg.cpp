@@ -201,14 +201,13 @@ void CMainDlg::RegisterDeviceNotifications() {
 
 void CMainDlg::OnRemoveDialogs(const char* devName, int which) {
     if (!devName) return;
-    // Before the remove worker waits for the list, the dialogs that may hold the list (the
-    // message dialog and the PIN change) are told; once it has the list, the others. A key
-    // object that goes tells all of them.
-    for (int s = 0; s < DLG_COUNT; ++s) {
-        bool early = s == DLG_MESSAGE || s == DLG_PIN;
-        bool tell = which == REMOVEDLG_ALL || (which == REMOVEDLG_BEFORE_LOCK) == early;
-        if (tell && m_openDialogs[s]) m_openDialogs[s]->RemoveDlg(devName);
-    }
+    // The per-key dialogs run while the user-interface thread holds the list (their key must
+    // stay), so all of them are told before the remove worker waits for the list, and again
+    // once it has it. A key object that goes tells all of them. Ending a dialog that is
+    // already ending changes nothing.
+    (void)which;
+    for (CDevBaseDlg* d : m_openDialogs)
+        if (d) d->RemoveDlg(devName);
 }
 
 // ---- device-change handling (user-interface thread) ---------------------------------------
@@ -523,35 +522,81 @@ void CMainDlg::EnableButtons(int mask, BOOL enable) {
             if (HWND b = GetDlgItem(m_hWnd, m.id)) EnableWindow(b, enable);
 }
 
+void CMainDlg::ApplyLanguage(int choice) {
+    LANGID lang = choice == 1 ? 2052 : choice == 2 ? 1028 : choice == 9 ? 1033 : 0;
+    if (!lang) return;
+    SetThreadUILanguage(lang);
+    SetThreadLocale(MAKELCID(lang, SORT_DEFAULT));
+}
+
+void CMainDlg::CleanTreeData() {
+    LogScope trace("CMainDlg::CleanTreeData");
+    if (!m_tree) return;
+    // No item may point at an object once the objects go, whatever the tree reports meanwhile.
+    std::vector<HTREEITEM> pending;
+    auto next = [&](HTREEITEM from, UINT how) {
+        return reinterpret_cast<HTREEITEM>(
+            SendMessageW(m_tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
+    };
+    for (HTREEITEM i = next(nullptr, TVGN_ROOT); i; i = next(i, TVGN_NEXT)) pending.push_back(i);
+    while (!pending.empty()) {
+        HTREEITEM item = pending.back();
+        pending.pop_back();
+        TVITEMW tv = {};
+        tv.mask = TVIF_PARAM | TVIF_HANDLE;
+        tv.hItem = item;
+        tv.lParam = 0;
+        SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        for (HTREEITEM c = next(item, TVGN_CHILD); c; c = next(c, TVGN_NEXT)) pending.push_back(c);
+    }
+    SendMessageW(m_tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+}
+
+HTREEITEM CMainDlg::InsertItem(const wchar_t* text, int image, HTREEITEM parent,
+                               CItemObj* object) {
+    if (!m_tree) return nullptr;
+    TVINSERTSTRUCTW ins = {};
+    ins.hParent = parent ? parent : TVI_ROOT;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    ins.item.pszText = const_cast<wchar_t*>(text ? text : L"");
+    ins.item.iImage = image;
+    ins.item.iSelectedImage = image;
+    ins.item.lParam = reinterpret_cast<LPARAM>(object);
+    auto item = reinterpret_cast<HTREEITEM>(
+        SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    if (item && image == 0) {
+        SendMessageW(m_tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+        // Focus belongs to the window's own thread; a worker's rebuild leaves it alone.
+        if (GetWindowThreadProcessId(m_tree, nullptr) == GetCurrentThreadId()) SetFocus(m_tree);
+    }
+    return item;
+}
+
 void CMainDlg::UpdateTreeUI(int reason, const char* devName) {
     LogScope trace("CMainDlg::UpdateTreeUI");
+    ApplyLanguage(LanguageChoice.load());
     if (!m_tree) return;
-    SendMessageW(m_tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    m_treeRebuilding = 1;
+    CleanTreeData();
+    m_treeRebuilding = 0;
     if (m_devices.empty()) {
         wchar_t text[1024] = {};
         LoadStringW(KeywardenInstance(), IDS_NO_DEVICE, text, 1024);
-        TVINSERTSTRUCTW ins = {};
-        ins.hParent = TVI_ROOT;
-        ins.hInsertAfter = TVI_LAST;
-        ins.item.mask = TVIF_TEXT | TVIF_PARAM;
-        ins.item.pszText = text;
-        ins.item.lParam = 0;
-        SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins));
+        InsertItem(text, 0, nullptr, nullptr);
         return;
     }
+    std::vector<HTREEITEM> keys;
     for (CDevObject* dev : m_devices) {
         wchar_t text[260];
         dev->GetDisplayName(text);
-        TVINSERTSTRUCTW ins = {};
-        ins.hParent = TVI_ROOT;
-        ins.hInsertAfter = TVI_LAST;
-        ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-        ins.item.pszText = text;
-        ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<CItemObj*>(dev));
-        auto item = reinterpret_cast<HTREEITEM>(
-            SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+        HTREEITEM item = InsertItem(text, 0, nullptr, dev);
+        if (!item) continue;
+        keys.push_back(item);
         dev->AddTreeEntries(m_tree, item, reason, devName);
     }
+    for (HTREEITEM item : keys)
+        SendMessageW(m_tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
 }
 
 void CMainDlg::ClearCaches() {

@@ -102,8 +102,20 @@ class CMainDlg {
     // Starts a full rescan thread; silent suppresses default-PIN prompts.
     void StartRescan(bool silent);
     void EnableButtons(int mask, BOOL enable);
-    // Rebuilds the tree from the list (lock held by the caller).
+    // Rebuilds the tree from the list (lock held by the caller). Sets the calling thread's
+    // language from LanguageChoice first, so that texts come from the chosen table.
     void UpdateTreeUI(int reason, const char* devName);
+    // Empties the tree; selection changes meanwhile are ignored.
+    void CleanTreeData();
+    // Appends an item at the end of its level (parent null = top level) carrying the object.
+    // A top-level item (image 0) becomes the selection.
+    HTREEITEM InsertItem(const wchar_t* text, int image, HTREEITEM parent, CItemObj* object);
+    bool TreeRebuilding() const { return m_treeRebuilding.load() != 0; }
+
+    // 0 = the system decides, 1 = Simplified Chinese, 2 = Traditional Chinese, 9 = English.
+    std::atomic<int> LanguageChoice{0};
+    // Sets the calling thread's user-interface language and locale for a choice (0: nothing).
+    static void ApplyLanguage(int choice);
     void RegisterDeviceNotifications();
     static void ClearCaches();
 
@@ -114,6 +126,7 @@ class CMainDlg {
     // the user-interface thread.
     enum DialogSlot { DLG_MESSAGE, DLG_PIN, DLG_VERSION, DLG_LABEL, DLG_COUNT };
     void SetOpenDialog(DialogSlot slot, CDevBaseDlg* dlg) { m_openDialogs[slot] = dlg; }
+    CDevBaseDlg* OpenDialog(DialogSlot slot) const { return m_openDialogs[slot]; }
     bool PromptBusy() const { return m_promptBusy.load() != 0; }
     void SetPromptBusy(bool busy) { m_promptBusy = busy ? 1 : 0; }
 
@@ -154,6 +167,7 @@ class CMainDlg {
     HANDLE m_workersIdle = nullptr;  // set when no worker runs
     std::atomic<int> m_workers{0};
     std::atomic<int> m_promptBusy{0};
+    std::atomic<int> m_treeRebuilding{0};
     IKeyDialogs* m_dialogs = nullptr;
     CDevBaseDlg* m_openDialogs[DLG_COUNT] = {};
     std::vector<HDEVNOTIFY> m_notifications;

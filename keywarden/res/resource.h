@@ -10,3 +10,28 @@
 #define IDC_VIEW_DEVINFO 1005
 #define IDC_LOGO 1006
 #define IDC_REFRESH 1007
+#define IDC_LABEL_EDIT 1019
+#define IDC_TEXT 1077
+#define IDC_ABOUT_TEXT 1008
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
+#define IDD_ABOUTBOX 100
+#define IDD_VERSION 130
+#define IDD_LABEL 211
+#define IDD_MESSAGE 216
+
+#define IDI_APP 128
+#define IDI_CERT 204
+#define IDI_KEY 205
+#define IDR_TRAYMENU 205
+#define IDB_LOGO 206
+#define IDB_KEYBOARD 208
+
+#define ID_TRAY_OPEN 32782
+#define ID_LANG_ZH_CN 32783
+#define ID_LANG_ZH_TW 32784
+#define ID_LANG_EN 32785
+#define ID_TRAY_EXIT 32786
+#define ID_APP_ABOUT 57664

@@ -116,6 +116,20 @@ TEST_F(ProcessTest, TrayExitCommandBecomesTheExitCode) {
     EXPECT_FALSE(Contains(LogLines(kLogPrefix), "[DEBUG]"));
 }
 
+TEST_F(ProcessTest, CommandTwoEndsWithTwoAndEscapeOrCloseDoNot) {
+    std::string dir = Install(true, nullptr);
+    PROCESS_INFORMATION pi = Start(dir);
+    HWND window = WaitWindow(30000);
+    ASSERT_NE(window, nullptr);
+    PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 1500), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(IsWindow(window));
+    PostMessageW(window, WM_COMMAND, 2, 0);
+    EXPECT_EQ(WaitExit(pi, 30000), 2u);
+}
+
 TEST_F(ProcessTest, LogLevelZeroWritesNothing) {
     SetPresent("KPA", true);
     std::string dir = Install(true, "[exe_config]\r\nloglevel=0\r\n");

@@ -1,0 +1,510 @@
+// Keywarden's face driven through its real windows: the tree and its buttons, the tray icon's
+// record, the menu, the small dialogs (answered from a timer while they run modally) and the
+// language switch.
+#include <windows.h>
+#include <commctrl.h>
+#include <dbt.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dialogs.h"
+#include "items.h"
+#include "log.h"
+#include "main_window.h"
+#include "softkey_store.h"
+#include "support.h"
+
+using namespace kwtest;
+
+namespace {
+
+// ---- answering modal dialogs ------------------------------------------------------------------
+
+// A step acts on the top dialog of this thread once its condition holds for it. Steps run in
+// order from a thread timer, which the dialogs' own message loops dispatch; a step may open a
+// nested dialog, whose steps then run inside it.
+struct Step {
+    std::function<bool(HWND)> when;
+    std::function<void(HWND)> act;
+};
+std::vector<Step> g_steps;
+size_t g_next = 0;
+HWND g_main = nullptr;
+DWORD g_deadline = 0;
+
+BOOL CALLBACK FirstDialog(HWND hwnd, LPARAM out) {
+    wchar_t cls[32] = {};
+    GetClassNameW(hwnd, cls, 32);
+    if (hwnd != g_main && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(hwnd) &&
+        IsWindowEnabled(hwnd)) {
+        *reinterpret_cast<HWND*>(out) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND TopDialog() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FirstDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+void CALLBACK StepTimer(HWND, UINT, UINT_PTR, DWORD) {
+    if (g_next >= g_steps.size()) return;
+    HWND dlg = TopDialog();
+    // A dialog that no step answers in time is closed, so that the test fails instead of hanging.
+    if (dlg && GetTickCount() > g_deadline) {
+        ADD_FAILURE() << "no step answered the dialog in time";
+        EndDialog(dlg, 2);
+        return;
+    }
+    if (!dlg || !g_steps[g_next].when(dlg)) return;
+    Step step = g_steps[g_next++];
+    step.act(dlg);
+}
+
+bool Has(HWND dlg, int id) { return GetDlgItem(dlg, id) != nullptr; }
+bool IsLabelDlg(HWND d) { return Has(d, IDC_LABEL_EDIT); }
+bool IsTextDlg(HWND d) { return Has(d, IDC_TEXT); }
+std::wstring Text(HWND w) {
+    wchar_t buf[2048] = {};
+    GetWindowTextW(w, buf, 2048);
+    return buf;
+}
+std::wstring ItemText(HWND d, int id) { return Text(GetDlgItem(d, id)); }
+void Click(HWND d, int id) { SendMessageW(d, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+std::wstring Str(int id) { return UiText(id).c_str(); }
+
+class UiTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        PullAll();
+        SweepProviderCertificates();
+        LogInit(4, "CLIENT", (MakeTempDir("ui") + "\\KEVA_QMB4410_Client").c_str());
+        ASSERT_TRUE(CMainDlg::RegisterWindowClass(GetModuleHandleW(nullptr)));
+        CMainDlg::ApplyLanguage(1);  // each test starts in the system's language
+        dlg_ = new CKeywardenDlg();
+        ASSERT_NE(dlg_->Create(GetModuleHandleW(nullptr)), nullptr);
+        g_main = dlg_->m_hWnd;
+        g_steps.clear();
+        g_next = 0;
+        timer_ = SetTimer(nullptr, 0, 40, StepTimer);
+        WaitIdle();
+    }
+    void TearDown() override {
+        KillTimer(nullptr, timer_);
+        delete dlg_;
+        g_main = nullptr;
+        PullAll();
+    }
+
+    void WaitIdle() {
+        ASSERT_TRUE(PumpUntil([&] { return dlg_->RunningWorkers() == 0; }, 30000));
+        PumpFor(50);
+    }
+    void Insert(const std::string& serial) {
+        SetPresent(serial, true);
+        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName(serial));
+        WaitIdle();
+    }
+    void Pull(const std::string& serial) {
+        SetPresent(serial, false);
+        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName(serial));
+    }
+    void Command(int id) { SendMessageW(dlg_->m_hWnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+    // Runs a command that opens dialogs; the steps answer them while they run.
+    void RunCommandWithSteps(int id, std::vector<Step> steps) {
+        g_steps = std::move(steps);
+        g_next = 0;
+        g_deadline = GetTickCount() + 20000;
+        Command(id);
+        EXPECT_EQ(g_next, g_steps.size()) << "steps left: " << g_steps.size() - g_next;
+    }
+
+    HWND Tree() { return dlg_->m_tree; }
+    HTREEITEM Next(HTREEITEM from, UINT how) {
+        return reinterpret_cast<HTREEITEM>(
+            SendMessageW(Tree(), TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
+    }
+    std::vector<HTREEITEM> Roots() {
+        std::vector<HTREEITEM> out;
+        for (HTREEITEM i = Next(nullptr, TVGN_ROOT); i; i = Next(i, TVGN_NEXT)) out.push_back(i);
+        return out;
+    }
+    std::vector<HTREEITEM> Children(HTREEITEM item) {
+        std::vector<HTREEITEM> out;
+        for (HTREEITEM i = Next(item, TVGN_CHILD); i; i = Next(i, TVGN_NEXT)) out.push_back(i);
+        return out;
+    }
+    TVITEMW Item(HTREEITEM item, wchar_t* text) {
+        TVITEMW tv = {};
+        tv.mask = TVIF_PARAM | TVIF_TEXT | TVIF_IMAGE | TVIF_STATE | TVIF_HANDLE;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = 260;
+        tv.stateMask = TVIS_EXPANDED | TVIS_SELECTED;
+        SendMessageW(Tree(), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        return tv;
+    }
+    std::wstring ItemLabel(HTREEITEM item) {
+        wchar_t text[260] = {};
+        Item(item, text);
+        return text;
+    }
+    HTREEITEM Selected() { return Next(nullptr, TVGN_CARET); }
+    bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(dlg_->m_hWnd, id)) != FALSE; }
+    CDevObject* Key(const std::string& serial) {
+        for (CDevObject* d : dlg_->Devices())
+            if (serial == d->serial) return d;
+        return nullptr;
+    }
+    void Select(CDevObject* dev) {
+        for (HTREEITEM i : Roots()) {
+            wchar_t text[260];
+            if (reinterpret_cast<CDevObject*>(Item(i, text).lParam) == dev)
+                SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(i));
+        }
+    }
+
+    CKeywardenDlg* dlg_ = nullptr;
+    UINT_PTR timer_ = 0;
+};
+
+}  // namespace
+
+TEST_F(UiTest, NoDeviceIsSelectedAndTheItemButtonsAreOff) {
+    auto roots = Roots();
+    ASSERT_EQ(roots.size(), 1u);
+    wchar_t text[260] = {};
+    TVITEMW tv = Item(roots[0], text);
+    EXPECT_EQ(std::wstring(text), Str(211));
+    EXPECT_EQ(tv.lParam, 0);
+    EXPECT_EQ(Selected(), roots[0]);
+    EXPECT_FALSE(Enabled(IDC_MODIFY_PIN));
+    EXPECT_FALSE(Enabled(IDC_MODIFY_LABEL));
+    EXPECT_FALSE(Enabled(IDC_VIEW_CERT));
+    EXPECT_TRUE(Enabled(IDC_VIEW_DEVINFO));
+    EXPECT_TRUE(Enabled(IDC_REFRESH));
+    // Hidden at start, with the tooltip of the caption string.
+    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
+    EXPECT_EQ(std::wstring(dlg_->Tray().Record().szTip), Str(202));
+    EXPECT_EQ(dlg_->Tray().Record().uID, 205u);
+}
+
+TEST_F(UiTest, UnformattedKeyTurnsItsButtonsOff) {
+    Command(ID_LANG_EN);
+    Insert("UU");
+    auto roots = Roots();
+    ASSERT_EQ(roots.size(), 1u);
+    EXPECT_EQ(ItemLabel(roots[0]), L"Unformatted Device");
+    EXPECT_EQ(Selected(), roots[0]);
+    EXPECT_FALSE(Enabled(IDC_MODIFY_PIN));
+    EXPECT_FALSE(Enabled(IDC_MODIFY_LABEL));
+    EXPECT_FALSE(Enabled(IDC_VIEW_CERT));
+}
+
+TEST_F(UiTest, KeyWithTwoContainersShowsFourCertificatesInOrderAndDoubleClickKeepsItOpen) {
+    Insert("UA");
+    auto roots = Roots();
+    ASSERT_EQ(roots.size(), 1u);
+    CDevObject* key = Key("UA");
+    ASSERT_NE(key, nullptr);
+    std::vector<CCertObject*> expected;
+    for (CContainObj* c : key->containers)
+        if (c)
+            for (CCertObject* cert : {c->exchangeCert, c->signatureCert})
+                if (cert) expected.push_back(cert);
+    ASSERT_EQ(expected.size(), 4u);
+    auto certs = Children(roots[0]);
+    ASSERT_EQ(certs.size(), 4u);
+    for (size_t i = 0; i < certs.size(); ++i) {
+        wchar_t text[260] = {};
+        TVITEMW tv = Item(certs[i], text);
+        EXPECT_EQ(reinterpret_cast<CCertObject*>(tv.lParam), expected[i]) << i;
+        EXPECT_EQ(std::wstring(text), std::wstring(expected[i]->subjectName));
+        EXPECT_EQ(tv.iImage, 1);
+    }
+    wchar_t text[260];
+    EXPECT_EQ(Item(roots[0], text).iImage, 0);
+    EXPECT_TRUE(Item(roots[0], text).state & TVIS_EXPANDED);
+    EXPECT_TRUE(Enabled(IDC_MODIFY_PIN));
+    EXPECT_TRUE(Enabled(IDC_MODIFY_LABEL));
+    EXPECT_FALSE(Enabled(IDC_VIEW_CERT));
+
+    // A real double click on the key's item.
+    RECT r = {};
+    memcpy(&r, &roots[0], sizeof roots[0]);
+    ASSERT_TRUE(SendMessageW(Tree(), TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+    LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    // (A button press would start the tree's drag tracking, which waits for the real mouse.)
+    SendMessageW(Tree(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    PumpFor(100);
+    EXPECT_TRUE(Item(roots[0], text).state & TVIS_EXPANDED);
+
+    // Selecting a certificate turns View Cert on and the key buttons off.
+    SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(certs[1]));
+    EXPECT_TRUE(Enabled(IDC_VIEW_CERT));
+    EXPECT_FALSE(Enabled(IDC_MODIFY_PIN));
+    EXPECT_FALSE(Enabled(IDC_MODIFY_LABEL));
+}
+
+TEST_F(UiTest, LanguageSwitchRenewsWindowTrayTreeAndOpenDialog) {
+    Command(ID_LANG_ZH_CN);
+    HWND main = dlg_->m_hWnd;
+    EXPECT_EQ(Text(main), L"KEVAUKey\u7528\u6237\u7BA1\u7406\u5DE5\u5177");
+    RunCommandWithSteps(
+        IDC_VIEW_DEVINFO,
+        {{IsTextDlg,
+          [&](HWND d) {
+              EXPECT_EQ(Text(d), L"KEVAUKey\u7528\u6237\u7BA1\u7406\u5DE5\u5177");
+              EXPECT_EQ(ItemText(d, IDC_TEXT), L"\u8F6F\u4EF6\u7248\u672C\uFF1A1.1.8.45");
+              Command(ID_LANG_EN);
+              // Renewed at once, the dialog still open.
+              EXPECT_TRUE(IsWindow(d));
+              EXPECT_EQ(Text(d), L"KEVA UKey Tools");
+              EXPECT_EQ(ItemText(d, IDC_TEXT), L"Version: 1.1.8.45");
+              EXPECT_EQ(ItemText(d, IDOK), L"OK");
+              Click(d, IDOK);
+          }}});
+    EXPECT_EQ(Text(main), L"KEVA UKey Tools");
+    EXPECT_EQ(ItemText(main, IDC_MODIFY_PIN), L"Change UKey PIN");
+    EXPECT_EQ(ItemText(main, IDC_MODIFY_LABEL), L"Change Label");
+    EXPECT_EQ(ItemText(main, IDC_VIEW_CERT), L"View Cert");
+    EXPECT_EQ(ItemText(main, IDC_VIEW_DEVINFO), L"View Version Info");
+    EXPECT_EQ(ItemText(main, IDC_REFRESH), L"Refresh");
+    EXPECT_EQ(ItemText(main, IDOK), L"Close");
+    EXPECT_EQ(ItemText(main, IDC_CERT_GROUP), L"Cert");
+    EXPECT_EQ(std::wstring(dlg_->Tray().Record().szTip), L"KEVA UKey Tools");
+    ASSERT_EQ(Roots().size(), 1u);
+    EXPECT_EQ(ItemLabel(Roots()[0]), L"No Device");
+
+    Command(ID_LANG_ZH_TW);
+    EXPECT_EQ(ItemText(main, IDC_REFRESH), L"\u5237  \u65B0");
+    EXPECT_EQ(ItemLabel(Roots()[0]), L"\u6C92\u6709\u8A2D\u5099");
+    // The menu: "Open" in bold, the fixed language names, texts of the current language.
+    HMENU popup = nullptr;
+    HMENU menu = dlg_->BuildTrayMenu(&popup);
+    ASSERT_NE(menu, nullptr);
+    wchar_t item[64] = {};
+    GetMenuStringW(popup, 2, item, 64, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(item), L"\u8A9E  \u8A00");
+    EXPECT_EQ(GetMenuDefaultItem(popup, TRUE, 0), 0u);
+    EXPECT_EQ(GetMenuItemID(popup, 0), static_cast<UINT>(ID_TRAY_OPEN));
+    EXPECT_EQ(GetMenuItemID(popup, 4), static_cast<UINT>(ID_TRAY_EXIT));
+    HMENU langs = GetSubMenu(popup, 2);
+    const wchar_t* names[] = {L"\u7B80\u4F53\u4E2D\u6587", L"\u7E41\u9AD4\u4E2D\u6587", L"EngLish"};
+    for (int i = 0; i < 3; ++i) {
+        GetMenuStringW(langs, i, item, 64, MF_BYPOSITION);
+        EXPECT_EQ(std::wstring(item), names[i]);
+        EXPECT_EQ(GetMenuItemID(langs, i), static_cast<UINT>(ID_LANG_ZH_CN + i));
+    }
+    DestroyMenu(menu);
+}
+
+TEST_F(UiTest, EmptyLabelIsRefusedAndThirtyChineseCharactersTakeSixtyBytes) {
+    Command(ID_LANG_EN);
+    Insert("UB");
+    std::wstring label;
+    for (int i = 0; i < 30; ++i) label += static_cast<wchar_t>(0x4E00 + i * 7);
+    bool refused = false;
+    RunCommandWithSteps(
+        IDC_MODIFY_LABEL,
+        {{IsLabelDlg,
+          [&](HWND d) {
+              EXPECT_EQ(Text(d), L"Please Input New Label");
+              EXPECT_EQ(ItemText(d, IDC_LABEL_EDIT), L"Key UB");
+              SetDlgItemTextW(d, IDC_LABEL_EDIT, L"");
+              Click(d, IDOK);  // the message below runs inside
+              EXPECT_TRUE(IsWindow(d));  // still open
+          }},
+         {IsTextDlg,
+          [&](HWND d) {
+              refused = ItemText(d, IDC_TEXT) == L"The label can not be empty.";
+              EXPECT_FALSE(IsWindowVisible(GetDlgItem(d, IDCANCEL)));
+              Click(d, IDOK);
+          }},
+         {IsLabelDlg, [&](HWND d) {
+              // The edit takes no more than 30 characters.
+              SetDlgItemTextW(d, IDC_LABEL_EDIT, L"");
+              SendDlgItemMessageW(d, IDC_LABEL_EDIT, EM_REPLACESEL, FALSE,
+                                  reinterpret_cast<LPARAM>((label + L"XYZ").c_str()));
+              EXPECT_EQ(ItemText(d, IDC_LABEL_EDIT), label);
+              Click(d, IDOK);
+          }}});
+    EXPECT_TRUE(refused);
+    softkey::Store store(softkey::Store::default_root());
+    std::string stored = store.load("UB").label;
+    EXPECT_EQ(stored.size(), 60u);
+    char gbk[128] = {};
+    WideCharToMultiByte(936, 0, label.c_str(), -1, gbk, sizeof gbk, nullptr, nullptr);
+    EXPECT_EQ(stored, std::string(gbk));
+    ASSERT_EQ(Roots().size(), 1u);
+    EXPECT_EQ(ItemLabel(Roots()[0]), label);
+    PumpFor(100);
+    EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfo), L"Change label successfully");
+    // The next rebuild shows the same label.
+    Command(ID_LANG_EN);
+    EXPECT_EQ(ItemLabel(Roots()[0]), label);
+}
+
+TEST_F(UiTest, PullingAKeyClosesItsDialogsAndNotAnotherKeys) {
+    Insert("UB");
+    Insert("UA");
+    CDevObject* ua = Key("UA");
+    CDevObject* ub = Key("UB");
+    ASSERT_TRUE(ua && ub);
+    // The version dialog of UA stays while UB goes, and ends when UA goes.
+    Select(ua);
+    HWND version = nullptr;
+    DWORD pulledOther = 0;
+    RunCommandWithSteps(IDC_VIEW_DEVINFO,
+                        {{IsTextDlg,
+                          [&](HWND d) {
+                              version = d;
+                              EXPECT_NE(ItemText(d, IDC_TEXT).find(L"UA"), std::wstring::npos);
+                              Pull("UB");
+                              pulledOther = GetTickCount();
+                          }},
+                         {[&](HWND d) { return d == version && GetTickCount() - pulledOther > 800; },
+                          [&](HWND) { Pull("UA"); }}});
+    EXPECT_FALSE(IsWindow(version));
+    WaitIdle();
+    EXPECT_TRUE(dlg_->Devices().empty());
+
+    // The label and message dialogs of a key end when it goes.
+    Insert("UA");
+    ua = Key("UA");
+    Select(ua);
+    RunCommandWithSteps(IDC_MODIFY_LABEL, {{IsLabelDlg, [&](HWND) { Pull("UA"); }}});
+    WaitIdle();
+    EXPECT_TRUE(dlg_->Devices().empty());
+    softkey::Store store(softkey::Store::default_root());
+    EXPECT_EQ(store.load("UA").label, "Key UA");
+
+    Insert("UA");
+    Insert("UB");
+    ua = Key("UA");
+    g_steps = {{IsTextDlg, [&](HWND) { Pull("UB"); }},
+               {IsTextDlg, [&](HWND d) {
+                    EXPECT_EQ(ItemText(d, IDC_TEXT), Str(239));
+                    Pull("UA");
+                }}};
+    g_next = 0;
+    g_deadline = GetTickCount() + 20000;
+    EXPECT_EQ(dlg_->ShowMessage(dlg_->m_hWnd, ua, 239, 0, 0), 2);
+    EXPECT_EQ(g_next, 2u);
+    WaitIdle();
+    EXPECT_TRUE(dlg_->Devices().empty());
+}
+
+TEST_F(UiTest, VersionDialogOfAKeyShowsItsSerialAndFirmware) {
+    Command(ID_LANG_EN);
+    Insert("UA");
+    CDevObject* ua = Key("UA");
+    wchar_t text[2048];
+    CVersionDlg::BuildText(ua, text, 2048);
+    wchar_t cos[64];
+    ASSERT_EQ(ua->GetCosVersionW(cos, 64), 0u);
+    EXPECT_EQ(std::wstring(text), L"Device ID: UA\r\nCOS Version: " + std::wstring(cos) +
+                                      L"\r\nVersion: 1.1.8.45");
+    CVersionDlg::BuildText(nullptr, text, 2048);
+    EXPECT_EQ(std::wstring(text), L"Version: 1.1.8.45");
+    // From a certificate item: the certificate's key.
+    auto certs = Children(Roots()[0]);
+    ASSERT_FALSE(certs.empty());
+    SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(certs[0]));
+    RunCommandWithSteps(IDC_VIEW_DEVINFO, {{IsTextDlg, [&](HWND d) {
+                                                EXPECT_EQ(ItemText(d, IDC_TEXT).rfind(
+                                                              L"Device ID: UA", 0),
+                                                          0u);
+                                                Click(d, IDOK);
+                                            }}});
+}
+
+TEST_F(UiTest, BalloonsShowTheirStringAndTheCertificateNotice) {
+    Command(ID_LANG_EN);
+    SendMessageW(dlg_->m_hWnd, UM_BALLOON, 219, 0);
+    EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfo), L"UKey inserted");
+    EXPECT_EQ(dlg_->Tray().Record().uFlags, static_cast<UINT>(NIF_INFO));
+    EXPECT_EQ(dlg_->Tray().Record().dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+    // "%" sequences stay as they are with argument 0.
+    SendMessageW(dlg_->m_hWnd, UM_BALLOON, 247, 0);
+    EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfo), L"Update Device Info Failed[%#x]");
+    SendMessageW(dlg_->m_hWnd, UM_BALLOON, 247, 0x1F);
+    EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfo), L"Update Device Info Failed[0x1f]");
+
+    // A key whose certificate ends in ten days: its notice is the balloon's text.
+    Command(ID_LANG_ZH_CN);
+    Insert("UE");
+    PumpFor(200);
+    std::wstring info = dlg_->Tray().Record().szInfo;
+    EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfoTitle), L"\u8BC1\u4E66\u6D88\u606F");
+    EXPECT_NE(info.find(L"\u8DDD\u79BB\u5230\u671F"), std::wstring::npos) << info.size();
+    EXPECT_NE(info.find(Str(253)), std::wstring::npos);
+}
+
+TEST_F(UiTest, QuestionShowsTwoButtonsOnOneRowAndItsWholeText) {
+    Command(ID_LANG_EN);
+    bool checked = false;
+    g_steps = {{IsTextDlg, [&](HWND d) {
+                    RECT ok, cancel, text;
+                    GetWindowRect(GetDlgItem(d, IDOK), &ok);
+                    GetWindowRect(GetDlgItem(d, IDCANCEL), &cancel);
+                    GetWindowRect(GetDlgItem(d, IDC_TEXT), &text);
+                    EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, IDCANCEL)));
+                    EXPECT_EQ(ok.top, cancel.top);
+                    EXPECT_LE(ok.right, cancel.left);
+                    EXPECT_GE(ok.top, text.bottom);
+                    EXPECT_EQ(ItemText(d, IDCANCEL), L"Cancel");
+                    // The whole prompt fits in its control.
+                    HWND label = GetDlgItem(d, IDC_TEXT);
+                    RECT need = {0, 0, text.right - text.left, 0};
+                    HDC dc = GetDC(label);
+                    HGDIOBJ old = SelectObject(
+                        dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+                    DrawTextW(dc, Str(228).c_str(), -1, &need,
+                              DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
+                    SelectObject(dc, old);
+                    ReleaseDC(label, dc);
+                    EXPECT_LE(need.bottom - need.top, text.bottom - text.top);
+                    checked = true;
+                    Click(d, IDCANCEL);
+                }}};
+    g_next = 0;
+    g_deadline = GetTickCount() + 20000;
+    EXPECT_EQ(dlg_->ShowMessage(dlg_->m_hWnd, nullptr, 228, 0, 4), 2);
+    EXPECT_TRUE(checked);
+}
+
+TEST_F(UiTest, EscapeEnterAndTheCloseBoxOnlyHide) {
+    Command(ID_TRAY_OPEN);
+    EXPECT_TRUE(IsWindowVisible(dlg_->m_hWnd));
+    SendMessageW(dlg_->m_hWnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
+    SendMessageW(dlg_->m_hWnd, dlg_->Tray().Message(), 205, WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(IsWindowVisible(dlg_->m_hWnd));
+    Command(IDOK);
+    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
+    // Another icon's notification does nothing.
+    SendMessageW(dlg_->m_hWnd, dlg_->Tray().Message(), 7, WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
+    EXPECT_TRUE(IsWindow(dlg_->m_hWnd));
+}
+
+TEST(NoticeBalloon, KeepsWholeLinesAndAlwaysTheClosingSentence) {
+    wchar_t out[32];
+    FitNoticeToBalloon(L"line one\nline two\nplease renew", out, 32);
+    EXPECT_STREQ(out, L"line one\nline two\nplease renew");
+    // 30 characters and the terminator: the second line does not fit whole.
+    FitNoticeToBalloon(L"0123456789\nabcdefghijkl\nplease renew", out, 32);
+    EXPECT_STREQ(out, L"0123456789\nplease renew");
+    FitNoticeToBalloon(L"0123456789abcdefghijklmnopq\nplease renew", out, 32);
+    EXPECT_STREQ(out, L"please renew");
+    FitNoticeToBalloon(L"a\n0123456789012345678901234567890123456789", out, 32);
+    EXPECT_EQ(wcslen(out), 31u);
+    FitNoticeToBalloon(nullptr, out, 32);
+    EXPECT_STREQ(out, L"");
+}

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Runs Keywarden in a Wine virtual desktop on a private X server with a software key inserted
+# and saves pictures of it: the main window in each language, the tray menu and a balloon.
+#   scripts/screenshots.sh [OUTPUT_DIR]        (default docs/)
+#   scripts/screenshots.sh --demo [OUTPUT_DIR] (one picture of the window showing the key)
+# Needs build/windows-x64 (Keywarden.exe, keywarden-remote.exe, softkey-notify.exe and the
+# device library) and build/linux/out (softkey, keva-testkeys).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+demo=0
+if [ "${1:-}" = "--demo" ]; then demo=1; shift; fi
+out=$(mkdir -p "${1:-docs}" && cd "${1:-docs}" && pwd)
+bin=$root/build/windows-x64/bin
+tools=$root/build/linux/out
+for f in "$bin/Keywarden.exe" "$bin/keywarden-remote.exe" "$bin/KEVA_QMB4410_LIB.dll" \
+         "$tools/softkey" "$tools/keva-testkeys"; do
+    [ -e "$f" ] || { echo "screenshots: $f is missing (build the windows-x64 and linux presets)" >&2; exit 1; }
+done
+wine=${KIT_WINE:-/usr/lib/wine/wine64}
+work=$root/build/screenshots
+rm -rf "$work/keys"
+mkdir -p "$work"
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export SOFTKEY_STORE=$work/keys SOFTKEY_NOTIFY_EXE=$bin/softkey-notify.exe
+export LC_ALL=zh_CN.UTF-8 2>/dev/null
+
+"$root/cmake/wine-prefix.sh" "$WINEPREFIX"
+
+"$tools/keva-testkeys" "$SOFTKEY_STORE" "SHOT:rsa=2,sm2=0,changed,absent,days=10,hours=3" >/dev/null
+
+# The demo shows Keywarden on the user's display when there is one; otherwise, and always for
+# the documentation's pictures, a private X server of the desktop's size is used.
+xvfb=
+if [ "$demo" = 1 ] && [ -n "${DISPLAY:-}" ]; then
+    display=$DISPLAY
+else
+    display=
+    for n in $(seq 71 99); do
+        [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
+    done
+    Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    export DISPLAY=$display
+fi
+cleanup() {
+    "$wine" "$bin/keywarden-remote.exe" quit >/dev/null 2>&1 || true
+    sleep 1
+    wineserver -k >/dev/null 2>&1 || true
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+sleep 1
+
+# The virtual desktop's window when it can be found, else the whole screen.
+shot() {
+    sleep "${2:-1.5}"
+    local target=root
+    if command -v xwininfo >/dev/null; then
+        local id
+        id=$(xwininfo -display "$display" -root -tree 2>/dev/null | awk '/800x600\+/ {print $1; exit}')
+        [ -n "$id" ] && target=$id
+    fi
+    import -display "$display" -window "$target" "$out/$1"
+    echo "screenshots: $out/$1"
+}
+remote() { "$wine" "$bin/keywarden-remote.exe" "$@"; }
+
+# Keywarden runs in an 800 x 600 virtual desktop (named like the default desktop, so that
+# keywarden-remote finds its window) with a taskbar and notification area.
+(cd "$bin" && exec "$wine" explorer /desktop=Default,800x600 Keywarden.exe) >/dev/null 2>&1 &
+remote lang cn           # waits for the window
+sleep 2
+# Plugging the key in also delivers the system's device-interface arrival to Keywarden
+# (softkey runs softkey-notify.sh in this prefix).
+"$tools/softkey" insert SHOT >/dev/null
+sleep 3
+remote open
+if [ "$demo" = 1 ]; then
+    shot keywarden-demo.png 2
+    exit 0
+fi
+shot keywarden-zh-cn.png 2
+remote lang tw; shot keywarden-zh-tw.png
+remote lang en; shot keywarden-en.png
+# The small dialogs (the key is selected): version, label, about.
+remote command 1005; shot keywarden-version.png
+remote dismiss; sleep 0.5
+remote command 1003; shot keywarden-label.png
+remote dismiss; sleep 0.5
+remote lang cn; remote about; shot keywarden-about.png
+remote dismiss; sleep 0.5
+remote lang cn
+remote balloon 254; shot keywarden-balloon.png 2
+remote menu; shot keywarden-tray-menu.png 2
+
