@@ -55,6 +55,10 @@ BOOL ReplaceInStore(HCERTSTORE store, PCCERT_CONTEXT ctx) {
 std::mutex g_noticeMutex;
 wchar_t g_notice[kCertNoticeSize];
 bool g_noticeHasLines = false;
+// Set once the closing sentence is written: the next line (a key re-read from a button, which
+// neither clears nor finishes) starts a new notice instead of trailing the closing sentence,
+// possibly in another language.
+bool g_noticeFinished = false;
 
 }  // namespace
 
@@ -77,11 +81,16 @@ void CertNotice_Clear() {
     std::lock_guard<std::mutex> hold(g_noticeMutex);
     memset(g_notice, 0, sizeof g_notice);
     g_noticeHasLines = false;
+    g_noticeFinished = false;
 }
 
 void CertNotice_AppendLine(const wchar_t* line) {
     if (!line || !*line) return;
     std::lock_guard<std::mutex> hold(g_noticeMutex);
+    if (g_noticeFinished) {
+        g_notice[0] = 0;
+        g_noticeFinished = false;
+    }
     size_t used = wcslen(g_notice);
     size_t add = wcslen(line);
     // Whole lines only, and room stays for the closing sentence: a notice that is full keeps
@@ -106,6 +115,7 @@ bool CertNotice_Finish() {
         memcpy(g_notice + used, closing, add * sizeof(wchar_t));
         g_notice[used + add] = 0;
     }
+    g_noticeFinished = true;
     return true;
 }
 

@@ -110,6 +110,21 @@ TEST(ExpiryNotice, NoticeKeepsWholeLinesAndRoomForTheClosingSentence) {
     CertNotice_Clear();
 }
 
+TEST(ExpiryNotice, LinesAfterTheClosingSentenceStartANewNotice) {
+    CertNotice_Clear();
+    CertNotice_AppendLine(L"first\n");
+    ASSERT_TRUE(CertNotice_Finish());
+    CertNotice_AppendLine(L"second\n");  // a re-read appends without clearing
+    wchar_t text[kCertNoticeSize];
+    CertNotice_Copy(text, kCertNoticeSize);
+    EXPECT_EQ(std::wstring(text), L"second\n");
+    ASSERT_TRUE(CertNotice_Finish());
+    CertNotice_Copy(text, kCertNoticeSize);
+    EXPECT_EQ(std::wstring(text).rfind(L"second\n", 0), 0u);
+    EXPECT_EQ(std::wstring(text).find(L"first"), std::wstring::npos);
+    CertNotice_Clear();
+}
+
 TEST(CertificateObjects, RsaCertificatesAreRegisteredWithTheKeyProviderAndSm2NeverAre) {
     OpenKey key("KWA");
     auto entries = ProviderEntries();
