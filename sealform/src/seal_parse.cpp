@@ -41,12 +41,7 @@ std::string describe(const SESeal_t& seal) {
     set("vid", member_text(info.header.vid));
     set("type", decimal(property.type));
     set("name", member_text(property.name));
-    pugi::xml_node certlist = root.child("certlist");
-    for (int i = 0; i < property.certList.list.count; ++i) {
-        const Cert_t* cert = property.certList.list.array[i];
-        std::string b64 = cert ? kit::base64_encode(cert->buf, static_cast<size_t>(cert->size)) : "";
-        certlist.append_child("cert").text().set(b64.c_str());
-    }
+    append_certificates(root.child("certlist"), "cert", property.certList);
     set("createdate", member_text(property.createDate));
     set("vaildstart", member_text(property.validStart));
     set("vaildend", member_text(property.validEnd));

@@ -282,13 +282,7 @@ std::string describe(const SESeal_t& seal) {
     mark("ParsingSeal...1.2");
     kit::trace("%s------------------2", kParseName);
 
-    pugi::xml_node list = root.child("usercertlist");
-    for (int i = 0; i < property.certList.list.count; ++i) {
-        const Cert_t* cert = property.certList.list.array[i];
-        std::string b64 =
-            cert ? kit::base64_encode(cert->buf, static_cast<size_t>(cert->size)) : "";
-        list.append_child("usercert").text().set(b64.c_str());
-    }
+    append_certificates(root.child("usercertlist"), "usercert", property.certList);
     set("createdate", member_text(property.createDate));
     set("validstart", member_text(property.validStart));
     set("validend", member_text(property.validEnd));

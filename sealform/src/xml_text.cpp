@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Cert.h"
+#include "kit/base64.h"
+
 namespace sealform {
 namespace {
 
@@ -32,6 +35,14 @@ std::string decimal(long value) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%ld", value);
     return buf;
+}
+
+void append_certificates(pugi::xml_node list, const char* child_name, const CertInfoList_t& certs) {
+    for (int i = 0; i < certs.list.count; ++i) {
+        const Cert_t* cert = certs.list.array[i];
+        std::string b64 = cert ? kit::base64_encode(cert->buf, static_cast<size_t>(cert->size)) : "";
+        list.append_child(child_name).text().set(b64.c_str());
+    }
 }
 
 std::string print_xml(const pugi::xml_node& node, size_t expected) {

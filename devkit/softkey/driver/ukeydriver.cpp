@@ -64,6 +64,23 @@ const char* keep(std::string& slot, std::string text) {
     return slot.c_str();
 }
 
+// The exports that answer text: `answer` runs with the device and its key under the device's
+// lock and returns text kept in the device; null when the handle is unknown, the key is gone
+// or pulled, or anything fails.
+template <class Answer>
+const char* text_answer(void* handle, Answer answer) {
+    try {
+        auto d = find_device(handle);
+        if (!d) return nullptr;
+        std::lock_guard<std::mutex> guard(d->lock);
+        softkey::KeyRecord key;
+        if (!load_present(*d, key)) return nullptr;
+        return answer(*d, key);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 UKD_EXPORT void* OpenDevice(void) {
@@ -94,35 +111,21 @@ UKD_EXPORT int CloseDevice(void* handle) {
 }
 
 UKD_EXPORT const char* EnumSeal(void* handle) {
-    try {
-        auto d = find_device(handle);
-        softkey::KeyRecord key;
-        if (!d) return nullptr;
-        std::lock_guard<std::mutex> guard(d->lock);
-        if (!load_present(*d, key)) return nullptr;
+    return text_answer(handle, [](Device& d, const softkey::KeyRecord& key) {
         std::string xml = "<seallist>";
         for (size_t i = 0; i < key.seals.size(); ++i)
             xml += "<seal index=\"" + std::to_string(i) + "\"/>";
         xml += "</seallist>";
-        return keep(d->seal_list,
+        return keep(d.seal_list,
                     kit::base64_encode(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()));
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
 UKD_EXPORT const char* ReadSeal(void* handle, int index) {
-    try {
-        auto d = find_device(handle);
-        softkey::KeyRecord key;
-        if (!d) return nullptr;
-        std::lock_guard<std::mutex> guard(d->lock);
-        if (!load_present(*d, key)) return nullptr;
+    return text_answer(handle, [index](Device& d, const softkey::KeyRecord& key) -> const char* {
         if (index < 0 || size_t(index) >= key.seals.size()) return nullptr;
-        return keep(d->seal, kit::base64_encode(key.seals[size_t(index)]));
-    } catch (...) {
-        return nullptr;
-    }
+        return keep(d.seal, kit::base64_encode(key.seals[size_t(index)]));
+    });
 }
 
 UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
@@ -141,30 +144,17 @@ UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
 }
 
 UKD_EXPORT const char* GetUkSerial(void* handle) {
-    try {
-        auto d = find_device(handle);
-        softkey::KeyRecord key;
-        if (!d) return nullptr;
-        std::lock_guard<std::mutex> guard(d->lock);
-        if (!load_present(*d, key)) return nullptr;
-        return keep(d->serial_text, key.serial);
-    } catch (...) {
-        return nullptr;
-    }
+    return text_answer(handle, [](Device& d, const softkey::KeyRecord& key) {
+        return keep(d.serial_text, key.serial);
+    });
 }
 
 UKD_EXPORT const char* GetUkCert(void* handle, int /*reserved*/) {
-    try {
-        auto d = find_device(handle);
-        softkey::KeyRecord key;
-        if (!d) return nullptr;
-        std::lock_guard<std::mutex> guard(d->lock);
-        if (!load_present(*d, key) || key.sign_cert.empty()) return nullptr;
-        return keep(d->cert, "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) +
-                                 "</signcert></ukcert>");
-    } catch (...) {
-        return nullptr;
-    }
+    return text_answer(handle, [](Device& d, const softkey::KeyRecord& key) -> const char* {
+        if (key.sign_cert.empty()) return nullptr;
+        return keep(d.cert, "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) +
+                                "</signcert></ukcert>");
+    });
 }
 
 UKD_EXPORT int SignMessage(void* handle, int /*reserved*/, const unsigned char* data, int data_len,
