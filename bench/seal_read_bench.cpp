@@ -77,7 +77,7 @@ struct Bench {
         stored_50k = kit::base64_encode(l.der);
         picture_50k = l.picture;
         holder_b64 = kit::base64_encode(l.holder_cert);
-        if (sealgate::parse_seal_with_key(der_50k, xml_50k, 128 * 1024) != 0) return;
+        if (sealgate::parse_seal_with_key(der_50k, xml_50k) != 0) return;
 
         sealgate = kit::Module::load("Sealgate.dll");
         auto init = sealgate.function<decltype(&::InitialSession)>("InitialSession");
@@ -247,7 +247,7 @@ void BM_Pipeline_50KB(benchmark::State& state) {
         std::vector<uint8_t> der = kit::base64_decode(read(b.device, 1));
         std::string xml;
         std::vector<uint8_t> record;
-        if (sealgate::parse_seal_with_key(der, xml, 128 * 1024) != 0 ||
+        if (sealgate::parse_seal_with_key(der, xml) != 0 ||
             !sealgate::build_seal_record(xml, record)) {
             state.SkipWithError("pipeline failed");
             break;

@@ -71,23 +71,35 @@ static int make(const char* params_path, const char* out_path) {
     return 0;
 }
 
+/* Seal `index` in `mode` into *buffer (grown to the size the library asks for); the result's
+ * size, or -1 when the seal cannot be read. */
+static int read_seal(void* device, int index, int mode, unsigned char** buffer, int* capacity) {
+    int length = 0;
+    int rc = GetSealInfo_WithCapacity(device, index, mode, *buffer, *capacity, &length);
+    if (rc == SEALGATE_BUFFER_TOO_SMALL) {
+        unsigned char* larger = (unsigned char*)realloc(*buffer, (size_t)length + 1);
+        if (!larger) return -1;
+        *buffer = larger;
+        *capacity = length;
+        rc = GetSealInfo_WithCapacity(device, index, mode, *buffer, *capacity, &length);
+    }
+    return rc == 1 ? length : -1;
+}
+
 static int list(void* device) {
-    int size = 0, count, i;
-    unsigned char* buffer;
-    if (!GetSealInfo(NULL, 0, 0, NULL, &size)) return 1;
-    buffer = (unsigned char*)malloc((size_t)size + 1);
-    if (!buffer) return 1;
+    int capacity = 0, count, i;
+    unsigned char* buffer = NULL;
     count = GetSealCount(device);
     printf("seals on the key: %d\n", count);
     for (i = 0; i < count; ++i) {
-        int length = 0;
-        if (!GetSealInfo(device, i, 2, buffer, &length)) {
+        int length = read_seal(device, i, 2, &buffer, &capacity);
+        if (length < 0) {
             printf("seal %d: cannot be read\n", i);
             continue;
         }
         buffer[length] = 0;
         printf("seal %d: code %s\n", i, (const char*)buffer);
-        if (!GetSealInfo(device, i, 0, buffer, &length)) continue;
+        if (read_seal(device, i, 0, &buffer, &capacity) < 0) continue;
         printf("  version %d, record %d bytes, type %d\n", at32(buffer), at32(buffer + 4),
                at32(buffer + 72));
         printf("  holder    %s\n", (const char*)buffer + 8);
@@ -95,8 +107,8 @@ static int list(void* device) {
         printf("  picture   %.2f x %.2f mm, %d bytes\n", at32(buffer + 80) / 100.0,
                at32(buffer + 84) / 100.0, at32(buffer + 4) - 268);
         printf("  valid     %s to %s\n", (const char*)buffer + 216, (const char*)buffer + 240);
-        if (GetSealInfo(device, i, 1, buffer, &length))
-            printf("  stored as %d characters of Base64\n", length);
+        length = read_seal(device, i, 1, &buffer, &capacity);
+        if (length >= 0) printf("  stored as %d characters of Base64\n", length);
     }
     free(buffer);
     return 0;

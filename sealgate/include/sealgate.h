@@ -14,7 +14,8 @@
  * RawSignData 1024). Otherwise the result bytes are written to the buffer, without a terminating
  * zero, and their count to *length. A result that would not fit the size answered by the size
  * query fails with 0 and writes nothing. On failure the buffer and *length are left as they were
- * unless the key driver itself wrote into them (RawSignData).
+ * unless the key driver itself wrote into them (RawSignData). GetSealInfo_WithCapacity is the
+ * one call that takes the buffer's capacity and so serves results of any size.
  *
  * Text is in the system ANSI code page (code page 936 on the target machines). */
 #ifndef SEALGATE_H
@@ -39,6 +40,9 @@ extern "C" {
 #define SEALGATE_API __attribute__((visibility("default")))
 #define SEALGATE_CALL
 #endif
+
+/* Result of GetSealInfo_WithCapacity when the buffer is null or smaller than the result. */
+#define SEALGATE_BUFFER_TOO_SMALL 122
 
 /* Sizes answered by the size queries. */
 #define SEALGATE_SEALINFO_SIZE 20480
@@ -68,9 +72,47 @@ SEALGATE_API int SEALGATE_CALL GetSealCount(void* device);
  *    88  seal name, 64 bytes         152  holder's common name again, 64 bytes
  *   216  valid from, 240 valid to, 24 bytes each, "YYYY/MM/DD hh:mm:ss"
  *   264  the picture file's bytes, then 4 zero bytes
- * A seal whose description or record would exceed 20480 bytes fails. */
+ * A result larger than 20480 bytes (the record of a seal whose picture exceeds 20212 bytes, or
+ * its Base64 text) fails with 0 and writes nothing: read such seals with
+ * GetSealInfo_WithCapacity. */
 SEALGATE_API int SEALGATE_CALL GetSealInfo(void* device, int index, int mode, unsigned char* buffer,
                                            int* length);
+
+/*
+ * NAME
+ *   GetSealInfo_WithCapacity - read a seal of any size into a buffer of a size the host tells
+ *
+ * DESCRIPTION
+ *   Reads seal `index` (0 = first) of the session in the form `mode` chooses, as GetSealInfo
+ *   does (0 the seal record, 1 the seal's Base64 text, 2 the seal code), but with no limit on
+ *   the result's size: `capacity` tells how many bytes `buffer` holds, and nothing is ever
+ *   written past them.
+ *
+ *   Pass a null `buffer` (or any capacity) to learn the size: when the result does not fit,
+ *   the exact number of bytes it needs is stored in *length and the call returns
+ *   SEALGATE_BUFFER_TOO_SMALL, writing nothing to the buffer. Call again with a buffer of at
+ *   least that size. Each call reads the seal anew.
+ *
+ * RETURN VALUE
+ *   1                          the result is in `buffer` (no terminating zero) and its size in
+ *                              *length
+ *   SEALGATE_BUFFER_TOO_SMALL  `buffer` is null or `capacity` is below the result's size;
+ *                              *length holds the size needed
+ *   0                          failure: no session, no such seal, a mode other than 0, 1 and
+ *                              2, or a seal that cannot be read; buffer and *length untouched
+ *
+ * EXAMPLE
+ *   int size = 0;
+ *   unsigned char* record = NULL;
+ *   if (GetSealInfo_WithCapacity(device, 0, 0, NULL, 0, &size) == SEALGATE_BUFFER_TOO_SMALL &&
+ *       (record = malloc(size)) != NULL &&
+ *       GetSealInfo_WithCapacity(device, 0, 0, record, size, &size) == 1)
+ *       use_record(record, size);
+ *   free(record);
+ */
+SEALGATE_API int SEALGATE_CALL GetSealInfo_WithCapacity(void* device, int index, int mode,
+                                                        unsigned char* buffer, int capacity,
+                                                        int* length);
 
 /* Whether seal `index` may be used: 0 no session, 1 offline and its signature verifies, 3 its
  * validity has ended, 5 it cannot be read or checked, otherwise the status the seal registry

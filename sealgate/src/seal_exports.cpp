@@ -1,5 +1,5 @@
-// GetSealCount and GetSealInfo: the seals of the key, read through the key driver and described
-// by Sealform (loaded per call).
+// GetSealCount, GetSealInfo and GetSealInfo_WithCapacity: the seals of the key, read through the
+// key driver and described by Sealform (loaded per call).
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +14,28 @@
 #include "xml_doc.h"
 
 namespace sealgate {
+namespace {
+
+constexpr char kName[] = "GetSealInfo";
+
+// The trace that ends a result delivered to the host.
+void trace_delivered(int mode, const std::vector<uint8_t>& result) {
+    const kit::TraceFunction trace = kit::trace_function();
+    if (mode == 2) {
+        std::string code(result.begin(), result.end());
+        trace("%s---------------------------4::%s::%d", kName, code.c_str(),
+              static_cast<int>(result.size()));
+    } else if (mode == 0) {
+        trace("%s---------------------------4", kName);
+    }
+}
+
+// The frame's first trace; the separator is two full-width colons, in code page 936.
+void trace_call(const char* name, int mode) {
+    kit::trace_function()("%s---------------------------1\xA3\xBA\xA3\xBA%d", name, mode);
+}
+
+}  // namespace
 
 int seal_count(void* device) {
     const kit::TraceFunction trace = kit::trace_function();
@@ -36,47 +58,35 @@ int seal_count(void* device) {
     return count;
 }
 
-int seal_info(void* device, int index, int mode, unsigned char* buffer, int* length,
-              size_t capacity) {
+int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& result) {
     const kit::TraceFunction trace = kit::trace_function();
-    const char* name = "GetSealInfo";
-    if (!buffer || !length) return 0;
     auto read_seal = driver_function<ReadSealFn>(device, "ReadSeal");
     if (!read_seal) return 0;
-    trace("%s---------------------------1.1", name);
+    trace("%s---------------------------1.1", kName);
     const char* stored = read_seal(device, index);
     if (!stored) return 0;
-    trace("%s---------------------------1.2::%d", name, index);
+    trace("%s---------------------------1.2::%d", kName, index);
     const std::string text = stored;
-
-    auto deliver = [&](const void* data, size_t size) {
-        if (size > capacity) return 0;  // the caller's buffer cannot hold it
-        if (size) std::memcpy(buffer, data, size);
-        *length = static_cast<int>(size);
+    if (mode == 1) {
+        result.assign(text.begin(), text.end());
         return 1;
-    };
-    if (mode == 1) return deliver(text.data(), text.size());
+    }
 
     std::string xml;
     if (mode == 0 || mode == 2) {
         std::vector<uint8_t> der = kit::base64_decode(text);
         int rc = parse_seal_with_key(der, xml);
-        trace("%s---------------------------2::%d", name, rc);
+        trace("%s---------------------------2::%d", kName, rc);
         if (rc != kSealformOk) return 0;
     }
     if (mode == 2) {
         std::string code;
         if (!seal_code_of(xml, code)) return 0;
-        if (!deliver(code.data(), code.size())) return 0;
-        trace("%s---------------------------4::%s::%d", name, code.c_str(), *length);
+        result.assign(code.begin(), code.end());
         return 1;
     }
     if (mode != 0) return 0;
-    std::vector<uint8_t> record;
-    if (!build_seal_record(xml, record)) return 0;
-    if (!deliver(record.data(), record.size())) return 0;
-    trace("%s---------------------------4", name);
-    return 1;
+    return build_seal_record(xml, result) ? 1 : 0;
 }
 
 }  // namespace sealgate
@@ -94,15 +104,42 @@ extern "C" SEALGATE_API int SEALGATE_CALL GetSealCount(void* device) {
 extern "C" SEALGATE_API int SEALGATE_CALL GetSealInfo(void* device, int index, int mode,
                                                       unsigned char* buffer, int* length) {
     try {
-        // The separator is two full-width colons, in code page 936.
-        kit::trace_function()("%s---------------------------1\xA3\xBA\xA3\xBA%d", "GetSealInfo",
-                              mode);
+        trace_call(kName, mode);
         if (!length) return 0;
         if (!buffer) {
             *length = SEALGATE_SEALINFO_SIZE;
             return 1;
         }
-        return seal_info(device, index, mode, buffer, length, SEALGATE_SEALINFO_SIZE);
+        std::vector<uint8_t> result;
+        if (!read_seal_info(device, index, mode, result)) return 0;
+        // The size query promised 20480 bytes: a larger result is refused, nothing written.
+        if (result.size() > SEALGATE_SEALINFO_SIZE) return 0;
+        if (!result.empty()) std::memcpy(buffer, result.data(), result.size());
+        *length = static_cast<int>(result.size());
+        trace_delivered(mode, result);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+extern "C" SEALGATE_API int SEALGATE_CALL GetSealInfo_WithCapacity(void* device, int index,
+                                                                   int mode, unsigned char* buffer,
+                                                                   int capacity, int* length) {
+    try {
+        trace_call("GetSealInfo_WithCapacity", mode);
+        if (!length) return 0;
+        std::vector<uint8_t> result;
+        if (!read_seal_info(device, index, mode, result)) return 0;
+        if (result.size() > static_cast<size_t>(INT32_MAX)) return 0;
+        if (!buffer || capacity < 0 || result.size() > static_cast<size_t>(capacity)) {
+            *length = static_cast<int>(result.size());
+            return SEALGATE_BUFFER_TOO_SMALL;
+        }
+        if (!result.empty()) std::memcpy(buffer, result.data(), result.size());
+        *length = static_cast<int>(result.size());
+        trace_delivered(mode, result);
+        return 1;
     } catch (...) {
         return 0;
     }

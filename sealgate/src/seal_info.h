@@ -2,14 +2,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace sealgate {
 
 int seal_count(void* device);
 
-// GetSealInfo with the capacity of the caller's buffer: a result longer than `capacity` fails
-// (0) and nothing is written. The size query is the export's business.
-int seal_info(void* device, int index, int mode, unsigned char* buffer, int* length,
-              size_t capacity);
+// The result of GetSealInfo `mode` for seal `index` (0 the seal record, 1 the stored Base64
+// text, 2 the seal code), however large: 1 with `result` filled, 0 on failure. Delivering it
+// to the host, within what the host's buffer holds, is the exports' business.
+int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& result);
 
 }  // namespace sealgate

@@ -13,6 +13,7 @@ constexpr size_t kRecordFixedBytes = 264;
 constexpr size_t kRecordOverhead = 268;
 constexpr size_t kRecordTextField = 64;
 constexpr size_t kRecordTimeField = 24;
+constexpr size_t kRecordValidTo = 240;
 
 // "YYYYMMDDhhmmss..." -> "YYYY/MM/DD hh:mm:ss"; parts missing from a shorter text stay empty.
 std::string reformat_validity(const std::string& text);

@@ -1,5 +1,6 @@
 // GetSealStatus: whether a seal on the key may be used, by its validity, the registry service
 // (online) or its maker's signature (offline).
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "kit/platform.h"
 #include "kit/trace.h"
 #include "seal_info.h"
+#include "seal_record.h"
 #include "sealgate.h"
 #include "service_settings.h"
 #include "status_check.h"
@@ -19,7 +21,6 @@ namespace {
 constexpr int kOfflineValid = 1;
 constexpr int kExpired = 3;
 constexpr int kUnusable = 5;
-constexpr size_t kSealCodeCapacity = 100;
 
 int seal_status(void* device, int index) {
     const kit::TraceFunction trace = kit::trace_function();
@@ -30,13 +31,16 @@ int seal_status(void* device, int index) {
     if (seal_count(device) <= 0) return kUnusable;
     trace("%s---------------------------3", name);
 
-    std::vector<unsigned char> record(SEALGATE_SEALINFO_SIZE, 0);
-    int length = 0;
-    if (!seal_info(device, index, 0, record.data(), &length, record.size())) return kUnusable;
+    // The record, the seal code and the stored text are read whole, however large the seal.
+    std::vector<uint8_t> record;
+    if (!read_seal_info(device, index, 0, record) || record.size() < kRecordOverhead)
+        return kUnusable;
     trace("%s---------------------------4", name);
 
     // Valid to, at offset 240, against the local time in the same form; equal is still valid.
-    std::string valid_to(reinterpret_cast<const char*>(record.data() + 240));
+    std::string valid_to(
+        reinterpret_cast<const char*>(record.data() + kRecordValidTo),
+        strnlen(reinterpret_cast<const char*>(record.data() + kRecordValidTo), kRecordTimeField));
     std::tm now{};
     if (!kit::local_time(std::time(nullptr), now)) return kUnusable;
     char now_text[80];
@@ -47,23 +51,20 @@ int seal_status(void* device, int index) {
 
     if (connected_state()) {
         trace("%s---------------------------8::%s", name, kit::from_utf8("有网络环境").c_str());
-        std::vector<unsigned char> code(kSealCodeCapacity, 0);
-        int code_length = 0;
-        if (!seal_info(device, index, 2, code.data(), &code_length, code.size())) return kUnusable;
+        std::vector<uint8_t> code;
+        if (!read_seal_info(device, index, 2, code)) return kUnusable;
         trace("%s---------------------------8.1", name);
-        std::u16string wide_code = kit::to_utf16(std::string(
-            reinterpret_cast<const char*>(code.data()), static_cast<size_t>(code_length)));
+        std::u16string wide_code = kit::to_utf16(std::string(code.begin(), code.end()));
         int status = 0;
         if (!verifySealStatus(wide_code, status)) return kUnusable;
         trace("%s---------------------------9::%d", name, status);
         return status;
     }
     trace("%s---------------------------10::%s", name, kit::from_utf8("无网络环境").c_str());
-    std::vector<unsigned char> text(SEALGATE_SEALINFO_SIZE, 0);
-    int text_length = 0;
-    if (!seal_info(device, index, 1, text.data(), &text_length, text.size())) return kUnusable;
-    std::vector<uint8_t> der = kit::base64_decode(std::string_view(
-        reinterpret_cast<const char*>(text.data()), static_cast<size_t>(text_length)));
+    std::vector<uint8_t> text;
+    if (!read_seal_info(device, index, 1, text)) return kUnusable;
+    std::vector<uint8_t> der = kit::base64_decode(
+        std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
     return verifySealSign(der) ? kOfflineValid : kUnusable;
 }
 

@@ -1,12 +1,20 @@
 #include "sealform_binding.h"
 
+#include <climits>
+
 #include "kit/platform.h"
 #include "kit/trace.h"
 #include "sealform.h"
 
 namespace sealgate {
 
-int parse_seal_with_key(const std::vector<uint8_t>& der, std::string& xml, size_t capacity) {
+size_t description_size_guess(size_t der_size) {
+    // The description holds the seal's binary members in Base64 (4 characters for 3 bytes)
+    // and a few hundred bytes of tags and short texts.
+    return der_size / 3 * 4 + 4096;
+}
+
+int parse_seal_with_key(const std::vector<uint8_t>& der, std::string& xml) {
     static const char kExport[] = "ParsingSeal_SignWithKey";
     const kit::TraceFunction trace = kit::trace_function();
     trace("---------------------------0::%s", kExport);
@@ -15,15 +23,28 @@ int parse_seal_with_key(const std::vector<uint8_t>& der, std::string& xml, size_
     trace("---------------------------1::%s", kExport);
     auto parse = sealform.function<ParsingSeal_SignWithKey_fn>(kExport);
     if (!parse) return kSealformNoExport;
-    if (capacity > static_cast<size_t>(INT32_MAX)) capacity = INT32_MAX;
-    std::string buffer(capacity, '\0');
-    int length = static_cast<int>(capacity);
-    int rc = parse(der.data(), static_cast<int>(der.size()), buffer.data(), &length);
-    if (rc != 0 || length < 0 || static_cast<size_t>(length) > capacity) return kSealformFailed;
-    buffer.resize(static_cast<size_t>(length));
-    xml = std::move(buffer);
-    trace("%s---------------------------2::%d", kExport, 0);
-    return kSealformOk;
+    if (der.size() > static_cast<size_t>(INT_MAX)) return kSealformFailed;
+
+    // A buffer of the size the description will take; should the guess be short, Sealform
+    // answers with the size it needs and the second call gets exactly that.
+    std::string buffer(description_size_guess(der.size()), '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (buffer.size() > static_cast<size_t>(INT_MAX)) return kSealformFailed;
+        int length = static_cast<int>(buffer.size());
+        int rc = parse(der.data(), static_cast<int>(der.size()), buffer.data(), &length);
+        if (rc == SEALFORM_BUFFER_TOO_SMALL && length > 0 &&
+            static_cast<size_t>(length) > buffer.size()) {
+            buffer.assign(static_cast<size_t>(length), '\0');
+            continue;
+        }
+        if (rc != 0 || length < 0 || static_cast<size_t>(length) > buffer.size())
+            return kSealformFailed;
+        buffer.resize(static_cast<size_t>(length));
+        xml = std::move(buffer);
+        trace("%s---------------------------2::%d", kExport, 0);
+        return kSealformOk;
+    }
+    return kSealformFailed;
 }
 
 }  // namespace sealgate

@@ -9,20 +9,21 @@
 
 namespace sealgate {
 
-// Capacity of the seal description buffer Sealform writes into.
-constexpr size_t kSealInfoXmlCapacity = 20480;
-
 // Results of parse_seal_with_key.
 enum SealformResult : int {
     kSealformOk = 0,
     kSealformNotLoaded = 1,
     kSealformNoExport = 2,
-    kSealformFailed = 3,  // not a seal, or the description exceeds the capacity
+    kSealformFailed = 3,  // not a seal
 };
 
-// ParsingSeal_SignWithKey over `der` into a buffer of `capacity` bytes (its capacity told to
-// Sealform, so nothing is ever written past it). On 0 `xml` holds the description (ANSI).
-int parse_seal_with_key(const std::vector<uint8_t>& der, std::string& xml,
-                        size_t capacity = kSealInfoXmlCapacity);
+// The buffer the description of a seal of `der_size` bytes is first given: enough for every
+// seal Sealform makes, so the second call of parse_seal_with_key is rare.
+size_t description_size_guess(size_t der_size);
+
+// ParsingSeal_SignWithKey over `der`, into buffers of the size Sealform reports, however large
+// the seal: its capacity is always told, so nothing is written past it. On 0 `xml` holds the
+// description (ANSI).
+int parse_seal_with_key(const std::vector<uint8_t>& der, std::string& xml);
 
 }  // namespace sealgate

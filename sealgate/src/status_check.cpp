@@ -2,6 +2,7 @@
 
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -116,12 +117,25 @@ int verifySealSign(const std::vector<uint8_t>& seal) {
     trace("%s---------------------------3", name);
     diagnostic_file("验证时电子印章数据.txt", seal.data(), seal.size());
 
+    // Buffers of the usual sizes first; for a larger seal Sealform tells the sizes it needs and
+    // the second call gets buffers of exactly those sizes.
     std::vector<uint8_t> data(kSignedDataCapacity), cert(kCertCapacity), sign(kSignatureCapacity);
-    int data_len = static_cast<int>(data.size()), cert_len = static_cast<int>(cert.size()),
+    int data_len = 0, cert_len = 0, sign_len = 0;
+    int parsed = SEALFORM_BUFFER_TOO_SMALL;
+    for (int attempt = 0; attempt < 2 && parsed == SEALFORM_BUFFER_TOO_SMALL; ++attempt) {
+        if (attempt > 0) {
+            if (data_len <= 0 || cert_len <= 0 || sign_len <= 0) return fail();
+            data.resize(std::max(data.size(), static_cast<size_t>(data_len)));
+            cert.resize(std::max(cert.size(), static_cast<size_t>(cert_len)));
+            sign.resize(std::max(sign.size(), static_cast<size_t>(sign_len)));
+        }
+        data_len = static_cast<int>(data.size());
+        cert_len = static_cast<int>(cert.size());
         sign_len = static_cast<int>(sign.size());
-    if (for_verify(seal.data(), static_cast<int>(seal.size()), data.data(), &data_len, cert.data(),
-                   &cert_len, sign.data(), &sign_len) != 0)
-        return fail();
+        parsed = for_verify(seal.data(), static_cast<int>(seal.size()), data.data(), &data_len,
+                            cert.data(), &cert_len, sign.data(), &sign_len);
+    }
+    if (parsed != 0) return fail();
     data.resize(static_cast<size_t>(data_len));
     cert.resize(static_cast<size_t>(cert_len));
     sign.resize(static_cast<size_t>(sign_len));

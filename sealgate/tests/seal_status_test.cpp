@@ -188,17 +188,17 @@ TEST_F(SealStatusTest, DiagnosticFilesOnlyIntoAConfiguredFolder) {
     EXPECT_EQ(fs::file_size(diag / "验证时签名值.txt"), 64u);
 }
 
-TEST_F(SealStatusTest, SealCodeLongerThanItsBufferIsNotSent) {
-    SealOrder order;
-    order.esid = std::string(101, '7');  // the code buffer holds 100 bytes
-    add_seal(order);
-    registry_.set_status(order.esid, 2);
-    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
-    EXPECT_EQ(registry_.request_count(), 0u);
-    order.esid = std::string(100, '7');
-    add_seal(order);
-    registry_.set_status(order.esid, 2);
-    EXPECT_EQ(sg_.GetSealStatus(device_, 1), 2);
+TEST_F(SealStatusTest, SealCodesOfAnyLengthAreSentWhole) {
+    // The seal code is read whole, however long: 101 and 1000 characters reach the service.
+    for (size_t n : {size_t{101}, size_t{1000}}) {
+        SealOrder order;
+        order.esid = std::string(n, '7');
+        add_seal(order);
+        registry_.set_status(order.esid, static_cast<int>(n));
+    }
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 101);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 1), 1000);
+    ASSERT_EQ(registry_.request_count(), 2u);
 }
 
 TEST_F(SealStatusTest, NoSealsNoSessionAndBadIndex) {

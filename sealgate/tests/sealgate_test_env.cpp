@@ -16,6 +16,7 @@ Sealgate::Sealgate(const std::string& windows_name) : module(kit::Module::load(w
     SG_FN(CloseSession);
     SG_FN(GetSealCount);
     SG_FN(GetSealInfo);
+    SG_FN(GetSealInfo_WithCapacity);
     SG_FN(GetSealStatus);
     SG_FN(VerifyUserPin);
     SG_FN(GetSerial);
@@ -25,8 +26,9 @@ Sealgate::Sealgate(const std::string& windows_name) : module(kit::Module::load(w
 }
 
 bool Sealgate::complete() const {
-    return InitialSession && CloseSession && GetSealCount && GetSealInfo && GetSealStatus &&
-           VerifyUserPin && GetSerial && GetSignCert && RawSignData;
+    return InitialSession && CloseSession && GetSealCount && GetSealInfo &&
+           GetSealInfo_WithCapacity && GetSealStatus && VerifyUserPin && GetSerial && GetSignCert &&
+           RawSignData;
 }
 
 void Sealgate::unbind() {

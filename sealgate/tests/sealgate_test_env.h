@@ -14,7 +14,7 @@
 
 namespace sgtest {
 
-// The nine exports of one loaded copy of the library.
+// The ten exports of one loaded copy of the library.
 struct Sealgate {
     explicit Sealgate(const std::string& windows_name = "Sealgate.dll");
     kit::Module module;
@@ -22,6 +22,7 @@ struct Sealgate {
     decltype(&::CloseSession) CloseSession = nullptr;
     decltype(&::GetSealCount) GetSealCount = nullptr;
     decltype(&::GetSealInfo) GetSealInfo = nullptr;
+    decltype(&::GetSealInfo_WithCapacity) GetSealInfo_WithCapacity = nullptr;
     decltype(&::GetSealStatus) GetSealStatus = nullptr;
     decltype(&::VerifyUserPin) VerifyUserPin = nullptr;
     decltype(&::GetSerial) GetSerial = nullptr;
