@@ -1,6 +1,7 @@
 # The kit's three commands. Each installs the Debian packages it needs when they are missing.
 #   make build   native libraries, stand-ins and tools into dist/linux, Windows parts into dist/windows
-#   make test    builds everything and runs every test (native, sanitizers, Windows under Wine)
+#   make test    builds everything and runs every test (native, sanitizers, Windows under Wine:
+#                32-bit first, then 64-bit)
 #   make demo    the kit's main job on a software key, then Keywarden showing an inserted key
 #   make screenshots  pictures of Keywarden in docs/
 JOBS ?= $(shell nproc)
@@ -22,10 +23,11 @@ windows:
 	$(CMAKE_BUILD) build/windows-x64 -j $(JOBS)
 	cmake --install build/windows-x64 >/dev/null
 
-# 32-bit Windows: compile and link only (this kernel cannot run 32-bit programs).
+# 32-bit Windows, the target machines: products into dist/windows-x86, tests under 32-bit Wine.
 windows-x86:
 	cmake --preset windows-x86 >/dev/null
 	$(CMAKE_BUILD) build/windows-x86 -j $(JOBS)
+	cmake --install build/windows-x86 >/dev/null
 
 asan:
 	cmake --preset linux-asan >/dev/null

@@ -5,9 +5,10 @@
 set -euo pipefail
 
 native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn1c libpugixml-dev
-        libssl-dev openssl libcurl4-openssl-dev libstb-dev nlohmann-json3-dev libxml2-utils
+        libssl-dev openssl libcurl4-openssl-dev libstb-dev libxml2-utils
         libxml2-dev"
-windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth
+# wine32:i386 is the 32-bit loader that runs the i686 build (it needs dpkg's i386 architecture).
+windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 xvfb xauth
          fonts-wqy-microhei x11-apps imagemagick"
 
 wanted=""
@@ -33,6 +34,9 @@ if [ -n "$missing" ]; then
     echo "Installing:$missing"
     sudo_cmd=""
     [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    if [[ "$missing" == *":i386"* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo_cmd dpkg --add-architecture i386
+    fi
     $sudo_cmd apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q $missing
 fi
