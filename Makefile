@@ -4,9 +4,10 @@
 #                32-bit first, then 64-bit)
 #   make demo    the kit's main job on a software key, then Keywarden showing an inserted key
 #   make screenshots  pictures of Keywarden in docs/
+#   make package Debian packages of the native kit into dist/packages
 JOBS ?= $(shell nproc)
 CMAKE_BUILD = cmake --build
-.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean screenshots
+.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean screenshots package
 
 build: deps native windows
 
@@ -33,8 +34,17 @@ asan:
 	cmake --preset linux-asan >/dev/null
 	$(CMAKE_BUILD) build/linux-asan -j $(JOBS)
 
-test: build windows-x86 asan
+test: build windows-x86 asan package
 	scripts/run-tests.sh
+
+# Debian packages (CPack) from a tree of their own, installed under /usr.
+package: deps
+	@scripts/deps.sh package
+	cmake --preset linux-package >/dev/null
+	$(CMAKE_BUILD) build/linux-package -j $(JOBS)
+	rm -rf dist/packages && mkdir -p dist/packages
+	cd build/linux-package && cpack -B $(CURDIR)/dist/packages >/dev/null
+	rm -rf dist/packages/_CPack_Packages
 
 demo: deps native
 	scripts/demo.sh

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, and only when some are missing
 # (no apt-get update when everything is already there).
-#   scripts/deps.sh native|windows|demo ...
+#   scripts/deps.sh native|windows|demo|package ...
 set -euo pipefail
 
 native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn1c libpugixml-dev
@@ -10,6 +10,8 @@ native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn
 # wine32:i386 is the 32-bit loader that runs the i686 build (it needs dpkg's i386 architecture).
 windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 xvfb xauth
          fonts-wqy-microhei x11-apps imagemagick"
+# Debian packages: dpkg-shlibdeps (dpkg-dev) for their dependencies, lintian to check them.
+package="dpkg-dev lintian"
 
 wanted=""
 for target in "$@"; do
@@ -17,6 +19,7 @@ for target in "$@"; do
         native) wanted="$wanted $native" ;;
         windows) wanted="$wanted $windows" ;;
         demo) wanted="$wanted $native" ;;
+        package) wanted="$wanted $package" ;;
         *) echo "deps.sh: unknown target '$target'" >&2; exit 2 ;;
     esac
 done

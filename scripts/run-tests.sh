@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test suite and fails when any test fails: the native build, the same tests under
 # AddressSanitizer and UBSan, and the Windows builds under Wine, 32-bit (the target) first, then
-# 64-bit. Each suite's time is printed so that a slow one shows.
+# 64-bit, and the Debian packages (installed into an empty root).
+# Each suite's time is printed so that a slow one shows.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 status=0
@@ -17,4 +18,8 @@ ASAN_OPTIONS=detect_leaks=1 run build/linux-asan
 # Windows suites one at a time: each starts Wine sessions and windows of its own.
 run build/windows-x86 -j 1
 run build/windows-x64 -j 1
+start=$SECONDS
+echo "== Debian packages"
+packaging/linux/tests/test-packages.sh dist/packages sealgate/host/sealhost.c || status=1
+echo "== Debian packages: $((SECONDS - start)) s"
 exit $status
