@@ -5,9 +5,10 @@
 #   make demo    the kit's main job on a software key, then Keywarden showing an inserted key
 #   make screenshots  pictures of Keywarden in docs/
 #   make package Debian packages of the native kit into dist/packages
+#   make installer  Windows setup programs (NSIS) into dist/installer
 JOBS ?= $(shell nproc)
 CMAKE_BUILD = cmake --build
-.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean screenshots package
+.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean screenshots package installer
 
 build: deps native windows
 
@@ -34,7 +35,7 @@ asan:
 	cmake --preset linux-asan >/dev/null
 	$(CMAKE_BUILD) build/linux-asan -j $(JOBS)
 
-test: build windows-x86 asan package
+test: build windows-x86 asan package installer
 	scripts/run-tests.sh
 
 # Debian packages (CPack) from a tree of their own, installed under /usr.
@@ -45,6 +46,11 @@ package: deps
 	rm -rf dist/packages && mkdir -p dist/packages
 	cd build/linux-package && cpack -B $(CURDIR)/dist/packages >/dev/null
 	rm -rf dist/packages/_CPack_Packages
+
+# One 32-bit setup program (and its development variant) from both Windows trees.
+installer: deps windows windows-x86
+	@scripts/deps.sh installer
+	packaging/windows/make-installer.sh dist/installer >/dev/null
 
 demo: deps native
 	scripts/demo.sh

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, and only when some are missing
 # (no apt-get update when everything is already there).
-#   scripts/deps.sh native|windows|demo|package ...
+#   scripts/deps.sh native|windows|demo|package|installer ...
 set -euo pipefail
 
 native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn1c libpugixml-dev
@@ -20,6 +20,7 @@ for target in "$@"; do
         windows) wanted="$wanted $windows" ;;
         demo) wanted="$wanted $native" ;;
         package) wanted="$wanted $package" ;;
+        installer) wanted="$wanted nsis" ;;
         *) echo "deps.sh: unknown target '$target'" >&2; exit 2 ;;
     esac
 done

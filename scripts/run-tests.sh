@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test suite and fails when any test fails: the native build, the same tests under
 # AddressSanitizer and UBSan, and the Windows builds under Wine, 32-bit (the target) first, then
-# 64-bit, and the Debian packages (installed into an empty root).
+# 64-bit (each with the setup program's test in a clean prefix), and the Debian packages.
 # Each suite's time is printed so that a slow one shows.
 set -uo pipefail
 cd "$(dirname "$0")/.."
