@@ -71,7 +71,14 @@ regq() {  # KEY VALUE -> the value's data, or nothing
     tr -d '\r' <"$work/reg.out" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 unix_path() { wine_call winepath -u "$1" 2>/dev/null | tr -d '\r'; }
-keywardens() { pgrep -f 'Keywarden\.exe' | tr '\n' ' '; }
+# Keywarden processes of this prefix only (other Wine sessions may run on the machine).
+keywardens() {
+    local pid
+    for pid in $(pgrep -f 'Keywarden\.exe'); do
+        tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+            printf '%s ' "$pid"
+    done
+}
 certs() { wine_call "$bin/store-certs.exe" >"$work/certs.out" 2>&1; tr -d '\r' <"$work/certs.out"; }
 wait_for() {  # SECONDS COMMAND...
     local until=$((SECONDS + $1)); shift
