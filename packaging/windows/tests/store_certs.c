@@ -1,7 +1,10 @@
 /* store-certs.exe: prints the subject of every certificate in the user's personal store ("MY"),
  * one line each, for the installer's tests. Exit status 0, or 1 when the store cannot be opened. */
+/* wincrypt.h needs the types of windows.h. */
+/* clang-format off */
 #include <windows.h>
 #include <wincrypt.h>
+/* clang-format on */
 #include <stdio.h>
 
 int main(void) {
