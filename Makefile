@@ -1,11 +1,14 @@
 # The kit's three commands. Each installs the Debian packages it needs when they are missing.
 #   make build   native libraries, stand-ins and tools into dist/linux, Windows parts into dist/windows
-#   make test    builds everything and runs every test (native, sanitizers, Windows under Wine)
+#   make test    builds everything and runs every test (native, sanitizers, Windows under Wine:
+#                32-bit first, then 64-bit)
 #   make demo    the kit's main job on a software key, then Keywarden showing an inserted key
 #   make screenshots  pictures of Keywarden in docs/
+#   make package Debian packages of the native kit into dist/packages
+#   make installer  Windows setup programs (NSIS) into dist/installer
 JOBS ?= $(shell nproc)
 CMAKE_BUILD = cmake --build
-.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean screenshots
+.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean screenshots package installer
 
 build: deps native windows
 
@@ -22,17 +25,32 @@ windows:
 	$(CMAKE_BUILD) build/windows-x64 -j $(JOBS)
 	cmake --install build/windows-x64 >/dev/null
 
-# 32-bit Windows: compile and link only (this kernel cannot run 32-bit programs).
+# 32-bit Windows, the target machines: products into dist/windows-x86, tests under 32-bit Wine.
 windows-x86:
 	cmake --preset windows-x86 >/dev/null
 	$(CMAKE_BUILD) build/windows-x86 -j $(JOBS)
+	cmake --install build/windows-x86 >/dev/null
 
 asan:
 	cmake --preset linux-asan >/dev/null
 	$(CMAKE_BUILD) build/linux-asan -j $(JOBS)
 
-test: build windows-x86 asan
+test: build windows-x86 asan package installer
 	scripts/run-tests.sh
+
+# Debian packages (CPack) from a tree of their own, installed under /usr.
+package: deps
+	@scripts/deps.sh package
+	cmake --preset linux-package >/dev/null
+	$(CMAKE_BUILD) build/linux-package -j $(JOBS)
+	rm -rf dist/packages && mkdir -p dist/packages
+	cd build/linux-package && cpack -B $(CURDIR)/dist/packages >/dev/null
+	rm -rf dist/packages/_CPack_Packages
+
+# One 32-bit setup program (and its development variant) from both Windows trees.
+installer: deps windows windows-x86
+	@scripts/deps.sh installer
+	packaging/windows/make-installer.sh dist/installer >/dev/null
 
 demo: deps native
 	scripts/demo.sh

@@ -1,5 +1,5 @@
-# Cross build for 32-bit Windows. The kernel here refuses 32-bit executables, so this
-# build is compile-and-link only: no emulator, no tests.
+# Cross build for 32-bit Windows, the machines the kit is made for. Programs run under the
+# 32-bit Wine loader in a 32-bit prefix through the emulator script.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
@@ -9,4 +9,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh --win32)
 set(KIT_WINDOWS_ARCH x86)

@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
 # Makes a Wine prefix once (first start takes seconds) and maps the Chinese UI faces to the
 # installed CJK font. A lock keeps parallel test runs from initialising the same prefix twice.
+#   wine-prefix.sh PREFIX
+# The prefix's width follows WINEARCH (win32: made and served by the 32-bit loader `wine`;
+# otherwise win64 with `wine64`); KIT_WINE names another loader.
 set -euo pipefail
 prefix=$1
+if [ "${WINEARCH:-win64}" = win32 ]; then
+    arch=win32 wine=${KIT_WINE:-/usr/lib/wine/wine}
+else
+    arch=win64 wine=${KIT_WINE:-/usr/lib/wine/wine64}
+fi
 mkdir -p "$prefix"
 exec 9>"$prefix.lock"
 flock 9
 if [ ! -f "$prefix/.kit-ready" ]; then
-    WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+    export WINEPREFIX="$prefix" WINEARCH="$arch" WINEDEBUG=-all
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1 || true
     reg=$(mktemp --suffix=.reg)
     cat >"$reg" <<'REG'
 Windows Registry Editor Version 5.00
@@ -23,8 +32,8 @@ Windows Registry Editor Version 5.00
 "Tahoma"="WenQuanYi Micro Hei"
 REG
     iconv -f UTF-8 -t UTF-16 "$reg" >"$reg.u16"
-    WINEPREFIX="$prefix" WINEDEBUG=-all /usr/lib/wine/wine64 regedit "$reg.u16" >/dev/null 2>&1 || true
-    WINEPREFIX="$prefix" wineserver -w || true
+    "$wine" regedit "$reg.u16" >/dev/null 2>&1 || true
+    wineserver -w || true
     rm -f "$reg" "$reg.u16"
     touch "$prefix/.kit-ready"
 fi

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, and only when some are missing
 # (no apt-get update when everything is already there).
-#   scripts/deps.sh native|windows|demo ...
+#   scripts/deps.sh native|windows|demo|package|installer ...
 set -euo pipefail
 
 native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn1c libpugixml-dev
-        libssl-dev openssl libcurl4-openssl-dev libstb-dev nlohmann-json3-dev libxml2-utils
+        libssl-dev openssl libcurl4-openssl-dev libstb-dev libxml2-utils
         libxml2-dev"
-windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth
+# wine32:i386 is the 32-bit loader that runs the i686 build (it needs dpkg's i386 architecture).
+windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 xvfb xauth
          fonts-wqy-microhei x11-apps imagemagick"
+# Debian packages: dpkg-shlibdeps (dpkg-dev) for their dependencies, lintian to check them.
+package="dpkg-dev lintian"
 
 wanted=""
 for target in "$@"; do
@@ -16,6 +19,8 @@ for target in "$@"; do
         native) wanted="$wanted $native" ;;
         windows) wanted="$wanted $windows" ;;
         demo) wanted="$wanted $native" ;;
+        package) wanted="$wanted $package" ;;
+        installer) wanted="$wanted nsis" ;;
         *) echo "deps.sh: unknown target '$target'" >&2; exit 2 ;;
     esac
 done
@@ -33,6 +38,9 @@ if [ -n "$missing" ]; then
     echo "Installing:$missing"
     sudo_cmd=""
     [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    if [[ "$missing" == *":i386"* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo_cmd dpkg --add-architecture i386
+    fi
     $sudo_cmd apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q $missing
 fi
