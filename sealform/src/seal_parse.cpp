@@ -1,10 +1,9 @@
 // ParsingSeal / ReleaseSealInfo: a seal described as the "sealinfos" XML document.
-#include <pugixml.hpp>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <pugixml.hpp>
 #include <string>
 
 #include "kit/base64.h"
@@ -29,8 +28,8 @@ std::string describe(const SESeal_t& seal) {
     pugi::xml_document doc;
     pugi::xml_node root = doc.append_child("sealinfos");
     static const char* const kChildren[] = {
-        "id",         "version",   "vid",     "type",    "name",     "certlist", "createdate",
-        "vaildstart", "vaildend",  "imgtype", "imgtdate", "imgwidth", "imgheight", "esid"};
+        "id",         "version",  "vid",     "type",     "name",     "certlist",  "createdate",
+        "vaildstart", "vaildend", "imgtype", "imgtdate", "imgwidth", "imgheight", "esid"};
     for (const char* name : kChildren) root.append_child(name);
 
     auto set = [&](const char* name, const std::string& text) {
@@ -66,7 +65,10 @@ extern "C" SEALFORM_API char* SEALFORM_CALL ParsingSeal(const unsigned char* sea
     try {
         kit::trace_marker("ParsingSeal...1");
         ReleaseSealInfo();
-        SealPtr decoded = decode_seal(seal, static_cast<size_t>(*length));
+        // A negative count or missing bytes are no seal: nothing is read, *length stays.
+        SealPtr decoded;
+        if (length && *length >= 0 && (seal || *length == 0))
+            decoded = decode_seal(seal, static_cast<size_t>(*length));
         if (!decoded) {
             trace_marker_utf8("ParsingSeal...1.e1 解析电子印章数据失败");
             return nullptr;
