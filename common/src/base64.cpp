@@ -68,9 +68,10 @@ std::string base64_encode(const uint8_t* data, size_t size) {
     return out;
 }
 
-std::vector<uint8_t> base64_decode(std::string_view text) {
-    std::vector<uint8_t> out;
-    out.reserve(text.size() / 4 * 3 + 2);
+template <class Bytes>
+void base64_decode_into(std::string_view text, Bytes& out) {
+    out.clear();
+    out.reserve(text.size() / 4 * 3 + 2);  // one block: growing would leave copies behind
     uint32_t acc = 0;
     int count = 0;
     for (char c : text) {
@@ -91,6 +92,15 @@ std::vector<uint8_t> base64_decode(std::string_view text) {
         out.push_back(static_cast<uint8_t>(acc >> 10));
         out.push_back(static_cast<uint8_t>(acc >> 2));
     }
+    acc = 0;
+}
+
+template void base64_decode_into(std::string_view, std::vector<uint8_t>&);
+template void base64_decode_into(std::string_view, SecureBytes&);
+
+std::vector<uint8_t> base64_decode(std::string_view text) {
+    std::vector<uint8_t> out;
+    base64_decode_into(text, out);
     return out;
 }
 
