@@ -32,6 +32,7 @@ int seal_status(void* device, int index) {
 
     std::vector<unsigned char> record(SEALGATE_SEALINFO_SIZE, 0);
     int length = 0;
+    trace_seal_info_entry(0);
     if (!seal_info(device, index, 0, record.data(), &length, record.size())) return kUnusable;
     trace("%s---------------------------4", name);
 
@@ -49,6 +50,7 @@ int seal_status(void* device, int index) {
         trace("%s---------------------------8::%s", name, kit::from_utf8("有网络环境").c_str());
         std::vector<unsigned char> code(kSealCodeCapacity, 0);
         int code_length = 0;
+        trace_seal_info_entry(2);
         if (!seal_info(device, index, 2, code.data(), &code_length, code.size())) return kUnusable;
         trace("%s---------------------------8.1", name);
         std::u16string wide_code = kit::to_utf16(std::string(
@@ -61,6 +63,7 @@ int seal_status(void* device, int index) {
     trace("%s---------------------------10::%s", name, kit::from_utf8("无网络环境").c_str());
     std::vector<unsigned char> text(SEALGATE_SEALINFO_SIZE, 0);
     int text_length = 0;
+    trace_seal_info_entry(1);
     if (!seal_info(device, index, 1, text.data(), &text_length, text.size())) return kUnusable;
     std::vector<uint8_t> der = kit::base64_decode(std::string_view(
         reinterpret_cast<const char*>(text.data()), static_cast<size_t>(text_length)));
