@@ -33,8 +33,12 @@ constexpr PairTable kPairs = make_pair_table();
 }  // namespace
 
 std::string base64_encode(const uint8_t* data, size_t size) {
-    std::string out((size + 2) / 3 * 4, '\0');
-    char* o = out.data();
+    std::string out(base64_encoded_size(size), '\0');
+    base64_encode_to(out.data(), data, size);
+    return out;
+}
+
+char* base64_encode_to(char* o, const uint8_t* data, size_t size) {
     size_t i = 0;
     // Six bytes at a time: two groups of 24 bits, four 12-bit look-ups.
     for (; i + 6 <= size; i += 6) {
@@ -65,7 +69,7 @@ std::string base64_encode(const uint8_t* data, size_t size) {
         o[2] = kAlphabet[(v >> 6) & 63];
         o[3] = '=';
     }
-    return out;
+    return size - i ? o + 4 : o;
 }
 
 template <class Bytes>

@@ -16,15 +16,15 @@
 #define SEALFORM_H
 
 #ifdef _WIN32
-#  ifdef SEALFORM_BUILDING
-#    define SEALFORM_API __declspec(dllexport)
-#  else
-#    define SEALFORM_API __declspec(dllimport)
-#  endif
-#  define SEALFORM_CALL __cdecl
+#ifdef SEALFORM_BUILDING
+#define SEALFORM_API __declspec(dllexport)
 #else
-#  define SEALFORM_API __attribute__((visibility("default")))
-#  define SEALFORM_CALL
+#define SEALFORM_API __declspec(dllimport)
+#endif
+#define SEALFORM_CALL __cdecl
+#else
+#define SEALFORM_API __attribute__((visibility("default")))
+#define SEALFORM_CALL
 #endif
 
 #ifdef __cplusplus
@@ -103,6 +103,20 @@ SEALFORM_API int SEALFORM_CALL ParsingSeal_SignWithKey(const unsigned char* seal
  * written to any buffer and every given length receives the size its output needs.
  */
 SEALFORM_API int SEALFORM_CALL ParsingSeal_ForVerify(const unsigned char* seal, int seal_length,
+                                                     unsigned char* info, int* info_length,
+                                                     unsigned char* cert, int* cert_length,
+                                                     unsigned char* sign, int* sign_length);
+
+/* The exports' function types, for hosts that load the library by name ("Sealform.dll") and
+ * look each export up. */
+typedef char*(SEALFORM_CALL* ParsingSeal_fn)(const unsigned char* seal, int* length);
+typedef void(SEALFORM_CALL* ReleaseSealInfo_fn)(void);
+typedef unsigned char*(SEALFORM_CALL* MakeSeal_fn)(const char* params, int* length);
+typedef void(SEALFORM_CALL* ReleaseSealData_fn)(void);
+typedef unsigned char*(SEALFORM_CALL* MakeSeal_SignWithKey_fn)(const char* params, int* length);
+typedef int(SEALFORM_CALL* ParsingSeal_SignWithKey_fn)(const unsigned char* seal, int seal_length,
+                                                       char* xml, int* xml_length);
+typedef int(SEALFORM_CALL* ParsingSeal_ForVerify_fn)(const unsigned char* seal, int seal_length,
                                                      unsigned char* info, int* info_length,
                                                      unsigned char* cert, int* cert_length,
                                                      unsigned char* sign, int* sign_length);

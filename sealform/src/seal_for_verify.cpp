@@ -6,11 +6,13 @@
 // bytes the maker signed come back only on a machine in the maker's time zone.
 #include <cstring>
 
+// clang-format off
 #include "seal_codec.h"  // first: brings the asn1c system definitions the TLV helpers need
-
 #include "ber_tlv_length.h"
 #include "ber_tlv_tag.h"
+// clang-format on
 #include "kit/trace.h"
+#include "seal_describe.h"
 #include "sealform.h"
 #include "trace_text.h"
 
@@ -59,14 +61,11 @@ struct Output {
 };
 
 }  // namespace
-}  // namespace sealform
 
-using namespace sealform;
-
-extern "C" SEALFORM_API int SEALFORM_CALL ParsingSeal_ForVerify(
-    const unsigned char* seal, int seal_length, unsigned char* info, int* info_length,
-    unsigned char* cert, int* cert_length, unsigned char* sign, int* sign_length) {
-    try {
+int parse_for_verify(const unsigned char* seal, int seal_length, unsigned char* info,
+                     int* info_length, unsigned char* cert, int* cert_length, unsigned char* sign,
+                     int* sign_length) {
+    {
         kit::trace("%s------------------1", "ParsingSeal_ForVerify");
         kit::trace_marker("ParsingSeal...1");
         size_t size = seal && seal_length > 0 ? static_cast<size_t>(seal_length) : 0;
@@ -80,7 +79,8 @@ extern "C" SEALFORM_API int SEALFORM_CALL ParsingSeal_ForVerify(
         const BIT_STRING_t& signature = decoded->signedMsg;
         Output outputs[] = {
             {signed_info, info, info_length},
-            {{signature.buf, signature.buf ? static_cast<size_t>(signature.size) : 0}, sign,
+            {{signature.buf, signature.buf ? static_cast<size_t>(signature.size) : 0},
+             sign,
              sign_length},
             {{maker.buf, maker.buf ? static_cast<size_t>(maker.size) : 0}, cert, cert_length},
         };
@@ -100,7 +100,7 @@ extern "C" SEALFORM_API int SEALFORM_CALL ParsingSeal_ForVerify(
         }
         kit::trace("%s------------------5", "ParsingSeal_ForVerify");
         return 0;
-    } catch (...) {
-        return SEALFORM_NOT_A_SEAL;  // out of memory while decoding
     }
 }
+
+}  // namespace sealform

@@ -3,21 +3,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-#include "Cert.h"
 #include "kit/base64.h"
 
 namespace sealform {
-namespace {
-
-struct StringWriter : pugi::xml_writer {
-    std::string text;
-    void write(const void* data, size_t size) override {
-        text.append(static_cast<const char*>(data), size);
-    }
-};
-
-}  // namespace
 
 std::string element_text(const pugi::xml_node& parent, const char* name) {
     return parent.child(name).text().get();
@@ -37,19 +27,76 @@ std::string decimal(long value) {
     return buf;
 }
 
-void append_certificates(pugi::xml_node list, const char* child_name, const CertInfoList_t& certs) {
-    for (int i = 0; i < certs.list.count; ++i) {
-        const Cert_t* cert = certs.list.array[i];
-        std::string b64 = cert ? kit::base64_encode(cert->buf, static_cast<size_t>(cert->size)) : "";
-        list.append_child(child_name).text().set(b64.c_str());
-    }
+void XmlTextWriter::start_tag(const char* name) {
+    text_ += '<';
+    text_ += name;
+    text_ += '>';
 }
 
-std::string print_xml(const pugi::xml_node& node, size_t expected) {
-    StringWriter writer;
-    writer.text.reserve(expected);
-    node.print(writer, "\t", pugi::format_indent, pugi::encoding_utf8);
-    return std::move(writer.text);
+void XmlTextWriter::end_tag(const char* name) {
+    text_ += "</";
+    text_ += name;
+    text_ += ">\n";
+}
+
+void XmlTextWriter::open(const char* name, int depth) {
+    indent(depth);
+    start_tag(name);
+    text_ += '\n';
+}
+
+void XmlTextWriter::close(const char* name, int depth) {
+    indent(depth);
+    end_tag(name);
+}
+
+void XmlTextWriter::empty(const char* name, int depth) {
+    indent(depth);
+    text_ += '<';
+    text_ += name;
+    text_ += " />\n";
+}
+
+void XmlTextWriter::leaf(const char* name, std::string_view text, int depth) {
+    indent(depth);
+    start_tag(name);
+    escaped(text);
+    end_tag(name);
+}
+
+void XmlTextWriter::leaf_base64(const char* name, const uint8_t* data, size_t size, int depth) {
+    indent(depth);
+    start_tag(name);
+    const size_t at = text_.size();
+    text_.resize(at + kit::base64_encoded_size(size));
+    kit::base64_encode_to(&text_[at], data, size);
+    end_tag(name);
+}
+
+void XmlTextWriter::escaped(std::string_view text) {
+    // The text ends at a zero byte, as a C string would.
+    size_t end = text.find('\0');
+    if (end != std::string_view::npos) text = text.substr(0, end);
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const bool control = c < 32 && c != '\t' && c != '\n' && c != '\r';
+        if (!control && c != '&' && c != '<' && c != '>') continue;
+        text_.append(text.data() + run, i - run);
+        run = i + 1;
+        if (c == '&') {
+            text_ += "&amp;";
+        } else if (c == '<') {
+            text_ += "&lt;";
+        } else if (c == '>') {
+            text_ += "&gt;";
+        } else {
+            const char reference[] = {'&', '#', static_cast<char>('0' + c / 10),
+                                      static_cast<char>('0' + c % 10), ';'};
+            text_.append(reference, sizeof reference);
+        }
+    }
+    text_.append(text.data() + run, text.size() - run);
 }
 
 }  // namespace sealform

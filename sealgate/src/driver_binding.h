@@ -7,25 +7,19 @@
 #include <shared_mutex>
 
 #include "kit/platform.h"
+#include "ukeydriver.h"
 
 namespace sealgate {
 
-// The driver's functions, C calling convention.
-#if defined(_WIN32) && !defined(_WIN64)
-#define UKD_CALL __cdecl
-#else
-#define UKD_CALL
-#endif
-using OpenDeviceFn = void*(UKD_CALL*)();
-using CloseDeviceFn = int(UKD_CALL*)(void* device);
-using EnumSealFn = const char*(UKD_CALL*)(void* device);
-using ReadSealFn = const char*(UKD_CALL*)(void* device, int index);
-using VerifyPinFn = int(UKD_CALL*)(void* device, const char* pin);
-using GetUkSerialFn = const char*(UKD_CALL*)(void* device);
-using GetUkCertFn = const char*(UKD_CALL*)(void* device, int reserved);
-using SignMessageFn = int(UKD_CALL*)(void* device, int reserved, const unsigned char* data,
-                                     int data_length, unsigned char* signature,
-                                     int* signature_length);
+// The driver's function types (C calling convention), shared with the driver stand-in.
+using OpenDeviceFn = OpenDevice_fn;
+using CloseDeviceFn = CloseDevice_fn;
+using EnumSealFn = EnumSeal_fn;
+using ReadSealFn = ReadSeal_fn;
+using VerifyPinFn = VerifyPin_fn;
+using GetUkSerialFn = GetUkSerial_fn;
+using GetUkCertFn = GetUkCert_fn;
+using SignMessageFn = SignMessage_fn;
 
 // The process-wide slot. Read it only inside a DriverCall or a BindingChange.
 kit::Module& driver_module();

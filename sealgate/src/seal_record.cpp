@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "image_info.h"
 #include "kit/base64.h"
+#include "kit/picture.h"
 #include "kit/platform.h"
 #include "kit/trace.h"
 #include "xml_doc.h"
@@ -235,9 +235,9 @@ std::string holder_from_subject(const std::string& subject) {
     return at == std::string::npos ? subject : subject.substr(at + 3);
 }
 
-uint32_t GetImgInfo(const std::string& path, double* width, double* height) {
+uint32_t GetImgInfo(const std::vector<uint8_t>& picture, double* width, double* height) {
     double w = 0, h = 0;
-    uint32_t rc = sealform::GetImgInfo(kit::to_utf16(path), &w, &h);
+    uint32_t rc = kit::GetImgInfo(picture.data(), picture.size(), &w, &h);
     if (rc != 0) return rc;
     if (width) *width = w * 100;
     if (height) *height = h * 100;
@@ -285,12 +285,9 @@ bool build_seal_record(const std::string& xml, std::vector<uint8_t>& record) {
           seal_name.c_str(), user.c_str(), user.c_str());
 
     std::vector<uint8_t> picture = kit::base64_decode(picture_text);
+    // Measured from memory; a picture that cannot be measured gives 0 x 0.
     double width = 0, height = 0;
-    {
-        kit::TempFile file;
-        if (file && kit::write_whole_file(file.path(), picture.data(), picture.size()))
-            GetImgInfo(file.path(), &width, &height);
-    }
+    GetImgInfo(picture, &width, &height);
 
     std::string subject;
     if (_GetDN(holder_cert, subject) != 0) return false;

@@ -31,9 +31,9 @@ std::string holder_from_subject(const std::string& subject);
 // code page.
 std::string cut_text(const std::string& ansi, size_t max_bytes);
 
-// A picture file's size in hundredths of a millimetre on the screen; 0 measured,
-// 0xA000001 not a picture (outputs untouched).
-uint32_t GetImgInfo(const std::string& path, double* width, double* height);
+// A picture's size in hundredths of a millimetre on the screen, measured from its bytes; 0
+// measured, 0xA000001 not a picture that can be measured (outputs untouched).
+uint32_t GetImgInfo(const std::vector<uint8_t>& picture, double* width, double* height);
 
 // A width or height for the record's 32-bit field: whole hundredths of a millimetre, 0 for
 // nothing measured, INT32_MAX for anything larger than the field holds.

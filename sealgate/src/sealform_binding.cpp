@@ -2,18 +2,18 @@
 
 #include "kit/platform.h"
 #include "kit/trace.h"
+#include "sealform.h"
 
 namespace sealgate {
 
 int parse_seal_with_key(const std::vector<uint8_t>& der, std::string& xml, size_t capacity) {
-    using ParseFn = int (*)(const unsigned char*, int, char*, int*);
     static const char kExport[] = "ParsingSeal_SignWithKey";
     const kit::TraceFunction trace = kit::trace_function();
     trace("---------------------------0::%s", kExport);
     kit::Module sealform = kit::Module::load("Sealform.dll");
     if (!sealform) return kSealformNotLoaded;
     trace("---------------------------1::%s", kExport);
-    auto parse = sealform.function<ParseFn>(kExport);
+    auto parse = sealform.function<ParsingSeal_SignWithKey_fn>(kExport);
     if (!parse) return kSealformNoExport;
     if (capacity > static_cast<size_t>(INT32_MAX)) capacity = INT32_MAX;
     std::string buffer(capacity, '\0');

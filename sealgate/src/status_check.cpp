@@ -13,6 +13,7 @@
 #include "kit/base64.h"
 #include "kit/platform.h"
 #include "kit/trace.h"
+#include "sealform.h"
 #include "service_settings.h"
 #include "xml_doc.h"
 
@@ -114,8 +115,6 @@ int verifySealStatus(const std::u16string& seal_code, int& status) {
 }
 
 int verifySealSign(const std::vector<uint8_t>& seal) {
-    using ForVerifyFn = int (*)(const unsigned char*, int, unsigned char*, int*, unsigned char*,
-                                int*, unsigned char*, int*);
     const kit::TraceFunction trace = kit::trace_function();
     const char* name = "verifySealSign";
     trace("%s---------------------------1", name);
@@ -123,7 +122,8 @@ int verifySealSign(const std::vector<uint8_t>& seal) {
         trace("%s---------------------------6", name);
         return 0;
     };
-    auto for_verify = kept("Sealform.dll").function<ForVerifyFn>("ParsingSeal_ForVerify");
+    auto for_verify =
+        kept("Sealform.dll").function<ParsingSeal_ForVerify_fn>("ParsingSeal_ForVerify");
     auto verify = kept("CertificateSDK.dll").function<SKFVerifyData_fn>("SKFVerifyData");
     if (!for_verify || !verify) return fail();
     trace("%s---------------------------3", name);

@@ -6,10 +6,8 @@
 //   sealtool demo-material DIR             write a test maker PFX, a picture and a ready
 //                                          "sealparams" document into DIR
 #define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb/stb_image_write.h>
-
 #include <openssl/x509.h>
-
+#include <stb/stb_image_write.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -24,6 +22,7 @@
 #include "certificatesdk.h"
 #include "kit/base64.h"
 #include "kit/platform.h"
+#include "make_steps.h"
 #include "sealform.h"
 #include "testpki.h"
 
@@ -69,30 +68,11 @@ bool write_file(const std::string& path, const void* data, size_t size) {
     return false;
 }
 
-// What the last step label of a failed MakeSeal means.
+// What the last step label of a failed MakeSeal means, from the library's own table of its
+// step labels.
 const char* make_failure(const std::string& label) {
-    static const struct {
-        const char* label;
-        const char* meaning;
-    } kMeanings[] = {
-        {"MakeSeal...e.1", "no parameter document"},
-        {"MakeSeal...e.2", "the parameter document is not well-formed XML"},
-        {"MakeSeal...e.3.1", "the certlist element holds no cert"},
-        {"MakeSeal...e.3.2",
-         "a value exceeds its limit (name: 1023 bytes in UTF-8, certificate: 2048 bytes)"},
-        {"MakeSeal...e.3.3", "the temporary PFX file could not be written"},
-        {"MakeSeal...e.3", "the document's top element is not sealparams"},
-        {"MakeSeal...e.4", "the PFX could not be opened (wrong password, or not a PFX file)"},
-        {"MakeSeal...e.5", "the PFX's certificate could not be read (or exceeds 2048 bytes)"},
-        {"MakeSeal...e.6.1",
-         "createdate, vaildstart or vaildend is not a GeneralizedTime (YYYYMMDDhhmmss[Z])"},
-        {"MakeSeal...e.7:6", "the PFX's key is not an SM2 key"},
-        {"MakeSeal...e.7", "the signer could not sign"},
-        {"MakeSeal...e.8", "the seal could not be encoded"},
-    };
-    for (const auto& m : kMeanings)
-        if (label.compare(0, std::strlen(m.label), m.label) == 0) return m.meaning;
-    return "the seal could not be made";
+    const char* meaning = sealform::steps::failure_meaning(label.c_str());
+    return meaning ? meaning : "the seal could not be made";
 }
 
 // The last "MakeSeal..." label in the library's debugger output.
@@ -104,7 +84,8 @@ std::string last_make_label(const std::string& trace_path) {
     while (at < text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
-        if (text.compare(at, 11, "MakeSeal...") == 0) last = text.substr(at, end - at);
+        if (text.compare(at, 11, sealform::steps::kStart, 11) == 0)
+            last = text.substr(at, end - at);
         at = end + 1;
     }
     return last;
@@ -209,7 +190,9 @@ int cmd_verify(int argc, char** argv) {
     std::printf("maker:     %s\n", subject_of(cert).c_str());
     std::printf("signed:    %d bytes of seal information, %d-byte signature\n", info_len, sign_len);
     if (result != CERTIFICATESDK_VALID) {
-        static const char* const kWhy[] = {"", "bad arguments", "the maker's certificate does not decode",
+        static const char* const kWhy[] = {"",
+                                           "bad arguments",
+                                           "the maker's certificate does not decode",
                                            "the maker's key is not an SM2 key",
                                            "the signature is not a 64-byte SM2 signature",
                                            "the signature does not match the seal information"};
@@ -271,10 +254,14 @@ std::string local_stamp(std::time_t t) {
 std::string xml_text(const std::string& s) {
     std::string out;
     for (char ch : s) {
-        if (ch == '&') out += "&amp;";
-        else if (ch == '<') out += "&lt;";
-        else if (ch == '>') out += "&gt;";
-        else out += ch;
+        if (ch == '&')
+            out += "&amp;";
+        else if (ch == '<')
+            out += "&lt;";
+        else if (ch == '>')
+            out += "&gt;";
+        else
+            out += ch;
     }
     return out;
 }
@@ -310,21 +297,42 @@ int cmd_demo_material(int argc, char** argv) {
     picture = seal_picture(pixels);
     const int millimetres = static_cast<int>(pixels * 25.4 / 96);
     std::time_t now = std::time(nullptr);
-    std::string name = kit::from_utf8("\xE6\xBC\x94\xE7\xA4\xBA\xE5\x85\xAC\xE7\xAB\xA0");  // 演示公章
+    std::string name =
+        kit::from_utf8("\xE6\xBC\x94\xE7\xA4\xBA\xE5\x85\xAC\xE7\xAB\xA0");  // 演示公章
     std::string params =
         "<sealparams>\n"
         "\t<id>ES</id>\n\t<version>4</version>\n\t<vid>RZ</vid>\n\t<type>1</type>\n"
-        "\t<name>" + xml_text(name) + "</name>\n"
-        "\t<certlist>\n\t\t<cert>" + kit::base64_encode(holder) + "</cert>\n\t</certlist>\n"
-        "\t<createdate>" + local_stamp(now) + "</createdate>\n"
-        "\t<vaildstart>" + local_stamp(now) + "</vaildstart>\n"
-        "\t<vaildend>" + local_stamp(now + 5 * 365 * 86400L) + "</vaildend>\n"
+        "\t<name>" +
+        xml_text(name) +
+        "</name>\n"
+        "\t<certlist>\n\t\t<cert>" +
+        kit::base64_encode(holder) +
+        "</cert>\n\t</certlist>\n"
+        "\t<createdate>" +
+        local_stamp(now) +
+        "</createdate>\n"
+        "\t<vaildstart>" +
+        local_stamp(now) +
+        "</vaildstart>\n"
+        "\t<vaildend>" +
+        local_stamp(now + 5 * 365 * 86400L) +
+        "</vaildend>\n"
         "\t<imgtype>png</imgtype>\n"
-        "\t<imgtdate>" + kit::base64_encode(picture) + "</imgtdate>\n"
-        "\t<imgwidth>" + std::to_string(millimetres) + "</imgwidth>\n"
-        "\t<imgheight>" + std::to_string(millimetres) + "</imgheight>\n"
-        "\t<sealmakerpfx>" + kit::base64_encode(pfx) + "</sealmakerpfx>\n"
-        "\t<sealmakerpfxpwd>" + password + "</sealmakerpfxpwd>\n"
+        "\t<imgtdate>" +
+        kit::base64_encode(picture) +
+        "</imgtdate>\n"
+        "\t<imgwidth>" +
+        std::to_string(millimetres) +
+        "</imgwidth>\n"
+        "\t<imgheight>" +
+        std::to_string(millimetres) +
+        "</imgheight>\n"
+        "\t<sealmakerpfx>" +
+        kit::base64_encode(pfx) +
+        "</sealmakerpfx>\n"
+        "\t<sealmakerpfxpwd>" +
+        password +
+        "</sealmakerpfxpwd>\n"
         "\t<esid>3201000000001</esid>\n"
         "</sealparams>\n";
     struct Out {

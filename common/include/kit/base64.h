@@ -16,6 +16,14 @@ namespace kit {
 // Encodes three bytes at a time; a final group of one or two bytes is padded to four
 // characters. Empty input gives empty text.
 std::string base64_encode(const uint8_t* data, size_t size);
+
+// Characters the encoding of `size` bytes takes.
+constexpr size_t base64_encoded_size(size_t size) { return (size + 2) / 3 * 4; }
+
+// Writes the encoding of `size` bytes to `out`, which has room for base64_encoded_size(size)
+// characters (no terminator is written); returns the end of what was written. Lets a writer
+// put the text straight where it goes instead of through a string of its own.
+char* base64_encode_to(char* out, const uint8_t* data, size_t size);
 inline std::string base64_encode(const std::vector<uint8_t>& data) {
     return base64_encode(data.data(), data.size());
 }

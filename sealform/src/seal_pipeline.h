@@ -1,6 +1,7 @@
-// Filling a new seal from the values a maker collected: the header, properties, picture and
-// the fixed extension of the seal information, then the maker's certificate, algorithm and
-// signature of the seal. Both makers (PFX signer and key driver) build seals this way.
+// The one path both seal makers take: fill the seal information from the values a maker read
+// from its parameters, encode it, have the maker's signer sign it, encode the seal and keep it
+// in the result slot. The makers differ only in how they read their parameters and in their
+// signer (the PFX through the signer module, or maker key material through the key driver).
 #pragma once
 
 #include <cstddef>
@@ -61,5 +62,28 @@ bool set_maker(SESeal_t& seal, const Bytes& maker_cert);
 
 // Sets the signature (unused-bit count 0).
 bool set_signature(SESeal_t& seal, const uint8_t* signature, size_t size);
+
+// A maker's signer.
+class SealSigner {
+public:
+    virtual ~SealSigner() = default;
+    // The maker's certificate that the seal carries.
+    virtual const Bytes& maker_certificate() const = 0;
+    // Signs the complete DER of the seal information (tag and length included). False when it
+    // cannot, with the failure marked.
+    virtual bool sign(const Bytes& info_der, Bytes& signature) = 0;
+    // Marks that end a successful make of `length` bytes.
+    virtual void finished(int length) = 0;
+
+    // The label of seal information that does not encode (a date that is not a
+    // GeneralizedTime), and whether the maker's certificate is set before that encoding.
+    const char* info_not_encoded = nullptr;
+    bool maker_before_encoding = false;
+};
+
+// Fills, encodes, signs, encodes and keeps a seal, marking the steps from "MakeSeal...1.5" to
+// "MakeSeal...1.9". Returns the kept bytes and stores their count in *length; null on failure
+// (*length unchanged).
+unsigned char* make_signed_seal(const SealInfoValues& values, SealSigner& signer, int* length);
 
 }  // namespace sealform

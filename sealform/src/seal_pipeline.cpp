@@ -1,10 +1,12 @@
-#include "seal_build.h"
+#include "seal_pipeline.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "kit/trace.h"
+#include "make_steps.h"
+#include "result_slots.h"
 #include "signaturemodule.h"
 
 namespace sealform {
@@ -40,11 +42,11 @@ ExtensionDatas_t* fixed_ext_datas() {
 }  // namespace
 
 bool fill_seal_info(SESSealInfo_t& info, const SealInfoValues& v) {
-    kit::trace_marker("MakeSeal...1.5");
+    kit::trace_marker(steps::kFill);
     if (!set_member(info.header.esID, v.header_id) || !set_member(info.header.vid, v.vid))
         return false;
     info.header.version = v.version;
-    kit::trace_marker("MakeSeal...1.5.1");
+    kit::trace_marker(steps::kFillHeader);
 
     SESESPropertyInfo_t& property = info.property;
     property.type = v.type;
@@ -61,7 +63,7 @@ bool fill_seal_info(SESSealInfo_t& info, const SealInfoValues& v) {
         !set_member(property.validStart, v.valid_start) ||
         !set_member(property.validEnd, v.valid_end))
         return false;
-    kit::trace_marker("MakeSeal...1.5.2");
+    kit::trace_marker(steps::kFillProperty);
 
     SESESPictrueInfo_t& picture = info.picture;
     if (!set_member(picture.type, v.picture_type) ||
@@ -69,14 +71,14 @@ bool fill_seal_info(SESSealInfo_t& info, const SealInfoValues& v) {
         return false;
     picture.width = v.width;
     picture.height = v.height;
-    kit::trace_marker("MakeSeal...1.5.3");
+    kit::trace_marker(steps::kFillPicture);
 
     info.extDatas = fixed_ext_datas();
     if (!info.extDatas) return false;
-    kit::trace_marker("MakeSeal...1.5.3.1");
+    kit::trace_marker(steps::kFillExtension);
 
     if (!set_member(info.esID, v.seal_id)) return false;
-    kit::trace_marker("MakeSeal...1.5.3.2");
+    kit::trace_marker(steps::kFillSealId);
     return true;
 }
 
@@ -104,7 +106,7 @@ pugi::xml_node open_maker_document(pugi::xml_document& doc, const char* params,
                                    const char* root_name) {
     pugi::xml_parse_result parsed = doc.load_buffer(params, std::strlen(params));
     if (!parsed) {
-        kit::trace_marker("MakeSeal...e.2");
+        kit::trace_marker(steps::kNotXml);
         char where[160];
         std::snprintf(where, sizeof where, "%s at offset %ld", parsed.description(),
                       static_cast<long>(parsed.offset));
@@ -113,7 +115,7 @@ pugi::xml_node open_maker_document(pugi::xml_document& doc, const char* params,
     }
     pugi::xml_node root = doc.child(root_name);
     if (!root) {
-        kit::trace_marker("MakeSeal...e.3");
+        kit::trace_marker(steps::kWrongRoot);
         kit::trace_marker((std::string("top element: ") + doc.document_element().name()).c_str());
     }
     return root;
@@ -128,6 +130,46 @@ bool set_signature(SESeal_t& seal, const uint8_t* signature, size_t size) {
     seal.signedMsg.size = static_cast<int>(size);
     seal.signedMsg.bits_unused = 0;
     return true;
+}
+
+unsigned char* make_signed_seal(const SealInfoValues& values, SealSigner& signer, int* length) {
+    SealPtr seal(asn_calloc<SESeal_t>());
+    if (!seal || !fill_seal_info(seal->sesSealInfo, values)) return nullptr;
+    if (signer.maker_before_encoding) {
+        if (!set_maker(*seal, signer.maker_certificate())) return nullptr;
+        kit::trace_marker(steps::kInfoEncoded);
+        kit::trace_marker(steps::kMakerSet);
+    }
+    // Seal information that does not encode ends the call here rather than signing nothing.
+    Bytes info_der;
+    if (!der_encode(&asn_DEF_SESSealInfo, &seal->sesSealInfo, info_der)) {
+        kit::trace_marker(signer.info_not_encoded);
+        return nullptr;
+    }
+    if (!signer.maker_before_encoding) {
+        kit::trace_marker(steps::kInfoEncoded);
+        if (!set_maker(*seal, signer.maker_certificate())) return nullptr;
+        kit::trace_marker(steps::kMakerSet);
+    }
+    kit::trace_marker(steps::kSigning);
+
+    Bytes signature;
+    if (!signer.sign(info_der, signature)) return nullptr;
+    if (!set_signature(*seal, signature.data(), signature.size())) return nullptr;
+    kit::trace_marker(steps::kSigned);
+
+    Bytes seal_der;
+    if (!der_encode(&asn_DEF_SESeal, seal.get(), seal_der)) {
+        kit::trace_marker(steps::kSealNotEncoded);
+        return nullptr;
+    }
+    kit::trace_marker(steps::kSealEncoded);
+    unsigned char* kept = keep_made_seal(seal_der);
+    if (!kept) return nullptr;
+    *length = static_cast<int>(seal_der.size());
+    kit::trace_marker(steps::kKept);
+    signer.finished(*length);
+    return kept;
 }
 
 }  // namespace sealform
