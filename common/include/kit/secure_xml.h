@@ -18,30 +18,4 @@ inline pugi::xml_parse_result load_secret_document(pugi::xml_document& doc, Secu
                                    pugi::encoding_utf8);
 }
 
-// Appends <name>text</name> with & < > escaped: requests that carry secrets are written
-// straight into a self-wiping string instead of through a document's blocks.
-inline void append_secret_element(SecureString& out, const char* name, const char* text) {
-    out += '<';
-    out += name;
-    out += '>';
-    for (const char* p = text; *p; ++p) {
-        switch (*p) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                out += *p;
-        }
-    }
-    out += "</";
-    out += name;
-    out += '>';
-}
-
 }  // namespace kit
