@@ -5,7 +5,7 @@
 #   make screenshots  pictures of Keywarden in docs/
 JOBS ?= $(shell nproc)
 CMAKE_BUILD = cmake --build
-.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean screenshots
+.PHONY: build test demo deps native windows windows-x86 asan bench fuzz fuzz-smoke clean screenshots
 
 build: deps native windows
 
@@ -52,6 +52,12 @@ fuzz: deps
 	cmake --preset fuzz >/dev/null
 	$(CMAKE_BUILD) build/fuzz -j $(JOBS)
 	scripts/fuzz.sh
+
+# Every fuzz target for a few seconds on its committed corpus; fails on any report.
+fuzz-smoke: deps
+	cmake --preset fuzz >/dev/null
+	$(CMAKE_BUILD) build/fuzz -j $(JOBS)
+	scripts/fuzz.sh --smoke
 
 clean:
 	rm -rf build dist
