@@ -20,9 +20,13 @@ class ThreadSlots {
     // outside the lock.
     T* keep(std::unique_ptr<T> value) {
         std::lock_guard<std::mutex> hold(lock_);
-        std::unique_ptr<T>& slot = slots_[std::this_thread::get_id()];
-        slot.swap(value);
-        return slot.get();
+        // find and emplace rather than operator[]: its piecewise construction brings a unique
+        // symbol into unoptimised builds, and such a symbol keeps the library from unloading.
+        const std::thread::id me = std::this_thread::get_id();
+        auto it = slots_.find(me);
+        if (it == slots_.end()) it = slots_.emplace(me, std::unique_ptr<T>()).first;
+        it->second.swap(value);
+        return it->second.get();
     }
     void release() {
         std::unique_ptr<T> old;
