@@ -8,7 +8,7 @@
 #   make installer  Windows setup programs (NSIS) into dist/installer
 JOBS ?= $(shell nproc)
 CMAKE_BUILD = cmake --build
-.PHONY: build test demo deps native windows windows-x86 asan bench fuzz clean screenshots package installer
+.PHONY: build test demo deps native windows windows-x86 asan bench fuzz fuzz-smoke clean screenshots package installer
 
 build: deps native windows
 
@@ -35,7 +35,7 @@ asan:
 	cmake --preset linux-asan >/dev/null
 	$(CMAKE_BUILD) build/linux-asan -j $(JOBS)
 
-test: build windows-x86 asan package installer
+test: build windows-x86 asan package installer fuzz-smoke
 	scripts/run-tests.sh
 
 # Debian packages (CPack) from a tree of their own, installed under /usr.
@@ -70,6 +70,12 @@ fuzz: deps
 	cmake --preset fuzz >/dev/null
 	$(CMAKE_BUILD) build/fuzz -j $(JOBS)
 	scripts/fuzz.sh
+
+# Every fuzz target for a few seconds on its committed corpus; fails on any report.
+fuzz-smoke: deps
+	cmake --preset fuzz >/dev/null
+	$(CMAKE_BUILD) build/fuzz -j $(JOBS)
+	scripts/fuzz.sh --smoke
 
 clean:
 	rm -rf build dist

@@ -72,9 +72,10 @@ char* base64_encode_to(char* o, const uint8_t* data, size_t size) {
     return size - i ? o + 4 : o;
 }
 
-std::vector<uint8_t> base64_decode(std::string_view text) {
-    std::vector<uint8_t> out;
-    out.reserve(text.size() / 4 * 3 + 2);
+template <class Bytes>
+void base64_decode_into(std::string_view text, Bytes& out) {
+    out.clear();
+    out.reserve(text.size() / 4 * 3 + 2);  // one block: growing would leave copies behind
     uint32_t acc = 0;
     int count = 0;
     for (char c : text) {
@@ -95,6 +96,15 @@ std::vector<uint8_t> base64_decode(std::string_view text) {
         out.push_back(static_cast<uint8_t>(acc >> 10));
         out.push_back(static_cast<uint8_t>(acc >> 2));
     }
+    acc = 0;
+}
+
+template void base64_decode_into(std::string_view, std::vector<uint8_t>&);
+template void base64_decode_into(std::string_view, SecureBytes&);
+
+std::vector<uint8_t> base64_decode(std::string_view text) {
+    std::vector<uint8_t> out;
+    base64_decode_into(text, out);
     return out;
 }
 

@@ -144,6 +144,10 @@ std::string SealRegistry::url() const {
 }
 
 void SealRegistry::set_status(const std::string& code, int status) {
+    set_status_text(code, std::to_string(status));
+}
+
+void SealRegistry::set_status_text(const std::string& code, const std::string& status) {
     std::lock_guard<std::mutex> g(lock_);
     statuses_[code] = status;
 }
@@ -164,8 +168,10 @@ size_t SealRegistry::request_count() const {
     return requests_.size();
 }
 
-std::string SealRegistry::answer_for(int status) {
-    return "<response><status>0000</status><data><sealstatus>" + std::to_string(status) +
+std::string SealRegistry::answer_for(int status) { return answer_for(std::to_string(status)); }
+
+std::string SealRegistry::answer_for(const std::string& status) {
+    return "<response><status>0000</status><data><sealstatus>" + status +
            "</sealstatus></data></response>";
 }
 

@@ -48,6 +48,8 @@ class SealRegistry {
     std::string url() const;  // http://127.0.0.1:PORT/pekorl/sealrecord/clientGetSealStatus
 
     void set_status(const std::string& seal_code, int status);
+    // The status as the answer's text, whatever it holds (a number beyond 32 bits, words).
+    void set_status_text(const std::string& seal_code, const std::string& status);
     void set_behaviour(Behaviour b, int delay_ms = 0);
 
     // Requests received so far (complete or not), oldest first.
@@ -56,6 +58,7 @@ class SealRegistry {
 
     // The answer text for a request, as the server builds it (also used by tests).
     static std::string answer_for(int status);
+    static std::string answer_for(const std::string& status);
 
   private:
     void accept_loop();
@@ -70,7 +73,7 @@ class SealRegistry {
     mutable std::mutex lock_;
     std::condition_variable wake_;
     std::vector<std::thread> workers_;
-    std::map<std::string, int> statuses_;
+    std::map<std::string, std::string> statuses_;
     Behaviour behaviour_ = Behaviour::Normal;
     int delay_ms_ = 0;
     std::vector<Request> requests_;

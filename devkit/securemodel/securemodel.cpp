@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kit/platform.h"
+#include "kit/secure.h"
 #include "securemodelcollection.h"
 
 #if defined(_WIN32)
@@ -50,8 +51,9 @@ bool digest_of(const uint8_t* data, size_t size, unsigned char out[32]) {
     return EVP_Digest(data, size, out, &n, EVP_sm3(), nullptr) && n == 32;
 }
 
+// Both directions write into self-wiping buffers: one side of the cipher is always plain text.
 bool run_cipher(bool encrypt, const unsigned char* key, const unsigned char* iv, const uint8_t* in,
-                size_t size, Bytes& out) {
+                size_t size, kit::SecureBytes& out) {
     std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
     if (!ctx || size > static_cast<size_t>(INT32_MAX - 2 * kBlock)) return false;
     if (!EVP_CipherInit_ex(ctx.get(), EVP_sm4_cbc(), nullptr, key, iv, encrypt ? 1 : 0))
@@ -69,8 +71,8 @@ bool run_cipher(bool encrypt, const unsigned char* key, const unsigned char* iv,
 }
 
 // Writes the result; a partly written target is removed again.
-int write_target(const char* target, const Bytes& bytes) {
-    if (kit::write_whole_file(target, bytes.data(), bytes.size())) return SECUREMODEL_OK;
+int write_target(const char* target, const uint8_t* data, size_t size) {
+    if (kit::write_secret_file(target, data, size)) return SECUREMODEL_OK;
     kit::remove_file(target);
     return SECUREMODEL_CANNOT_WRITE;
 }
@@ -83,22 +85,25 @@ SECUREMODEL_EXPORT int SECUREMODEL_CALL SymmetryEncryption_File(const char* sour
     try {
         if (!valid_arguments(source, target, algorithm, key, flags))
             return SECUREMODEL_BAD_ARGUMENT;
-        Bytes plain;
-        if (!kit::read_whole_file(source, plain)) return SECUREMODEL_CANNOT_READ;
+        kit::SecureBytes plain;
+        if (!kit::read_secret_file(source, plain)) return SECUREMODEL_CANNOT_READ;
         unsigned char k[kBlock], iv[kBlock];
         if (!derive_key(key, k) || RAND_bytes(iv, sizeof iv) != 1) return SECUREMODEL_BAD_ARGUMENT;
         unsigned char check[32];
         if (!digest_of(plain.data(), plain.size(), check)) return SECUREMODEL_BAD_ARGUMENT;
+        plain.reserve(plain.size() + sizeof check);
         plain.insert(plain.end(), check, check + sizeof check);
-        Bytes cipher;
+        kit::SecureBytes cipher;
         bool ok = run_cipher(true, k, iv, plain.data(), plain.size(), cipher);
         OPENSSL_cleanse(k, sizeof k);
         OPENSSL_cleanse(plain.data(), plain.size());
         if (!ok) return SECUREMODEL_BAD_ARGUMENT;
-        Bytes file(kMagic, kMagic + sizeof kMagic);
+        Bytes file;
+        file.reserve(sizeof kMagic + sizeof iv + cipher.size());
+        file.insert(file.end(), kMagic, kMagic + sizeof kMagic);
         file.insert(file.end(), iv, iv + sizeof iv);
         file.insert(file.end(), cipher.begin(), cipher.end());
-        return write_target(target, file);
+        return write_target(target, file.data(), file.size());
     } catch (...) {
         return SECUREMODEL_BAD_ARGUMENT;
     }
@@ -118,7 +123,7 @@ SECUREMODEL_EXPORT int SECUREMODEL_CALL SymmetryDecryption_File(const char* sour
             return SECUREMODEL_NOT_SEALED;
         unsigned char k[kBlock];
         if (!derive_key(key, k)) return SECUREMODEL_BAD_ARGUMENT;
-        Bytes plain;
+        kit::SecureBytes plain;
         bool ok = run_cipher(false, k, file.data() + sizeof kMagic, file.data() + head,
                              file.size() - head, plain);
         OPENSSL_cleanse(k, sizeof k);
@@ -131,7 +136,7 @@ SECUREMODEL_EXPORT int SECUREMODEL_CALL SymmetryDecryption_File(const char* sour
         }
         if (!ok) return SECUREMODEL_WRONG_KEY;
         plain.resize(plain.size() - sizeof check);
-        int rc = write_target(target, plain);
+        int rc = write_target(target, plain.data(), plain.size());
         OPENSSL_cleanse(plain.data(), plain.size());
         return rc;
     } catch (...) {

@@ -6,9 +6,11 @@
  * documents and get DER bytes back, or pass DER bytes and get XML descriptions.
  *
  * Results that the library returns by pointer belong to the library: each stays valid until
- * the next call of the same family (or its release function) and must not be freed by the
- * caller. The library keeps one result slot for parsed XML and one for made seals, shared by
- * all threads: callers serialise calls of a family.
+ * the same thread's next call of the same family (or its release function) and must not be
+ * freed by the caller. Every function may be called from several threads at once: each thread
+ * has its own result of each family, which another thread's calls never touch, and a thread
+ * releases only its own. A thread that ends without releasing leaves its last result until
+ * the library is unloaded.
  *
  * Narrow text parameters are in the system ANSI code page unless stated otherwise.
  */
@@ -42,7 +44,7 @@ extern "C" {
  *   seal    the seal's DER (or BER) bytes
  *   length  in: number of seal bytes; out: length of the XML text without its NUL
  * Returns the NUL-terminated XML text, or NULL when the bytes are not a seal (*length is then
- * left unchanged). The text stays valid until the next ParsingSeal or ReleaseSealInfo.
+ * left unchanged). The text stays valid until the thread's next ParsingSeal or ReleaseSealInfo.
  */
 SEALFORM_API char* SEALFORM_CALL ParsingSeal(const unsigned char* seal, int* length);
 
@@ -58,7 +60,7 @@ SEALFORM_API void SEALFORM_CALL ReleaseSealInfo(void);
  * debugger output's last "MakeSeal...e." label names the step that failed). Limits: the name
  * at most 1023 bytes once converted to UTF-8, certificates at most 2048 bytes. The PFX's
  * temporary copy is removed before the call returns; the password is never traced. The bytes
- * stay valid until the next MakeSeal, MakeSeal_SignWithKey or ReleaseSealData.
+ * stay valid until the thread's next MakeSeal, MakeSeal_SignWithKey or ReleaseSealData.
  */
 SEALFORM_API unsigned char* SEALFORM_CALL MakeSeal(const char* params, int* length);
 

@@ -19,6 +19,7 @@
 #include "kit/base64.h"
 #include "kit/picture.h"
 #include "kit/platform.h"
+#include "kit/secure_xml.h"
 #include "kit/trace.h"
 #include "make_steps.h"
 #include "makers.h"
@@ -36,10 +37,11 @@ constexpr const char kMakeName[] = "MakeSeal_SignWithKey";
 constexpr const char kMakerDocumentKey[] = "m4k8p2x6r9t3vb!#";
 constexpr size_t kSignatureBytes = 2048;
 
-// Read the maker document from its decrypted file and drop the file at once.
+// Read the maker document from its decrypted file and drop the file at once. The key
+// material lives in self-wiping strings from the read to the signing request.
 struct MakerDocument {
     Bytes cert;
-    std::string model, private_key, x, y;
+    kit::SecureString model, private_key, x, y;
 };
 
 // Checks the signature with the maker's certificate through the certificate SDK. Only traced:
@@ -80,7 +82,11 @@ class KeySigner : public SealSigner {
     const Bytes& maker_certificate() const override { return maker_.cert; }
 
     bool sign(const Bytes& info_der, Bytes& signature) override {
-        XmlTextWriter request;
+        // The request carries the private key: written into one block, sized ahead so that
+        // growing leaves no partial copies, and wiped once the driver has signed.
+        const size_t material =
+            maker_.model.size() + maker_.private_key.size() + maker_.x.size() + maker_.y.size();
+        XmlTextWriter request(512 + 6 * material + (info_der.size() + 2) / 3 * 4);
         request.open("certinfo", 0);
         request.leaf("model", maker_.model, 1);
         request.leaf("prikey", maker_.private_key, 1);
@@ -94,7 +100,7 @@ class KeySigner : public SealSigner {
         signature.assign(kSignatureBytes, 0);
         int length = 0;
         int rc = EccSignData(request_text.c_str(), signature.data(), &length);
-        std::fill(request_text.begin(), request_text.end(), '\0');
+        kit::secure_wipe(request_text.data(), request_text.capacity());
         if (rc != 0) {
             kit::trace("%s...1.6.1.1::%d", kMakeName, rc);
             return false;
@@ -128,13 +134,14 @@ bool read_maker_document(const std::string& sealed_base64, MakerDocument& maker)
         kit::trace("%s...1.6", kMakeName);
         return false;
     }
-    Bytes plain;
-    bool read = kit::read_whole_file(opened.path(), plain);
+    // Read in one wiping buffer and parsed in place, so that no block freed on the way holds
+    // the private key (the document's own blocks hold only its structure).
+    kit::SecureBytes plain;
+    bool read = kit::read_secret_file(opened.path(), plain);
     opened.remove();
     pugi::xml_document maker_doc;
     pugi::xml_parse_result maker_parsed =
-        read ? maker_doc.load_buffer(plain.data(), plain.size()) : pugi::xml_parse_result();
-    std::fill(plain.begin(), plain.end(), 0);
+        read ? kit::load_secret_document(maker_doc, plain) : pugi::xml_parse_result();
     if (!read || !maker_parsed) {
         mark(steps::kMakerDocumentNotXml);
         mark(read ? maker_parsed.description() : "decrypted maker document unreadable");
@@ -146,10 +153,10 @@ bool read_maker_document(const std::string& sealed_base64, MakerDocument& maker)
         return false;
     }
     kit::trace("%s...1.7", kMakeName);
-    maker.model = element_text(m, "moldlen");
-    maker.private_key = element_text(m, "privatekey");
-    maker.x = element_text(m, "x");
-    maker.y = element_text(m, "y");
+    maker.model = m.child("moldlen").text().get();
+    maker.private_key = m.child("privatekey").text().get();
+    maker.x = m.child("x").text().get();
+    maker.y = m.child("y").text().get();
     if (!signer_base64_decode(element_text(m, "cer"), maker.cert, kMaxCertBytes)) {
         mark(steps::kMakerDocumentWrongRoot);
         mark("maker certificate longer than 2048 bytes");

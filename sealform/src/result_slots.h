@@ -1,6 +1,6 @@
 // The library-owned results of the exports that return by pointer: the text of the last
-// ParsingSeal, and the bytes of the last seal either maker made. Each slot holds one result
-// until its release export or the next call of its family replaces it.
+// ParsingSeal, and the bytes of the last seal either maker made, one of each per calling
+// thread. Each holds until the same thread's release export or next call of its family.
 #pragma once
 
 #include <cstdint>

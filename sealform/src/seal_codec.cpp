@@ -3,7 +3,10 @@
 #include <climits>
 #include <cstring>
 
+#include "BIT_STRING.h"
 #include "GeneralizedTime.h"
+#include "ber_tlv_length.h"
+#include "ber_tlv_tag.h"
 #include "generalized_time.h"
 
 namespace sealform {
@@ -40,6 +43,44 @@ void use_local_time_rule() {
     (void)installed;
 }
 
+// BER decoder for BIT STRING members (the seal's signature): refuses what the run-time's own
+// decoder would take wrongly. An unused-bit count above 7 is malformed, and the run-time would
+// shift by it (undefined, and for 8 to 31 it zeroes the signature's last byte). A constructed
+// (segmented) BIT STRING is refused too: the run-time keeps the unused-bit octet of every
+// segment after the first as signature bytes. Everything else goes to the stock decoder.
+asn_dec_rval_t decode_checked_bit_string(asn_codec_ctx_t* ctx, asn_TYPE_descriptor_t* td,
+                                         void** sptr, const void* buf, size_t size, int tag_mode) {
+    asn_dec_rval_t refused{RC_FAIL, 0};
+    const auto* st = static_cast<const BIT_STRING_t*>(*sptr);
+    const bool fresh = !st || st->_asn_ctx.phase == 0;
+    if (fresh && tag_mode == 0 && size > 0) {
+        const auto* p = static_cast<const uint8_t*>(buf);
+        ber_tlv_tag_t tag = 0;
+        ssize_t tag_bytes = ber_fetch_tag(p, size, &tag);
+        if (tag_bytes > 0) {
+            if (BER_TLV_CONSTRUCTED(p)) return refused;
+            ber_tlv_len_t content = 0;
+            ssize_t length_bytes =
+                ber_fetch_length(0, p + tag_bytes, size - static_cast<size_t>(tag_bytes), &content);
+            const size_t header = static_cast<size_t>(tag_bytes + length_bytes);
+            if (length_bytes > 0 && content > 0 && size > header && p[header] > 7) return refused;
+        }
+    }
+    asn_dec_rval_t rv = OCTET_STRING_decode_ber(ctx, td, sptr, buf, size, tag_mode);
+    st = static_cast<const BIT_STRING_t*>(*sptr);
+    if (rv.code == RC_OK && st && (st->bits_unused < 0 || st->bits_unused > 7)) rv.code = RC_FAIL;
+    return rv;
+}
+
+// Every BIT STRING of the module refers to the one descriptor inside this library.
+void use_checked_bit_strings() {
+    static const bool installed = [] {
+        asn_DEF_BIT_STRING.ber_decoder = decode_checked_bit_string;
+        return true;
+    }();
+    (void)installed;
+}
+
 int append_bytes(const void* buffer, size_t size, void* key) {
     auto* out = static_cast<std::vector<uint8_t>*>(key);
     const auto* p = static_cast<const uint8_t*>(buffer);
@@ -52,6 +93,7 @@ bool fits_32_bits(long v) { return v >= INT32_MIN && v <= INT32_MAX; }
 }  // namespace
 
 SealPtr decode_seal(const uint8_t* data, size_t size) {
+    use_checked_bit_strings();
     asn_codec_ctx_t ctx{};
     ctx.max_stack_size = 30000;
     SESeal_t* raw = asn_calloc<SESeal_t>();

@@ -188,7 +188,10 @@ std::string describe_seal(const SESeal_t& seal, SealView view) {
 }
 
 char* parse_seal(const unsigned char* seal, int* length) {
-    SealPtr decoded = decode_seal(seal, static_cast<size_t>(*length));
+    // A negative count or missing bytes are no seal: nothing is read, *length stays.
+    SealPtr decoded;
+    if (length && *length >= 0 && (seal || *length == 0))
+        decoded = decode_seal(seal, static_cast<size_t>(*length));
     if (!decoded) {
         trace_marker_utf8("ParsingSeal...1.e1 解析电子印章数据失败");
         return nullptr;

@@ -18,7 +18,6 @@ using sealform::testing::TimeZone;
 using testing::SealSpec;
 using Bytes = std::vector<uint8_t>;
 
-
 // Finds `needle` in `hay`; npos when absent.
 size_t find(const Bytes& hay, const Bytes& needle) {
     auto it = std::search(hay.begin(), hay.end(), needle.begin(), needle.end());
@@ -37,8 +36,8 @@ Bytes encode_header(long version) {
 }
 
 TEST(SealEncoding, IntegersUseShortestTwosComplement) {
-    EXPECT_EQ(encode_header(4), (Bytes{0x30, 0x0B, 0x16, 0x02, 'E', 'S', 0x02, 0x01, 0x04, 0x16,
-                                       0x02, 'R', 'Z'}));
+    EXPECT_EQ(encode_header(4),
+              (Bytes{0x30, 0x0B, 0x16, 0x02, 'E', 'S', 0x02, 0x01, 0x04, 0x16, 0x02, 'R', 'Z'}));
     Bytes v128 = encode_header(128);
     EXPECT_NE(find(v128, {0x02, 0x02, 0x00, 0x80}), std::string::npos);
     Bytes minus1 = encode_header(-1);
@@ -121,10 +120,10 @@ TEST(GeneralizedTimeRule, OptionalPartsAndFractions) {
 }
 
 TEST(GeneralizedTimeRule, TextThatIsNotATimeFailsTheWholeEncoding) {
-    for (const char* bad : {"", "2021", "20210513", "2021051310024", "20211313100248",
-                            "20210230100248", "20210513250000", "20210513100248Q",
-                            "20210513100248.", "20210513100248+08", "next tuesday",
-                            "20230229000000"}) {
+    for (const char* bad :
+         {"", "2021", "20210513", "2021051310024", "20211313100248", "20210230100248",
+          "20210513250000", "20210513100248Q", "20210513100248.", "20210513100248+08",
+          "next tuesday", "20230229000000"}) {
         EXPECT_FALSE(local_generalized_time(bad)) << bad;
         SealSpec spec;
         spec.valid_end = bad;
@@ -216,6 +215,39 @@ TEST(SealDecoding, IntegersBeyond32BitsAreRejected) {
     Bytes der = testing::encode_seal(spec);
     ASSERT_FALSE(der.empty());
     EXPECT_FALSE(decode_seal(der.data(), der.size()));
+}
+
+// The signature is the seal's last element: 03 41 <unused-bit count> and 64 bytes.
+TEST(SealDecoding, SignatureUnusedBitCountAboveSevenIsMalformed) {
+    Bytes der = testing::encode_seal(SealSpec{});
+    const size_t count_at = der.size() - 65;
+    ASSERT_EQ(der[count_at - 2], 0x03);
+    ASSERT_EQ(der[count_at - 1], 65);
+    for (int unused : {0, 1, 7}) {
+        der[count_at] = static_cast<uint8_t>(unused);
+        SealPtr seal = decode_seal(der.data(), der.size());
+        ASSERT_TRUE(seal) << unused;
+        EXPECT_EQ(seal->signedMsg.bits_unused, unused);
+        EXPECT_EQ(seal->signedMsg.size, 64);
+    }
+    for (int unused : {8, 9, 31, 32, 200, 255}) {
+        der[count_at] = static_cast<uint8_t>(unused);
+        EXPECT_FALSE(decode_seal(der.data(), der.size())) << unused;
+    }
+}
+
+TEST(SealDecoding, SegmentedSignatureIsRefused) {
+    Bytes der = long_form_seal();
+    // Re-encode the signature as a constructed BIT STRING of one segment: 23 43 03 41 00 ...
+    const size_t at = der.size() - 67;
+    ASSERT_EQ(der[at], 0x03);
+    Bytes seal(der.begin(), der.begin() + static_cast<long>(at));
+    seal.insert(seal.end(), {0x23, 67});
+    seal.insert(seal.end(), der.begin() + static_cast<long>(at), der.end());
+    size_t len = (seal[2] << 8 | seal[3]) + 2;
+    seal[2] = static_cast<uint8_t>(len >> 8);
+    seal[3] = static_cast<uint8_t>(len);
+    EXPECT_FALSE(decode_seal(seal.data(), seal.size()));
 }
 
 // An independent parser reads every DER our encoder writes.

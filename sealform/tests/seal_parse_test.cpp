@@ -16,7 +16,7 @@ using testing::SealSpec;
 using Bytes = std::vector<uint8_t>;
 
 class ParsingSealTest : public ::testing::Test {
-protected:
+  protected:
     using ParseFn = char* (*)(const unsigned char*, int*);
     using ReleaseFn = void (*)();
 
@@ -66,7 +66,9 @@ std::string expected_xml(const std::string& certlist_lines, const std::string& p
            "\t<vaildstart>20210513100248Z</vaildstart>\n"
            "\t<vaildend>20310513100248Z</vaildend>\n"
            "\t<imgtype>png</imgtype>\n"
-           "\t<imgtdate>" + picture_b64 + "</imgtdate>\n"
+           "\t<imgtdate>" +
+           picture_b64 +
+           "</imgtdate>\n"
            "\t<imgwidth>40</imgwidth>\n"
            "\t<imgheight>40</imgheight>\n"
            "\t<esid>3201000000001</esid>\n"
@@ -80,7 +82,8 @@ TEST_F(ParsingSealTest, TwoHolderCertificatesInSealOrder) {
               expected_xml("\t<certlist>\n\t\t<cert>AQID</cert>\n\t\t<cert>BAU=</cert>\n"
                            "\t</certlist>\n",
                            "iVBORw=="));
-    EXPECT_EQ(trace(), "ParsingSeal...1\nReleaseSealInfo...1\nReleaseSealInfo...2\nParsingSeal...2\n");
+    EXPECT_EQ(trace(),
+              "ParsingSeal...1\nReleaseSealInfo...1\nReleaseSealInfo...2\nParsingSeal...2\n");
 }
 
 TEST_F(ParsingSealTest, EmptyCertificateListIsAnEmptyElementTag) {
@@ -119,6 +122,21 @@ TEST_F(ParsingSealTest, BytesThatAreNotASealGiveNullAndKeepLength) {
               std::string::npos)
         << trace();
     EXPECT_EQ(trace().find("ParsingSeal...2"), std::string::npos);
+}
+
+TEST_F(ParsingSealTest, NegativeLengthReadsNothing) {
+    // A whole seal behind the pointer: a reader that took -1 as a huge count would still find
+    // it (and with a shorter buffer read past the caller's bytes).
+    Bytes der = testing::encode_seal(SealSpec{});
+    for (int negative : {-1, -2, INT_MIN}) {
+        int length = negative;
+        EXPECT_EQ(parse_(der.data(), &length), nullptr) << negative;
+        EXPECT_EQ(length, negative);
+    }
+    int length = 5;
+    EXPECT_EQ(parse_(nullptr, &length), nullptr);
+    EXPECT_EQ(length, 5);
+    EXPECT_EQ(parse_(der.data(), nullptr), nullptr);
 }
 
 TEST_F(ParsingSealTest, SecondCallReplacesFirstResultAndReleaseIsIdempotent) {

@@ -4,7 +4,12 @@
  * Sessions. InitialSession binds the key driver "UKeyDriver.dll" and opens the key; the handle it
  * gives is the first argument of every other call until CloseSession. The driver binding is one
  * per process: CloseSession ends it for every handle, and a failed InitialSession leaves it bound.
- * Open and close sessions while no other call runs; nothing here takes a lock.
+ *
+ * Threads. Every function may be called from any thread. Calls on one session handle run one at
+ * a time (the key is not made for concurrent use); calls on different handles may run side by
+ * side. InitialSession and CloseSession wait until no other call is inside the key driver, so
+ * the binding never changes under a call; a call that starts after CloseSession fails with 0.
+ * GetSealStatus does not hold its session while it waits for the seal registry service.
  *
  * Results. 1 = success, 0 = failure, unless a function says otherwise. Nothing is raised to the
  * caller.

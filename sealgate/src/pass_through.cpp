@@ -19,7 +19,8 @@ extern "C" SEALGATE_API int SEALGATE_CALL VerifyUserPin(void* device, const char
         const kit::TraceFunction trace = kit::trace_function();
         const char* name = "VerifyUserPin";
         trace("%s---------------------------1", name);
-        auto verify = driver_function<VerifyPinFn>(device, "VerifyPin");
+        DriverCall call(device);
+        auto verify = call.function<VerifyPinFn>("VerifyPin");
         if (!verify) return 0;
         trace("%s---------------------------2", name);
         // The PIN goes to the driver as given and never into the trace.
@@ -42,7 +43,8 @@ extern "C" SEALGATE_API int SEALGATE_CALL GetSerial(void* device, unsigned char*
             *length = SEALGATE_SERIAL_SIZE;
             return 1;
         }
-        auto get = driver_function<GetUkSerialFn>(device, "GetUkSerial");
+        DriverCall call(device);
+        auto get = call.function<GetUkSerialFn>("GetUkSerial");
         if (!get) return 0;
         trace("%s---------------------------2", name);
         const char* serial = get(device);
@@ -70,7 +72,8 @@ extern "C" SEALGATE_API int SEALGATE_CALL GetSignCert(void* device, unsigned cha
             *length = SEALGATE_SIGNCERT_SIZE;
             return 1;
         }
-        auto get = driver_function<GetUkCertFn>(device, "GetUkCert");
+        DriverCall call(device);
+        auto get = call.function<GetUkCertFn>("GetUkCert");
         if (!get) return 0;
         const char* answer = get(device, 0);
         trace("%s---------------------------2", name);
@@ -103,7 +106,8 @@ extern "C" SEALGATE_API int SEALGATE_CALL RawSignData(void* device, const unsign
             *signature_length = SEALGATE_SIGNATURE_SIZE;
             return 1;
         }
-        auto sign = driver_function<SignMessageFn>(device, "SignMessage");
+        DriverCall call(device);
+        auto sign = call.function<SignMessageFn>("SignMessage");
         if (!sign) return 0;
         int status = sign(device, 0, data, data_length, signature, signature_length);
         trace("%s---------------------------2::%d", name, status);

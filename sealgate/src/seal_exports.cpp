@@ -41,12 +41,17 @@ int seal_count(void* device) {
     const kit::TraceFunction trace = kit::trace_function();
     const char* name = "GetSealCount";
     trace("%s---------------------------1", name);
-    auto enum_seal = driver_function<EnumSealFn>(device, "EnumSeal");
-    if (!enum_seal) return 0;
-    trace("%s---------------------------2", name);
-    const char* text = enum_seal(device);
-    if (!text) return 0;
-    trace("%s---------------------------3::%s", name, text);
+    std::string text;
+    {
+        DriverCall call(device);
+        auto enum_seal = call.function<EnumSealFn>("EnumSeal");
+        if (!enum_seal) return 0;
+        trace("%s---------------------------2", name);
+        const char* answer = enum_seal(device);
+        if (!answer) return 0;
+        text = answer;  // the driver keeps its answer only until the session's next call
+    }
+    trace("%s---------------------------3::%s", name, text.c_str());
     std::vector<uint8_t> list = kit::base64_decode(text);
     CXmlDoc doc;
     if (!doc.SetDoc(kit::to_utf16(std::string(list.begin(), list.end())))) return 0;
@@ -58,15 +63,21 @@ int seal_count(void* device) {
     return count;
 }
 
+void trace_seal_info_entry(int mode) { trace_call(kName, mode); }
+
 int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& result) {
     const kit::TraceFunction trace = kit::trace_function();
-    auto read_seal = driver_function<ReadSealFn>(device, "ReadSeal");
-    if (!read_seal) return 0;
-    trace("%s---------------------------1.1", kName);
-    const char* stored = read_seal(device, index);
-    if (!stored) return 0;
-    trace("%s---------------------------1.2::%d", kName, index);
-    const std::string text = stored;
+    std::string text;
+    {
+        DriverCall call(device);
+        auto read_seal = call.function<ReadSealFn>("ReadSeal");
+        if (!read_seal) return 0;
+        trace("%s---------------------------1.1", kName);
+        const char* stored = read_seal(device, index);
+        if (!stored) return 0;
+        trace("%s---------------------------1.2::%d", kName, index);
+        text = stored;  // the driver keeps its answer only until the session's next call
+    }
     if (mode == 1) {
         result.assign(text.begin(), text.end());
         return 1;
@@ -104,7 +115,7 @@ extern "C" SEALGATE_API int SEALGATE_CALL GetSealCount(void* device) {
 extern "C" SEALGATE_API int SEALGATE_CALL GetSealInfo(void* device, int index, int mode,
                                                       unsigned char* buffer, int* length) {
     try {
-        trace_call(kName, mode);
+        trace_seal_info_entry(mode);
         if (!length) return 0;
         if (!buffer) {
             *length = SEALGATE_SEALINFO_SIZE;

@@ -9,6 +9,10 @@ namespace sealgate {
 
 int seal_count(void* device);
 
+// GetSealInfo's first trace line, the entry with its mode. Every reader of a seal writes it
+// before read_seal_info, so a trace shows each read as the export would show it.
+void trace_seal_info_entry(int mode);
+
 // The result of GetSealInfo `mode` for seal `index` (0 the seal record, 1 the stored Base64
 // text, 2 the seal code), however large: 1 with `result` filled, 0 on failure. Delivering it
 // to the host, within what the host's buffer holds, is the exports' business.

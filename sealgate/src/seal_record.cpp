@@ -161,6 +161,14 @@ bool subject_of_certificate(const std::vector<uint8_t>& der, const unsigned char
 
 }  // namespace
 
+int32_t record_measure(double hundredths_mm) {
+    // A picture claiming millions of pixels at a tiny dpi measures more than 32 bits hold:
+    // the field saturates instead of wrapping (the conversion would be undefined).
+    if (!(hundredths_mm > 0)) return 0;
+    if (hundredths_mm >= static_cast<double>(INT32_MAX)) return INT32_MAX;
+    return static_cast<int32_t>(std::trunc(hundredths_mm));
+}
+
 std::string reformat_validity(const std::string& t) {
     auto part = [&](size_t at, size_t n) {
         return at < t.size() ? t.substr(at, n) : std::string();
@@ -240,7 +248,17 @@ bool seal_code_of(const std::string& xml, std::string& code) {
     CXmlDoc doc;
     if (!doc.SetDoc(kit::to_utf16(xml))) return false;
     kit::trace_function()("%s---------------------------3", kName);
-    code = kit::from_utf16(data_at(doc, u"sealinfo\\esid"));
+    // Sealform writes a control character of the stored code as a character reference that
+    // XML does not allow, so the text read back would not be the stored code, and no status
+    // request could carry the code unaltered. Such a code is refused, never passed on changed.
+    const size_t open = xml.find("<esid>"), close = xml.find("</esid>");
+    if (open != std::string::npos && close != std::string::npos && close > open &&
+        xml.substr(open, close - open).find("&#") != std::string::npos)
+        return false;
+    std::string text = kit::from_utf16(data_at(doc, u"sealinfo\\esid"));
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F) return false;
+    code = std::move(text);
     return true;
 }
 
@@ -286,8 +304,8 @@ bool build_seal_record(const std::string& xml, std::vector<uint8_t>& record) {
     put32(out, 72, std::atoi(type.c_str()));
     put32(out, 76, 0);
     // Unmeasurable pictures give 0 (the record was zeroed).
-    put32(out, 80, static_cast<int32_t>(std::trunc(width)));
-    put32(out, 84, static_cast<int32_t>(std::trunc(height)));
+    put32(out, 80, record_measure(width));
+    put32(out, 84, record_measure(height));
     put_text(out, 88, kRecordTextField, cut_text(seal_name, kRecordTextField - 1));
     put_text(out, 152, kRecordTextField, holder);
     put_text(out, 216, kRecordTimeField, valid_from);

@@ -36,11 +36,17 @@ std::string cut_text(const std::string& ansi, size_t max_bytes);
 // measured, 0xA000001 not a picture that can be measured (outputs untouched).
 uint32_t GetImgInfo(const std::vector<uint8_t>& picture, double* width, double* height);
 
+// A width or height for the record's 32-bit field: whole hundredths of a millimetre, 0 for
+// nothing measured, INT32_MAX for anything larger than the field holds.
+int32_t record_measure(double hundredths_mm);
+
 // The record built from a "sealinfo" description (ANSI text). False when the description is
 // not well-formed or the holder certificate yields no name; the trace shows the step.
 bool build_seal_record(const std::string& sealinfo_xml, std::vector<uint8_t>& record);
 
-// The seal code ("sealinfo\esid", ANSI) of a description; false when not well-formed.
+// The seal code ("sealinfo\esid", ANSI) of a description, byte for byte as the seal stores
+// it; false when not well-formed or when the code holds a control character (which the
+// description can only carry altered).
 bool seal_code_of(const std::string& sealinfo_xml, std::string& code);
 
 }  // namespace sealgate

@@ -33,6 +33,7 @@ int seal_status(void* device, int index) {
 
     // The record, the seal code and the stored text are read whole, however large the seal.
     std::vector<uint8_t> record;
+    trace_seal_info_entry(0);
     if (!read_seal_info(device, index, 0, record) || record.size() < kRecordOverhead)
         return kUnusable;
     trace("%s---------------------------4", name);
@@ -52,6 +53,7 @@ int seal_status(void* device, int index) {
     if (connected_state()) {
         trace("%s---------------------------8::%s", name, kit::from_utf8("有网络环境").c_str());
         std::vector<uint8_t> code;
+        trace_seal_info_entry(2);
         if (!read_seal_info(device, index, 2, code)) return kUnusable;
         trace("%s---------------------------8.1", name);
         std::u16string wide_code = kit::to_utf16(std::string(code.begin(), code.end()));
@@ -62,6 +64,7 @@ int seal_status(void* device, int index) {
     }
     trace("%s---------------------------10::%s", name, kit::from_utf8("无网络环境").c_str());
     std::vector<uint8_t> text;
+    trace_seal_info_entry(1);
     if (!read_seal_info(device, index, 1, text)) return kUnusable;
     std::vector<uint8_t> der = kit::base64_decode(
         std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));

@@ -19,6 +19,7 @@ extern "C" SEALGATE_API int SEALGATE_CALL InitialSession(void** device) {
         // Without a place for the handle a session could only be opened and lost.
         if (!device) return 0;
 
+        auto exclusive = change_binding();
         kit::Module loaded = kit::Module::load("UKeyDriver.dll");
         int load_error = loaded ? 0 : last_system_error();
         kit::Module& slot = driver_module();
@@ -48,6 +49,7 @@ extern "C" SEALGATE_API void SEALGATE_CALL CloseSession(void* device) {
         const kit::TraceFunction trace = kit::trace_function();
         const char* name = "CloseSession";
         trace("%s---------------------------1", name);
+        auto exclusive = change_binding();
         kit::Module& slot = driver_module();
         if (!slot || !device) return;
         trace("%s---------------------------2", name);

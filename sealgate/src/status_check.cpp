@@ -3,8 +3,10 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <mutex>
 #include <string>
 
 #include "certificatesdk.h"
@@ -37,17 +39,25 @@ void diagnostic_file(const char* utf8_name, const uint8_t* data, size_t size) {
 }
 
 // Modules that stay loaded once found: the verification entry point and the certificate SDK.
+// Found once under a lock, as status checks may run on several threads at a time.
 kit::Module& kept(const char* windows_name) {
+    static std::mutex lock;
     static kit::Module sealform, sdk;
+    std::lock_guard<std::mutex> hold(lock);
     kit::Module& m = std::string(windows_name) == "Sealform.dll" ? sealform : sdk;
     if (!m) m = kit::Module::load(windows_name);
     return m;
 }
 
-// The decimal value of a wide text as wcstol reads it; 0 when it is not a number.
+// The decimal value of a wide text as wcstol reads it where long has 32 bits (Windows, the
+// service's home): leading blanks and a sign are read, a value outside 32 bits saturates to
+// LONG_MIN / LONG_MAX instead of wrapping ("4294967297" is not 1), 0 when it is not a number.
 int wide_number(const std::u16string& text) {
     std::wstring w(text.begin(), text.end());
-    return static_cast<int>(std::wcstol(w.c_str(), nullptr, 10));
+    long long wide = std::wcstoll(w.c_str(), nullptr, 10);  // saturates at 64 bits
+    if (wide > INT32_MAX) return INT32_MAX;
+    if (wide < INT32_MIN) return INT32_MIN;
+    return static_cast<int>(wide);
 }
 
 }  // namespace
@@ -67,6 +77,18 @@ std::string status_request_body(const std::u16string& seal_code) {
            "&sign=7D1A64E0C93B";
 }
 
+int read_status_answer(const std::vector<uint8_t>& answer, int& status, kit::TraceFunction trace) {
+    std::vector<uint8_t> decoded = kit::base64_decode(
+        std::string_view(reinterpret_cast<const char*>(answer.data()), answer.size()));
+    std::string text(decoded.begin(), decoded.end());
+    trace("%s---------------------------4:%s", "verifySealStatus", text.c_str());
+    CXmlDoc doc;
+    if (!doc.SetDoc(kit::to_utf16(text))) return 0;
+    if (!doc.FindElem() || !doc.FindChildElem(u"status") || doc.GetChildData() != u"0000") return 0;
+    status = wide_number(doc.GetDataByPath(u"response\\data\\sealstatus"));
+    return 1;
+}
+
 int verifySealStatus(const std::u16string& seal_code, int& status) {
     const kit::TraceFunction trace = kit::trace_function();
     const char* name = "verifySealStatus";
@@ -84,16 +106,7 @@ int verifySealStatus(const std::u16string& seal_code, int& status) {
         bool read = kit::read_whole_file(path, answer);
         kit::remove_file(path);
         if (!read) return 0;
-        std::vector<uint8_t> decoded = kit::base64_decode(
-            std::string_view(reinterpret_cast<const char*>(answer.data()), answer.size()));
-        std::string text(decoded.begin(), decoded.end());
-        trace("%s---------------------------4:%s", name, text.c_str());
-        CXmlDoc doc;
-        if (!doc.SetDoc(kit::to_utf16(text))) return 0;
-        if (!doc.FindElem() || !doc.FindChildElem(u"status") || doc.GetChildData() != u"0000")
-            return 0;
-        status = wide_number(doc.GetDataByPath(u"response\\data\\sealstatus"));
-        return 1;
+        return read_status_answer(answer, status, trace);
     } catch (const std::exception& e) {
         trace("%s---------------------------Exception", name);
         std::string message = std::string(e.what()).substr(0, 1024);

@@ -44,6 +44,8 @@ MadeSeal make_key_seal(const softkey::KeyRecord& maker_key, const SealOrder& ord
     cs.common_name = order.holder_cn;
     made.holder_cert = testpki::cert_der(testpki::make_certificate(holder_key.get(), cs).get());
     made.picture = bmp_picture(order.picture_width, order.picture_height, order.picture_padding);
+    if (order.picture_cut && order.picture_cut < made.picture.size())
+        made.picture.resize(order.picture_cut);
 
     testpki::Pkey maker = testpki::private_key_from_der(maker_key.sign_key);
     pugi::xml_document doc;

@@ -23,6 +23,7 @@ struct SealOrder {
     int picture_width = 200;  // pixels of the BMP picture
     int picture_height = 100;
     size_t picture_padding = 0;  // extra bytes after the BMP's pixels (a larger file)
+    size_t picture_cut = 0;      // when not 0: only the picture's first bytes (a header)
 };
 
 struct MadeSeal {

@@ -163,5 +163,38 @@ TEST_F(SealReadTest, SealformIsLoadedOnlyDuringTheCall) {
     EXPECT_EQ(h, nullptr) << "Sealform stayed loaded after GetSealInfo";
 }
 
+// A picture whose header claims 16 million pixels, read at one dot per inch: more hundredths
+// of a millimetre than the record's 32-bit fields hold. They saturate instead of wrapping.
+TEST_F(SealReadTest, HugePictureAtATinyDpiSaturatesTheRecordSize) {
+    SealOrder order;
+    order.picture_width = 16000000;
+    order.picture_height = 1;
+    order.picture_cut = 62;  // file and info headers and the palette: no pixels needed
+    set_env("KIT_SCREEN_DPI", "1");
+    MadeSeal seal = add_seal(order);
+    std::vector<uint8_t> r = info(0, 0);
+    unsetenv("KIT_SCREEN_DPI");
+    ASSERT_EQ(r.size(), seal.picture.size() + 268);
+    EXPECT_EQ(at32(r, 80), INT32_MAX);  // 16e6 px at 1 dpi: 4.06e10 hundredths of a mm
+    EXPECT_EQ(at32(r, 84), 2540);       // one pixel: 25.4 mm
+}
+
+// The seal code comes back byte for byte or not at all: a code holding a control character
+// cannot be described unaltered, so mode 2 refuses it.
+TEST_F(SealReadTest, SealCodeWithControlCharactersIsRefused) {
+    SealOrder order;
+    order.esid =
+        "3201&<00>\x01"
+        "42";
+    add_seal(order);
+    order.esid = "3201&<00>42";
+    add_seal(order);
+    int rc = -1;
+    EXPECT_TRUE(info(0, 2, &rc).empty());
+    EXPECT_EQ(rc, 0);
+    std::vector<uint8_t> code = info(1, 2);
+    EXPECT_EQ(std::string(code.begin(), code.end()), "3201&<00>42");
+}
+
 }  // namespace
 }  // namespace sgtest

@@ -210,5 +210,71 @@ TEST_F(SealStatusTest, NoSealsNoSessionAndBadIndex) {
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 2);
 }
 
+// The service's number is read as a 32-bit long reads it on Windows: beyond 32 bits it
+// saturates, it never wraps into a small status such as 1 ("verified offline").
+TEST_F(SealStatusTest, StatusNumbersBeyond32BitsSaturate) {
+    add_seal();
+    const std::pair<const char*, int> cases[] = {{"4294967297", 2147483647},
+                                                 {"2147483648", 2147483647},
+                                                 {"-2147483649", -2147483647 - 1},
+                                                 {"99999999999999999999999", 2147483647},
+                                                 {" 42", 42},
+                                                 {"7x", 7},
+                                                 {"-1", -1},
+                                                 {"abc", 0},
+                                                 {"", 0}};
+    for (const auto& c : cases) {
+        registry_.set_status_text("3201000000001", c.first);
+        EXPECT_EQ(sg_.GetSealStatus(device_, 0), c.second) << c.first;
+    }
+}
+
+// A code holding a control character would go into the request altered ("&#01;"): it is
+// refused, and nothing is sent.
+TEST_F(SealStatusTest, SealCodeWithAControlCharacterIsNotSent) {
+    SealOrder order;
+    order.esid =
+        "3201\x01"
+        "0042";
+    add_seal(order);
+    registry_.set_status("3201&#01;0042", 2);
+    registry_.set_status(order.esid, 2);
+    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
+    EXPECT_EQ(registry_.request_count(), 0u);
+}
+
+// The trace shows every step of the check in order, each seal read with GetSealInfo's entry.
+TEST_F(SealStatusTest, TraceShowsEveryStepInOrder) {
+    add_seal();
+    registry_.set_status("3201000000001", 2);
+    clear_trace();
+    ASSERT_EQ(sg_.GetSealStatus(device_, 0), 2);
+    const std::string entry = "GetSealInfo---------------------------1\xA3\xBA\xA3\xBA";
+    const std::vector<std::string> steps = {
+        "GetSealStatus---------------------------1",
+        "GetSealStatus---------------------------2",
+        "GetSealCount---------------------------1",
+        "GetSealStatus---------------------------3",
+        entry + "0",
+        "GetSealInfo---------------------------1.1",
+        "GetSealInfo---------------------------4",
+        "GetSealStatus---------------------------4",
+        "GetSealStatus---------------------------5",
+        "GetSealStatus---------------------------8::",
+        entry + "2",
+        "GetSealInfo---------------------------1.1",
+        "GetSealInfo---------------------------4::3201000000001",
+        "GetSealStatus---------------------------8.1",
+        "verifySealStatus---------------------------1",
+        "GetSealStatus---------------------------9::2"};
+    std::vector<std::string> lines = trace_lines();
+    size_t at = 0;
+    for (const std::string& step : steps) {
+        while (at < lines.size() && lines[at].rfind(step, 0) != 0) ++at;
+        ASSERT_LT(at, lines.size()) << "missing or out of order: " << step;
+        ++at;
+    }
+}
+
 }  // namespace
 }  // namespace sgtest

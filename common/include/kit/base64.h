@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kit/secure.h"
+
 namespace kit {
 
 // Encodes three bytes at a time; a final group of one or two bytes is padded to four
@@ -30,5 +32,11 @@ inline std::string base64_encode(const std::vector<uint8_t>& data) {
 // alphabet (so a line break ends the data). Every four characters give three bytes; a last
 // group of two or three characters gives one or two bytes, a lone last character nothing.
 std::vector<uint8_t> base64_decode(std::string_view text);
+
+// The same into a given buffer (reserved once): a SecureBytes for secrets.
+template <class Bytes>
+void base64_decode_into(std::string_view text, Bytes& out);
+extern template void base64_decode_into(std::string_view, std::vector<uint8_t>&);
+extern template void base64_decode_into(std::string_view, SecureBytes&);
 
 }  // namespace kit

@@ -13,7 +13,8 @@
 
 namespace ukeydriver {
 
-bool decode_number(std::string_view text, testpki::Bytes& out32) {
+bool decode_number(std::string_view text, kit::SecureBytes& out32) {
+    // The numbers are private keys: every buffer they pass through wipes itself.
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
         text.remove_prefix(1);
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
@@ -21,26 +22,32 @@ bool decode_number(std::string_view text, testpki::Bytes& out32) {
     if (text.empty()) return false;
     bool hex = text.size() % 2 == 0;
     for (char c : text) hex = hex && std::isxdigit(static_cast<unsigned char>(c));
-    testpki::Bytes bytes;
+    kit::SecureBytes bytes;
     if (hex) {
+        auto nibble = [](char c) { return uint8_t(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10); };
+        bytes.reserve(text.size() / 2);
         for (size_t i = 0; i < text.size(); i += 2)
-            bytes.push_back(uint8_t(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
+            bytes.push_back(uint8_t(nibble(text[i]) << 4 | nibble(text[i + 1])));
     } else {
-        bytes = kit::base64_decode(text);
+        kit::base64_decode_into(text, bytes);
     }
     // Leading zero bytes carry nothing (some writers pad numbers to 64 bytes).
     size_t skip = 0;
     while (skip < bytes.size() && bytes[skip] == 0) ++skip;
     if (bytes.size() - skip > 32 || skip == bytes.size()) return false;
-    out32.assign(32 - (bytes.size() - skip), 0);
-    out32.insert(out32.end(), bytes.begin() + long(skip), bytes.end());
+    kit::SecureBytes number;
+    number.reserve(32);
+    number.assign(32 - (bytes.size() - skip), 0);
+    number.insert(number.end(), bytes.begin() + long(skip), bytes.end());
+    out32.swap(number);
     return true;
 }
 
-testpki::Pkey sm2_key_from_scalar(const testpki::Bytes& scalar32) {
+testpki::Pkey sm2_key_from_scalar(const kit::SecureBytes& scalar32) {
     if (scalar32.size() != 32) return nullptr;
-    std::unique_ptr<BIGNUM, decltype(&BN_free)> priv(BN_bin2bn(scalar32.data(), 32, nullptr),
-                                                     BN_free);
+    // A secure BIGNUM: OpenSSL clears it, and the parameters built from it, when freeing.
+    std::unique_ptr<BIGNUM, decltype(&BN_clear_free)> priv(BN_secure_new(), BN_clear_free);
+    if (priv && !BN_bin2bn(scalar32.data(), 32, priv.get())) priv.reset();
     std::unique_ptr<EC_GROUP, decltype(&EC_GROUP_free)> group(EC_GROUP_new_by_curve_name(NID_sm2),
                                                               EC_GROUP_free);
     if (!priv || !group || BN_is_zero(priv.get()) ||

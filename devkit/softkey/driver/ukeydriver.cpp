@@ -11,8 +11,10 @@
 #include <mutex>
 #include <pugixml.hpp>
 #include <string>
+#include <thread>
 
 #include "kit/base64.h"
+#include "kit/secure_xml.h"
 #include "sm2_material.h"
 #include "softkey_store.h"
 #include "testpki.h"
@@ -32,12 +34,19 @@ constexpr int kFailed = int(0x80006F00u);
 constexpr int kConventionalSignatureBuffer = 1024;
 constexpr int kRequestSignatureBuffer = 2048;
 
+// Returned texts, one per function so that one call does not spoil another's answer, and one
+// set per calling thread: an answer stays valid until the same thread asks again (or the
+// handle is closed), whatever other threads ask meanwhile. Kept in the device rather than in
+// thread-local storage, which would keep the driver from being unloaded.
+struct Answers {
+    std::string seal_list, seal, serial_text, cert;
+};
+
 struct Device {
     std::mutex lock;
     std::string serial;
     bool pin_verified = false;
-    // Returned texts, one per function so that one call does not spoil another's answer.
-    std::string seal_list, seal, serial_text, cert;
+    std::map<std::thread::id, Answers> answers;  // under `lock`
 };
 
 std::mutex g_devices_lock;
@@ -59,9 +68,11 @@ bool load_present(const Device& d, softkey::KeyRecord& out) {
     return out.present;
 }
 
-const char* keep(std::string& slot, std::string text) {
-    slot = std::move(text);
-    return slot.c_str();
+// Called under the device's lock.
+const char* keep(Device& d, std::string Answers::*slot, std::string text) {
+    std::string& kept = d.answers[std::this_thread::get_id()].*slot;
+    kept = std::move(text);
+    return kept.c_str();
 }
 
 // The exports that answer text: `answer` runs with the device and its key under the device's
@@ -116,7 +127,7 @@ UKD_EXPORT const char* EnumSeal(void* handle) {
         for (size_t i = 0; i < key.seals.size(); ++i)
             xml += "<seal index=\"" + std::to_string(i) + "\"/>";
         xml += "</seallist>";
-        return keep(d.seal_list,
+        return keep(d, &Answers::seal_list,
                     kit::base64_encode(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()));
     });
 }
@@ -124,7 +135,7 @@ UKD_EXPORT const char* EnumSeal(void* handle) {
 UKD_EXPORT const char* ReadSeal(void* handle, int index) {
     return text_answer(handle, [index](Device& d, const softkey::KeyRecord& key) -> const char* {
         if (index < 0 || size_t(index) >= key.seals.size()) return nullptr;
-        return keep(d.seal, kit::base64_encode(key.seals[size_t(index)]));
+        return keep(d, &Answers::seal, kit::base64_encode(key.seals[size_t(index)]));
     });
 }
 
@@ -145,15 +156,16 @@ UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
 
 UKD_EXPORT const char* GetUkSerial(void* handle) {
     return text_answer(handle, [](Device& d, const softkey::KeyRecord& key) {
-        return keep(d.serial_text, key.serial);
+        return keep(d, &Answers::serial_text, key.serial);
     });
 }
 
 UKD_EXPORT const char* GetUkCert(void* handle, int /*reserved*/) {
     return text_answer(handle, [](Device& d, const softkey::KeyRecord& key) -> const char* {
         if (key.sign_cert.empty()) return nullptr;
-        return keep(d.cert, "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) +
-                                "</signcert></ukcert>");
+        return keep(
+            d, &Answers::cert,
+            "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) + "</signcert></ukcert>");
     });
 }
 
@@ -192,11 +204,14 @@ UKD_EXPORT int ECCSignExt(void* handle, const char* request, unsigned char* sig,
             softkey::KeyRecord key;
             if (!load_present(*d, key)) return kBadHandle;
         }
+        // The request carries a private key: parsed in place in a self-wiping copy, so no
+        // block freed on the way holds it.
+        kit::SecureBytes text(request, request + std::strlen(request));
         pugi::xml_document doc;
-        if (!doc.load_string(request)) return kFailed;
+        if (!kit::load_secret_document(doc, text)) return kFailed;
         pugi::xml_node info = doc.child("certinfo");
         if (!info) return kFailed;
-        testpki::Bytes scalar, x, y;
+        kit::SecureBytes scalar, x, y;
         if (!ukeydriver::decode_number(info.child_value("prikey"), scalar)) return kFailed;
         testpki::Pkey pkey = ukeydriver::sm2_key_from_scalar(scalar);
         if (!pkey) return kFailed;

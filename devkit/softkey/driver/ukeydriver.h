@@ -2,8 +2,10 @@
  * file name, each function looked up by its exported name. C calling convention throughout.
  *
  * Handles: OpenDevice gives an opaque non-zero handle, 0 when no key can be opened.
- * Text results: zero-terminated narrow strings owned by the driver, valid until the next call of
- * the same function on the same handle (or CloseDevice); null means failure.
+ * Text results: zero-terminated narrow strings owned by the driver, valid until the same
+ * thread's next call of the same function on the same handle (or CloseDevice); null means
+ * failure. Each thread has answers of its own, so another thread's call never frees them.
+ * Every function may be called from several threads; calls on one handle are serialised.
  * Status results: 0 = success, anything else failure (the device library's status words:
  * 0x800063C0 + n wrong PIN with n tries left, 0x80006983 PIN blocked, 0x80006982 PIN not
  * verified, 0x1000000B bad handle or argument, 0x10000003 buffer too short, 0x80006A82 no such

@@ -181,12 +181,23 @@ bool has_line_breaks(std::string_view s) {
     return s.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos;
 }
 
+// Overwrites a buffer that held a PIN before it goes back to the heap.
+void wipe(Bytes& b) {
+    volatile uint8_t* p = b.data();
+    for (size_t i = 0; i < b.size(); ++i) p[i] = 0;
+}
+
 std::string pin_digest(std::string_view salt_hex, std::string_view pin) {
     Bytes salt;
     from_hex(salt_hex, salt);
-    Bytes buf(salt);
+    // One block, sized up front (a growing buffer would leave copies of the PIN behind), and
+    // wiped once hashed.
+    Bytes buf;
+    buf.reserve(salt.size() + pin.size());
+    buf.insert(buf.end(), salt.begin(), salt.end());
     buf.insert(buf.end(), pin.begin(), pin.end());
     auto h = sha256(buf.data(), buf.size());
+    wipe(buf);
     for (int i = 1; i < kPinRounds; ++i) {
         Bytes round(h.begin(), h.end());
         round.insert(round.end(), salt.begin(), salt.end());

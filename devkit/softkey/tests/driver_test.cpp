@@ -4,10 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <pugixml.hpp>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "kit/base64.h"
 #include "kit/platform.h"
@@ -270,3 +273,39 @@ TEST_F(DriverTest, EccSignExtSignsWithTheRequestsKeyMaterial) {
 }
 
 }  // namespace
+
+// Hosts call from several threads on one handle: an answer stays valid until the same thread
+// asks again, whatever the other threads ask meanwhile (under ASan a freed answer is a report).
+TEST_F(DriverTest, AnswersStayValidWhileOtherThreadsCallOnTheSameHandle) {
+    softkey::FactoryOptions o;
+    o.serial = "THREADS";
+    o.rsa_containers = 0;
+    o.sm2_containers = 1;
+    softkey::KeyRecord key = softkey::make_key(o);
+    for (int i = 0; i < 8; ++i) key.seals.push_back(Bytes(size_t(40 + 97 * i), uint8_t(i)));
+    softkey::Store(root_).create(key);
+    void* h = d_.OpenDevice();
+    ASSERT_NE(h, nullptr);
+    for (int threads : {2, 8}) {
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> pool;
+        for (int t = 0; t < threads; ++t) {
+            pool.emplace_back([&, t] {
+                for (int round = 0; round < 150; ++round) {
+                    const char* seal = d_.ReadSeal(h, t);
+                    const char* serial = d_.GetUkSerial(h);
+                    const char* list = d_.EnumSeal(h);
+                    const char* cert = d_.GetUkCert(h, 0);
+                    std::this_thread::yield();
+                    if (!seal || kit::base64_decode(seal) != key.seals[size_t(t)]) ++wrong;
+                    if (!serial || std::string(serial) != "THREADS") ++wrong;
+                    if (!list || kit::base64_decode(list).size() < 8 * 16) ++wrong;
+                    if (!cert || std::string(cert).rfind("<ukcert><signcert>", 0) != 0) ++wrong;
+                }
+            });
+        }
+        for (auto& th : pool) th.join();
+        EXPECT_EQ(wrong.load(), 0) << threads << " threads";
+    }
+    d_.CloseDevice(h);
+}
