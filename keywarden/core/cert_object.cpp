@@ -132,6 +132,20 @@ void CertNotice_Copy(wchar_t* out, size_t size) {
     out[n] = 0;
 }
 
+CertNoticeKeeper::CertNoticeKeeper() : text_(kCertNoticeSize) {
+    std::lock_guard<std::mutex> hold(g_noticeMutex);
+    memcpy(text_.data(), g_notice, sizeof g_notice);
+    hasLines_ = g_noticeHasLines;
+    finished_ = g_noticeFinished;
+}
+
+CertNoticeKeeper::~CertNoticeKeeper() {
+    std::lock_guard<std::mutex> hold(g_noticeMutex);
+    memcpy(g_notice, text_.data(), sizeof g_notice);
+    g_noticeHasLines = hasLines_;
+    g_noticeFinished = finished_;
+}
+
 // ---- helpers ------------------------------------------------------------------------------
 
 int BytesToHex(const uint8_t* bytes, size_t length, size_t outSize, char* out) {

@@ -71,22 +71,17 @@ void CDeviceList::ReleaseAll() {
 void CDeviceList::StartStartupRead() {
     // The start-up read takes its place in line now, before any device event can be seen,
     // so that the store sweep never runs beside an insert that registers certificates.
-    std::unique_ptr<Event> ev(new Event{this, m_lock.TakeTicket(), {}});
-    StartWorker(StartupProc, std::move(ev));
+    StartWorker(&CDeviceList::StartupRead, "", true);
 }
 
 void CDeviceList::OnArrival(const char* name) {
     if (devlib::CheckDeviceName(name) != 0) return;
     LogMessage(LOG_LEVEL_DEBUG, "Ukey Insert");
-    std::unique_ptr<Event> ev(new (std::nothrow) Event{this, 0, {}});
-    if (!ev) return;
-    strncpy(ev->devName, name, kDevNameSize - 1);
     {
         std::lock_guard<std::mutex> hold(m_namesMutex);
         m_pendingInserts.emplace_back(name);
     }
-    ev->ticket = m_lock.TakeTicket();
-    if (!StartWorker(DeviceInsertProc, std::move(ev))) ForgetPendingInsert(name);
+    if (!StartWorker(&CDeviceList::InsertKey, name, true)) ForgetPendingInsert(name);
 }
 
 void CDeviceList::OnRemoval(const char* name) {
@@ -96,17 +91,12 @@ void CDeviceList::OnRemoval(const char* name) {
         if (!RescanPending() || devlib::CheckDeviceName(name) != 0) return;
     }
     LogMessage(LOG_LEVEL_DEBUG, "Ukey Remove");
-    std::unique_ptr<Event> ev(new (std::nothrow) Event{this, 0, {}});
-    if (!ev) return;
-    strncpy(ev->devName, name, kDevNameSize - 1);
-    ev->ticket = m_lock.TakeTicket();
-    StartWorker(DeviceRemoveProc, std::move(ev));
+    StartWorker(&CDeviceList::RemoveKey, name, true);
 }
 
 void CDeviceList::StartRescan(bool silent) {
     s_silentRescan = silent ? 1 : 0;
-    std::unique_ptr<Event> ev(new Event{this, 0, {}});  // the ticket is taken behind the mutex
-    StartWorker(RefreshProc, std::move(ev));
+    StartWorker(&CDeviceList::Refresh, "", false);  // its place in line comes behind the mutex
 }
 
 BOOL CDeviceList::CheckIsExistKey(const char* devName) {
@@ -133,6 +123,7 @@ ULONG CDeviceList::RefreshKey(const DevicePtr& dev) {
     DeviceListGuard guard(m_lock, "CMainDlg::RefreshKey", DeviceListGuard::UiThread);
     const bool listed = std::find(m_devices.begin(), m_devices.end(), dev) != m_devices.end();
     CertStoreSession storeSession;
+    CertNoticeKeeper notice;  // the re-read's expiry lines are nobody's news
     std::vector<CertPtr> before = dev->Certificates();
     ULONG rv = dev->GetAllInfo();
     if (!listed) return rv;  // a key that went meanwhile registers nothing
@@ -182,19 +173,19 @@ void CDeviceList::ForgetPendingInsert(const char* devName) {
 
 // ---- workers --------------------------------------------------------------------------------
 
-bool CDeviceList::StartWorker(unsigned(__stdcall* proc)(void*), std::unique_ptr<Event> event) {
-    if (m_shutDown) {
-        if (proc != RefreshProc) m_lock.Abandon(event->ticket);
-        return false;
-    }
+bool CDeviceList::StartWorker(EventHandler handler, const char* devName, bool takeTicket) {
+    std::unique_ptr<Event> ev(new (std::nothrow) Event{this, handler, 0, {}});
+    if (!ev || m_shutDown) return false;
+    strncpy(ev->devName, devName, kDevNameSize - 1);
+    if (takeTicket) ev->ticket = m_lock.TakeTicket();
     if (m_workers.fetch_add(1) == 0) ResetEvent(m_workersIdle);
-    uintptr_t h = _beginthreadex(nullptr, 0, proc, event.get(), 0, nullptr);
+    uintptr_t h = _beginthreadex(nullptr, 0, WorkerProc, ev.get(), 0, nullptr);
     if (!h) {
-        if (proc != RefreshProc) m_lock.Abandon(event->ticket);
+        if (takeTicket) m_lock.Abandon(ev->ticket);
         WorkerDone();
         return false;
     }
-    event.release();  // the worker owns it now
+    ev.release();  // the worker owns it now
     CloseHandle(reinterpret_cast<HANDLE>(h));
     return true;
 }
@@ -203,43 +194,23 @@ void CDeviceList::WorkerDone() {
     if (m_workers.fetch_sub(1) == 1) SetEvent(m_workersIdle);
 }
 
-unsigned __stdcall CDeviceList::DeviceInsertProc(void* record) {
+unsigned __stdcall CDeviceList::WorkerProc(void* record) {
     std::unique_ptr<Event> ev(static_cast<Event*>(record));
     CDeviceList* list = ev->list;
-    RunWorkerBody([&] { list->InsertKey(*ev); });
+    RunWorkerBody([&] { (list->*(ev->handler))(*ev); });
     list->WorkerDone();
     return 0;
 }
 
-unsigned __stdcall CDeviceList::DeviceRemoveProc(void* record) {
-    std::unique_ptr<Event> ev(static_cast<Event*>(record));
-    CDeviceList* list = ev->list;
-    RunWorkerBody([&] { list->RemoveKey(*ev); });
-    list->WorkerDone();
-    return 0;
-}
+void CDeviceList::StartupRead(const Event& ev) { EnumDevInfoProc(TREE_STARTUP, ev.ticket, true); }
 
-unsigned __stdcall CDeviceList::StartupProc(void* record) {
-    std::unique_ptr<Event> ev(static_cast<Event*>(record));
-    CDeviceList* list = ev->list;
-    RunWorkerBody([&] { list->EnumDevInfoProc(TREE_STARTUP, ev->ticket, true); });
-    list->WorkerDone();
-    return 0;
-}
-
-unsigned __stdcall CDeviceList::RefreshProc(void* record) {
-    std::unique_ptr<Event> ev(static_cast<Event*>(record));
-    CDeviceList* list = ev->list;
-    RunWorkerBody([&] {
-        HANDLE handles[2] = {list->m_refreshMutex, list->m_stopEvent};
-        DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-        if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED_0) {
-            list->EnumDevInfoProc(TREE_REFRESH, list->m_lock.TakeTicket(), false);
-            ReleaseMutex(list->m_refreshMutex);
-        }
-    });
-    list->WorkerDone();
-    return 0;
+void CDeviceList::Refresh(const Event&) {
+    HANDLE handles[2] = {m_refreshMutex, m_stopEvent};
+    DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED_0) {
+        EnumDevInfoProc(TREE_REFRESH, m_lock.TakeTicket(), false);
+        ReleaseMutex(m_refreshMutex);
+    }
 }
 
 void CDeviceList::InsertKey(const Event& ev) {

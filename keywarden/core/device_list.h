@@ -81,20 +81,25 @@ class CDeviceList {
     static std::atomic<int> s_silentRescan;
 
   private:
+    struct Event;
+    using EventHandler = void (CDeviceList::*)(const Event&);
+    // What a worker is handed: the list, its job and the event's place in line and name.
     struct Event {
         CDeviceList* list;
+        EventHandler handler;
         uint64_t ticket;
         char devName[kDevNameSize];
     };
-    static unsigned __stdcall DeviceInsertProc(void* record);
-    static unsigned __stdcall DeviceRemoveProc(void* record);
-    static unsigned __stdcall StartupProc(void* record);
-    static unsigned __stdcall RefreshProc(void* self);
-    bool StartWorker(unsigned(__stdcall* proc)(void*), std::unique_ptr<Event> event);
+    static unsigned __stdcall WorkerProc(void* record);
+    // Starts a worker for the event; false (the event's place given up) when none starts.
+    bool StartWorker(EventHandler handler, const char* devName, bool takeTicket);
     void WorkerDone();
     void ForgetPendingInsert(const char* devName);
+    // The workers' jobs: DeviceInsertProc, DeviceRemoveProc, the start-up read and a refresh.
     void InsertKey(const Event& ev);
     void RemoveKey(const Event& ev);
+    void StartupRead(const Event& ev);
+    void Refresh(const Event& ev);
     void EnumDevInfoProc(int flags, uint64_t ticket, bool startup);
 
     // The following need the lock.

@@ -237,6 +237,20 @@ void CertNotice_AppendLine(const wchar_t* line);
 bool CertNotice_Finish();
 bool CertNotice_IsEmpty();
 void CertNotice_Copy(wchar_t* out, size_t size);
+// Keeps the notice as it is for a scope: a key re-read for one of its buttons reads its
+// certificates again but changes nothing that an arrival or a rescan has collected.
+class CertNoticeKeeper {
+  public:
+    CertNoticeKeeper();
+    ~CertNoticeKeeper();
+    CertNoticeKeeper(const CertNoticeKeeper&) = delete;
+    CertNoticeKeeper& operator=(const CertNoticeKeeper&) = delete;
+
+  private:
+    std::vector<wchar_t> text_;
+    bool hasLines_;
+    bool finished_;
+};
 constexpr size_t kCertNoticeSize = 2048;
 constexpr size_t kCertNoticeClosingRoom = 128;
 

@@ -470,6 +470,12 @@ TEST_F(UiTest, BalloonsShowTheirStringAndTheCertificateNotice) {
     EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfoTitle), L"\u8BC1\u4E66\u6D88\u606F");
     EXPECT_NE(info.find(L"\u8DDD\u79BB\u5230\u671F"), std::wstring::npos) << info.size();
     EXPECT_NE(info.find(Str(253)), std::wstring::npos);
+    // Re-reading the key for a button (in another language) leaves the collected notice alone.
+    Command(ID_LANG_EN);
+    Select(Key("UE"));
+    RunCommandWithSteps(IDC_VIEW_DEVINFO, {{IsTextDlg, [](HWND d) { Click(d, IDOK); }}});
+    SendMessageW(dlg_->Handle(), UM_BALLOON, IDS_CERT_NOTICE_TITLE, 0);
+    EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfo), info);
 }
 
 TEST_F(UiTest, QuestionShowsTwoButtonsOnOneRowAndItsWholeText) {
@@ -680,20 +686,8 @@ TEST_F(UiTest, StormOfInsertsPullsAndRefreshesWhileADialogIsOpen) {
         version = d;
         for (int k = 0; k < 4; ++k) {
             threads.emplace_back([&, k] {
-                std::mt19937 rng(4321 + k);
-                std::string name = DeviceName(keys[k]);
-                for (int i = 0; i < 50; ++i) {  // 4 keys x 50 = 200 inserts and 200 pulls
-                    SetPresent(keys[k], true);
-                    SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, name);
-                    if (rng() % 3 == 0) Sleep(rng() % 5);
-                    if (rng() % 10 == 0) PostMessageW(hwnd, WM_COMMAND, IDC_REFRESH, 0);
-                    SetPresent(keys[k], false);
-                    SendDeviceChange(hwnd, DBT_DEVICEREMOVECOMPLETE, name);
-                }
-                if (k % 2 == 0) {  // KS1 and KS3 stay plugged in
-                    SetPresent(keys[k], true);
-                    SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, name);
-                }
+                // 4 keys x 50 = 200 inserts and 200 pulls; KS1 and KS3 stay plugged in.
+                PlugAndPull(hwnd, keys[k], 4321 + k, 50, true, k % 2 == 0);
                 ++finished;
             });
         }

@@ -351,19 +351,8 @@ TEST_F(WindowTest, StormOfInsertsPullsAndRefreshesEndsConsistent) {
     std::vector<std::thread> threads;
     for (int k = 0; k < 4; ++k) {
         threads.emplace_back([&, k] {
-            std::mt19937 rng(1234 + k);
-            std::string name = DeviceName(keys[k]);
-            for (int i = 0; i < rounds; ++i) {
-                SetPresent(keys[k], true);
-                SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, name);
-                if (rng() % 3 == 0) Sleep(rng() % 5);
-                SetPresent(keys[k], false);
-                SendDeviceChange(hwnd, DBT_DEVICEREMOVECOMPLETE, name);
-            }
-            if (k % 2 == 0) {  // KS1 and KS3 stay plugged in
-                SetPresent(keys[k], true);
-                SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, name);
-            }
+            // KS1 and KS3 stay plugged in.
+            PlugAndPull(hwnd, keys[k], 1234 + k, rounds, false, k % 2 == 0);
             ++finished;
         });
     }
