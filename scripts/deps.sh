@@ -6,7 +6,7 @@ set -euo pipefail
 
 native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn1c libpugixml-dev
         libssl-dev openssl libcurl4-openssl-dev libstb-dev libxml2-utils
-        libxml2-dev"
+        libxml2-dev python3"
 # wine32:i386 is the 32-bit loader that runs the i686 build (it needs dpkg's i386 architecture).
 windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 xvfb xauth
          fonts-wqy-microhei x11-apps imagemagick"

@@ -21,7 +21,9 @@ wine=${KIT_WINE:-/usr/lib/wine/wine64}
 work=$root/build/screenshots
 rm -rf "$work/keys"
 mkdir -p "$work"
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder off: its first window call would start a plain desktop on the X root before
+# ours, and the virtual desktop (caption, taskbar, tray, balloons) would not appear.
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export SOFTKEY_STORE=$work/keys SOFTKEY_NOTIFY_EXE=$bin/softkey-notify.exe
 export LC_ALL=zh_CN.UTF-8 2>/dev/null
 

@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "items.h"
 #include "keva_names.h"
+#include "resource.h"
 #include "kit/platform.h"
 #include "softkey_store.h"
 
@@ -116,6 +118,24 @@ LRESULT SendDeviceChange(HWND window, WPARAM event, const std::string& name) {
         0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
     memcpy(rec->dbcc_name, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
     return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(rec));
+}
+
+void PlugAndPull(HWND window, const std::string& serial, unsigned seed, int rounds,
+                 bool refreshes, bool stays) {
+    std::mt19937 rng(seed);
+    const std::string name = DeviceName(serial);
+    for (int i = 0; i < rounds; ++i) {
+        SetPresent(serial, true);
+        SendDeviceChange(window, DBT_DEVICEARRIVAL, name);
+        if (rng() % 3 == 0) Sleep(rng() % 5);
+        if (refreshes && rng() % 10 == 0) PostMessageW(window, WM_COMMAND, IDC_REFRESH, 0);
+        SetPresent(serial, false);
+        SendDeviceChange(window, DBT_DEVICEREMOVECOMPLETE, name);
+    }
+    if (stays) {
+        SetPresent(serial, true);
+        SendDeviceChange(window, DBT_DEVICEARRIVAL, name);
+    }
 }
 
 std::string MakeTempDir(const char* tag) {

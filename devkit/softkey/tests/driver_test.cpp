@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <pugixml.hpp>
 #include <random>
+#include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "kit/base64.h"
@@ -308,4 +310,43 @@ TEST_F(DriverTest, AnswersStayValidWhileOtherThreadsCallOnTheSameHandle) {
         EXPECT_EQ(wrong.load(), 0) << threads << " threads";
     }
     d_.CloseDevice(h);
+}
+
+// Two keys made without a holder name: their self-issued certificates share the issuer name, so
+// only distinct serial numbers keep them apart in a certificate store.
+TEST(SoftkeyFactory, KeysWithoutAHolderNeverShareAnIssuerAndSerial) {
+    std::set<std::pair<std::string, std::string>> seen;
+    size_t certificates = 0;
+    for (const char* serial : {"FA1", "FA2"}) {
+        softkey::FactoryOptions o;
+        o.serial = serial;
+        o.rsa_containers = 1;
+        o.sm2_containers = 1;
+        o.rsa_bits = 1024;
+        softkey::KeyRecord r = softkey::make_key(o);
+        std::vector<Bytes> ders{r.sign_cert};
+        for (const auto& c : r.containers) {
+            ders.push_back(c.sign_cert);
+            ders.push_back(c.exch_cert);
+        }
+        for (const Bytes& der : ders) {
+            testpki::Cert cert = testpki::cert_from_der(der);
+            ASSERT_TRUE(cert);
+            unsigned char* issuer = nullptr;
+            int issuerLength = i2d_X509_NAME(X509_get_issuer_name(cert.get()), &issuer);
+            ASSERT_GT(issuerLength, 0);
+            std::string issuerText(reinterpret_cast<char*>(issuer), issuerLength);
+            OPENSSL_free(issuer);
+            BIGNUM* bn = ASN1_INTEGER_to_BN(X509_get_serialNumber(cert.get()), nullptr);
+            char* hex = BN_bn2hex(bn);
+            std::string serialText(hex);
+            OPENSSL_free(hex);
+            BN_free(bn);
+            EXPECT_NE(serialText, "0");
+            seen.emplace(issuerText, serialText);
+            ++certificates;
+        }
+    }
+    EXPECT_EQ(certificates, 10u);
+    EXPECT_EQ(seen.size(), certificates);
 }
