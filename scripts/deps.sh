@@ -5,7 +5,7 @@
 set -euo pipefail
 
 native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn1c libpugixml-dev
-        libssl-dev openssl libcurl4-openssl-dev libstb-dev nlohmann-json3-dev libxml2-utils
+        libssl-dev openssl libcurl4-openssl-dev libstb-dev libxml2-utils
         libxml2-dev"
 windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth
          fonts-wqy-microhei x11-apps imagemagick"

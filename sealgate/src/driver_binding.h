@@ -8,11 +8,7 @@
 namespace sealgate {
 
 // The driver's functions, C calling convention.
-#if defined(_WIN32) && !defined(_WIN64)
-#define UKD_CALL __cdecl
-#else
-#define UKD_CALL
-#endif
+#define UKD_CALL KIT_CDECL
 using OpenDeviceFn = void*(UKD_CALL*)();
 using CloseDeviceFn = int(UKD_CALL*)(void* device);
 using EnumSealFn = const char*(UKD_CALL*)(void* device);

@@ -13,11 +13,12 @@
 #include <string>
 
 #include "kit/base64.h"
+#include "kit/platform.h"
 #include "sm2_material.h"
 #include "softkey_store.h"
 #include "testpki.h"
 
-#define UKD_EXPORT extern "C" __attribute__((visibility("default")))
+#define UKD_EXPORT extern "C" KIT_EXPORT
 
 namespace {
 
