@@ -1,6 +1,7 @@
 // Certificates through crypt32: the certificate context and CertNameToStrA.
-#include <wincrypt.h>
 #include <windows.h>
+// wincrypt.h needs the base types of windows.h first.
+#include <wincrypt.h>
 
 #include "kit/certificate.h"
 
