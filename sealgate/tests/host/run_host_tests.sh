@@ -41,6 +41,10 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
+    # The Wine session of the run ends with it (the runner's prefix: KIT_WINEPREFIX).
+    if [ -n "$runner" ]; then
+        WINEPREFIX="${KIT_WINEPREFIX:-$PWD/wineprefix}" wineserver -k >/dev/null 2>&1 || true
+    fi
 }
 trap cleanup EXIT
 
