@@ -99,9 +99,10 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
             user.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
         step("4");
         if (!connection) return false;
-        const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                            INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
-                            INTERNET_FLAG_NO_AUTO_REDIRECT;
+        // Caching off without INTERNET_FLAG_RELOAD, which adds a "Cache-Control" line of its own
+        // (a POST answer is never read from the cache anyway).
+        const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
+                            INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
         InternetHandle request(HttpOpenRequestA(connection.get(), "POST", parts.object.c_str(),
                                                 "HTTP/1.1", nullptr, nullptr, flags, 0));
         step("5");
