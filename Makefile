@@ -21,12 +21,14 @@ native:
 	cmake --install build/linux >/dev/null
 
 windows:
+	scripts/mingw-deps.sh x64
 	cmake --preset windows-x64 >/dev/null
 	$(CMAKE_BUILD) build/windows-x64 -j $(JOBS)
 	cmake --install build/windows-x64 >/dev/null
 
 # 32-bit Windows, the target machines: products into dist/windows-x86, tests under 32-bit Wine.
 windows-x86:
+	scripts/mingw-deps.sh x86
 	cmake --preset windows-x86 >/dev/null
 	$(CMAKE_BUILD) build/windows-x86 -j $(JOBS)
 	cmake --install build/windows-x86 >/dev/null
@@ -59,6 +61,7 @@ demo: deps native
 screenshots: deps
 	cmake --preset linux >/dev/null
 	$(CMAKE_BUILD) build/linux -j $(JOBS) --target keva-testkeys softkey
+	scripts/mingw-deps.sh x64
 	cmake --preset windows-x64 >/dev/null
 	$(CMAKE_BUILD) build/windows-x64 -j $(JOBS) --target Keywarden keywarden-remote softkey-notify keva_lib
 	scripts/screenshots.sh docs

@@ -2,6 +2,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -71,6 +73,27 @@ void* Module::symbol(const char* name) const { return handle_ ? dlsym(handle_, n
 void Module::reset() {
     if (handle_) dlclose(handle_);
     handle_ = nullptr;
+}
+
+// ---- process facts ---------------------------------------------------------------------
+
+std::string environment_variable(const char* name) {
+    const char* v = name ? std::getenv(name) : nullptr;
+    return v ? std::string(v) : std::string();
+}
+
+int last_system_error() { return errno; }
+
+bool network_connected() {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool online = false;
+    for (ifaddrs* a = list; a && !online; a = a->ifa_next) {
+        unsigned f = a->ifa_flags;
+        online = a->ifa_addr && (f & IFF_UP) && (f & IFF_RUNNING) && !(f & IFF_LOOPBACK);
+    }
+    freeifaddrs(list);
+    return online;
 }
 
 // ---- debugger output -----------------------------------------------------------------------
@@ -253,6 +276,13 @@ std::string temp_directory() {
     if (path.back() != '/') path.push_back('/');
     return path;
 }
+
+std::string folder_with_separator(std::string folder) {
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+std::string file_name_from_utf8(std::string_view utf8_name) { return std::string(utf8_name); }
 
 std::string make_temp_file() {
     std::string pattern = temp_directory() + "XXXXXX.tmp";

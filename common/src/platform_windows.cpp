@@ -1,5 +1,6 @@
 // Windows implementation of the platform layer.
 #include <windows.h>
+#include <wininet.h>
 
 #include "kit/platform.h"
 
@@ -21,8 +22,20 @@ std::string this_module_directory() {
     return slash == std::string::npos ? std::string(".") : s.substr(0, slash);
 }
 
+// A bare file name is looked up beside the module that asks first (the libraries and the modules
+// they load are installed side by side, whatever folder the host program runs from), then along
+// the system's search path.
 Module Module::load(std::string_view windows_name) {
-    return Module(LoadLibraryA(std::string(windows_name).c_str()));
+    std::string name(windows_name);
+    if (name.find_first_of("\\/:") == std::string::npos) {
+        std::string beside = this_module_directory();
+        if (!beside.empty()) {
+            std::string path = beside + "\\" + name;
+            if (HMODULE h = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+                return Module(h);
+        }
+    }
+    return Module(LoadLibraryA(name.c_str()));
 }
 
 void* Module::symbol(const char* name) const {
@@ -33,6 +46,27 @@ void* Module::symbol(const char* name) const {
 void Module::reset() {
     if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
     handle_ = nullptr;
+}
+
+std::string environment_variable(const char* name) {
+    if (!name) return {};
+    char small[256];
+    DWORD n = GetEnvironmentVariableA(name, small, sizeof small);
+    if (n == 0) return {};
+    if (n < sizeof small) return std::string(small, n);
+    std::string value(n, '\0');  // n counts the terminator when the buffer was too small
+    n = GetEnvironmentVariableA(name, value.data(), n);
+    value.resize(n);
+    return value;
+}
+
+int last_system_error() { return static_cast<int>(GetLastError()); }
+
+bool network_connected() {
+    DWORD flags = 0;
+    if (!InternetGetConnectedState(&flags, 0)) return false;
+    return (flags &
+            (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY)) != 0;
 }
 
 void debug_output(const char* text) {
@@ -73,6 +107,13 @@ std::string temp_directory() {
     if (n == 0 || n > MAX_PATH) return ".\\";
     return std::string(path, n);
 }
+
+std::string folder_with_separator(std::string folder) {
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+    return folder;
+}
+
+std::string file_name_from_utf8(std::string_view utf8_name) { return from_utf8(utf8_name); }
 
 std::string make_temp_file() {
     char name[MAX_PATH];

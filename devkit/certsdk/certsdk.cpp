@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "certificatesdk.h"
+#include "kit/platform.h"
 #include "sm2_raw.h"
 
 namespace {
@@ -36,7 +37,7 @@ int verify(CERTIFICATESDK_CERT context, const unsigned char* data, int data_leng
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int SKFVerifyData(
+extern "C" KIT_EXPORT int CERTIFICATESDK_CALL SKFVerifyData(
     CERTIFICATESDK_CERT cert, const unsigned char* data, int data_length,
     const unsigned char* signature, int signature_length) {
     int result = verify(cert, data, data_length, signature, signature_length);

@@ -1,7 +1,9 @@
 // sealregistry: the seal registry service on 127.0.0.1, for the demo and manual tries.
 //   sealregistry [--port N] [--port-file FILE] [--behaviour normal|500|garbage|slow|silent]
-//                [--delay MS] [CODE=STATUS ...]
-// Prints the service URL, then serves until SIGINT or SIGTERM.
+//                [--delay MS] [--log FILE] [CODE=STATUS ...]
+// Prints the service URL, then serves until SIGINT or SIGTERM. With --log, every request is
+// appended to FILE once read: its request line, its header lines, an empty line, its body and a
+// line feed (tests of clients that run in another process read it).
 #include <unistd.h>
 
 #include <csignal>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "kit/platform.h"
 #include "seal_registry.h"
@@ -20,7 +23,8 @@ void on_signal(int) { g_stop = 1; }
 int usage() {
     std::fputs(
         "usage: sealregistry [--port N] [--port-file FILE] "
-        "[--behaviour normal|500|garbage|slow|silent] [--delay MS] [CODE=STATUS ...]\n",
+        "[--behaviour normal|500|garbage|slow|silent] [--delay MS] [--log FILE] "
+        "[CODE=STATUS ...]\n",
         stderr);
     return 2;
 }
@@ -30,7 +34,7 @@ int main(int argc, char** argv) {
     registry::SealRegistry server;
     long port = 0;
     int delay = 0;
-    std::string port_file;
+    std::string port_file, log_file;
     registry::Behaviour behaviour = registry::Behaviour::Normal;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -42,6 +46,8 @@ int main(int argc, char** argv) {
             port_file = argv[++i];
         } else if (a == "--behaviour" && has_value) {
             if (!registry::parse_behaviour(argv[++i], behaviour)) return usage();
+        } else if (a == "--log" && has_value) {
+            log_file = argv[++i];
         } else if (a == "--delay" && has_value) {
             delay = std::atoi(argv[++i]);
         } else if (size_t eq = a.find('='); eq != std::string::npos && eq > 0 && a[0] != '-') {
@@ -67,7 +73,23 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\n", server.url().c_str());
     std::fflush(stdout);
-    while (!g_stop) ::usleep(100 * 1000);
+    size_t logged = 0;
+    while (!g_stop) {
+        ::usleep(20 * 1000);
+        if (log_file.empty() || server.request_count() == logged) continue;
+        std::vector<registry::Request> requests = server.requests();
+        std::string text;
+        for (; logged < requests.size(); ++logged) {
+            const registry::Request& r = requests[logged];
+            text += r.method + " " + r.target + " " + r.version + "\n";
+            for (const std::string& line : r.header_lines) text += line + "\n";
+            text += "\n" + r.body + "\n";
+        }
+        if (FILE* f = std::fopen(log_file.c_str(), "ab")) {
+            std::fwrite(text.data(), 1, text.size(), f);
+            std::fclose(f);
+        }
+    }
     server.stop();
     return 0;
 }

@@ -7,13 +7,10 @@
 #include <mutex>
 #include <string>
 
-#if defined(_WIN32)
-#define RZLOG_EXPORT extern "C" __declspec(dllexport)
-#define RZLOG_CALL __cdecl
-#else
-#define RZLOG_EXPORT extern "C" __attribute__((visibility("default")))
-#define RZLOG_CALL
-#endif
+#include "kit/platform.h"
+
+#define RZLOG_EXPORT extern "C" KIT_EXPORT
+#define RZLOG_CALL KIT_CDECL
 
 namespace {
 std::mutex g_write_lock;

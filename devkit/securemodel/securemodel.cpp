@@ -11,11 +11,7 @@
 #include "kit/secure.h"
 #include "securemodelcollection.h"
 
-#if defined(_WIN32)
-#define SECUREMODEL_EXPORT extern "C" __declspec(dllexport)
-#else
-#define SECUREMODEL_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#define SECUREMODEL_EXPORT extern "C" KIT_EXPORT
 
 namespace {
 

@@ -5,9 +5,6 @@
 // temporary file between the decryption and the read that follows, and that file (like every
 // other temporary file of the call) is removed on every path. Neither the parameter text nor
 // the signing request is ever traced: both carry key material.
-#include <openssl/x509.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +14,7 @@
 
 #include "certificatesdk.h"
 #include "kit/base64.h"
+#include "kit/certificate.h"
 #include "kit/picture.h"
 #include "kit/platform.h"
 #include "kit/secure_xml.h"
@@ -52,22 +50,10 @@ void self_check(const Bytes& cert, const Bytes& data, const uint8_t* signature, 
     if (!sdk) return;
     auto verify = sdk.function<SKFVerifyData_fn>("SKFVerifyData");
     if (!verify) return;
-    const unsigned char* p = cert.data();
-    X509* x509 = d2i_X509(nullptr, &p, static_cast<long>(cert.size()));
-    if (!x509) return;
-    X509_free(x509);
-#ifdef _WIN32
-    PCCERT_CONTEXT context = CertCreateCertificateContext(
-        X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, cert.data(), static_cast<DWORD>(cert.size()));
-    if (!context) return;
-    int rc = verify(context, data.data(), static_cast<int>(data.size()), signature, length);
-    CertFreeCertificateContext(context);
-#else
-    Bytes copy = cert;
-    CERTIFICATESDK_CONTEXT context{0x10001, copy.data(), static_cast<uint32_t>(copy.size()),
-                                   nullptr, nullptr};
-    int rc = verify(&context, data.data(), static_cast<int>(data.size()), signature, length);
-#endif
+    kit::Certificate certificate = kit::Certificate::decode(cert.data(), cert.size());
+    if (!certificate) return;
+    int rc = verify(static_cast<CERTIFICATESDK_CERT>(certificate.context()), data.data(),
+                    static_cast<int>(data.size()), signature, length);
     kit::trace("%s...1.6.3.1::%d", kMakeName, rc);
 }
 
@@ -266,10 +252,9 @@ int decryptFile(const char* source, const char* target) {
 int EccSignData(const char* request, unsigned char* signature, int* signature_length) {
     static const char kName[] = "EccSignData";
     kit::trace("%s---------------------------1", kName);
-    errno = 0;
     kit::Module driver = kit::Module::load("UKeyDriver.dll");
     if (!driver) {
-        kit::trace("%s---------------------------1::%d", kName, errno);
+        kit::trace("%s---------------------------1::%d", kName, kit::last_system_error());
         return 1;
     }
     auto open = driver.function<OpenDevice_fn>("OpenDevice");

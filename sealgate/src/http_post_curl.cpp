@@ -4,36 +4,19 @@
 #include <curl/curl.h>
 #include <dlfcn.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "http_exchange.h"
 #include "http_post.h"
-#include "kit/platform.h"
 #include "kit/trace.h"
 #include "service_settings.h"
 
 namespace sealgate {
 namespace {
 
-// Bodies larger than this are not a status answer; the exchange is cut off.
-constexpr size_t kMaxResponseBytes = 1 << 20;
-
-// "PostData" + 27 dots + the step label, to the debugger output.
-void step(const char* label) {
-    std::string text = "PostData" + std::string(27, '.') + label;
-    kit::debug_output(text.c_str());
-}
-
-void debug_format(const char* format, ...) {
-    char buf[4096];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    kit::debug_output(buf);
-}
+using http::kMaxResponseBytes;
+using http::step;
 
 struct CurlFree {
     void operator()(CURL* c) const { curl_easy_cleanup(c); }
@@ -82,19 +65,12 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         if (!initialised || !body || body_length < 0 || !split_url(url, host)) return false;
         step("2");
 
-        char length_line[64];
-        std::snprintf(length_line, sizeof length_line, "Content-Length: %ld", body_length);
         // "Host:" without a value first: curl then sends no Host line of its own, and the
-        // one below goes out in its place in the list instead of ahead of all others.
-        const std::string lines[] = {"Host:",
-                                     "Accept: */*",
-                                     "Content-Type: application/x-www-form-urlencoded",
-                                     length_line,
-                                     "Character-Encoding: binary",
-                                     "Host: " + host,
-                                     "Connection: Keep-Alive",
-                                     "Pragma: no-cache",
-                                     "Expect:"};  // keeps curl from adding its own
+        // service's Host line goes out in its place in the list instead of ahead of all others.
+        // "Expect:" keeps curl from adding its own.
+        std::vector<std::string> lines = http::header_lines(host, body_length);
+        lines.insert(lines.begin(), "Host:");
+        lines.push_back("Expect:");
         std::unique_ptr<curl_slist, CurlFree> headers;
         for (const std::string& line : lines) {
             curl_slist* next = curl_slist_append(headers.get(), line.c_str());
@@ -129,7 +105,7 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         CURLcode sent = curl_easy_perform(c);
         if (sent != CURLE_OK) {
             step("5.1");
-            debug_format("%s", curl_easy_strerror(sent));
+            http::debug_format("%s", curl_easy_strerror(sent));
             return false;
         }
         step("6");
@@ -137,26 +113,11 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
         step("7");
         if (status != 200) {
-            debug_format("%d %d", static_cast<int>(status), 200);
+            http::debug_format("%d %d", static_cast<int>(status), 200);
             step("8");
             return false;
         }
-        step(
-            "7\xA1\xA3"
-            "00");
-        std::string path = kit::make_temp_file();
-        step(
-            "7\xA1\xA3"
-            "01");
-        if (path.empty() || !kit::write_whole_file(path, response.data(), response.size())) {
-            if (!path.empty()) kit::remove_file(path);
-            kit::trace_function()("PostDataByHttp...3.4");
-            return false;
-        }
-        kit::trace_function()("PostDataByHttp...3.3");
-        response_path = path;
-        kit::trace_function()("PostDataByHttp...6");
-        return true;
+        return http::keep_response(response, response_path);
     } catch (...) {
         kit::debug_output("PostData.........Exception");
         return false;

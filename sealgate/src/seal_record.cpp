@@ -1,14 +1,12 @@
 #include "seal_record.h"
 
-#include <openssl/asn1.h>
-#include <openssl/objects.h>
-#include <openssl/x509.h>
-
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "kit/base64.h"
+#include "kit/certificate.h"
 #include "kit/picture.h"
 #include "kit/platform.h"
 #include "kit/trace.h"
@@ -29,135 +27,7 @@ void put_text(std::vector<uint8_t>& out, size_t at, size_t field, const std::str
     std::memcpy(out.data() + at, text.data(), n);
 }
 
-// The keys the platform's X.500 name strings use.
-const char* x500_key(int nid) {
-    switch (nid) {
-        case NID_commonName:
-            return "CN";
-        case NID_localityName:
-            return "L";
-        case NID_organizationName:
-            return "O";
-        case NID_organizationalUnitName:
-            return "OU";
-        case NID_pkcs9_emailAddress:
-            return "E";
-        case NID_countryName:
-            return "C";
-        case NID_stateOrProvinceName:
-            return "S";
-        case NID_streetAddress:
-            return "STREET";
-        case NID_title:
-            return "T";
-        case NID_givenName:
-            return "G";
-        case NID_initials:
-            return "I";
-        case NID_surname:
-            return "SN";
-        case NID_domainComponent:
-            return "DC";
-        case NID_serialNumber:
-            return "SERIALNUMBER";
-        default:
-            return nullptr;
-    }
-}
-
-// A value as the X.500 string form writes it: in quotes (inner quotes doubled) when it starts
-// or ends with a blank, is empty, or holds one of , + = " \n < > # ;
-std::string x500_value(const std::string& v) {
-    bool quote = v.empty() || v.front() == ' ' || v.back() == ' ' ||
-                 v.find_first_of(",+=\"\n<>#;") != std::string::npos;
-    if (!quote) return v;
-    std::string out = "\"";
-    for (char c : v) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
-std::string entry_value(const X509_NAME_ENTRY* entry) {
-    const ASN1_STRING* data = X509_NAME_ENTRY_get_data(entry);
-    int type = ASN1_STRING_type(data);
-    bool text = type == V_ASN1_UTF8STRING || type == V_ASN1_PRINTABLESTRING ||
-                type == V_ASN1_IA5STRING || type == V_ASN1_T61STRING || type == V_ASN1_BMPSTRING ||
-                type == V_ASN1_UNIVERSALSTRING || type == V_ASN1_NUMERICSTRING ||
-                type == V_ASN1_VISIBLESTRING;
-    if (text) {
-        unsigned char* utf8 = nullptr;
-        int n = ASN1_STRING_to_UTF8(&utf8, data);
-        if (n >= 0) {
-            std::string s(reinterpret_cast<char*>(utf8), static_cast<size_t>(n));
-            OPENSSL_free(utf8);
-            return kit::from_utf8(s);
-        }
-    }
-    // Other types: "#" and the hex of the encoded value.
-    unsigned char* der = nullptr;
-    ASN1_TYPE* t = ASN1_TYPE_new();
-    std::string out = "#";
-    if (t && ASN1_TYPE_set1(t, type, data)) {
-        int len = i2d_ASN1_TYPE(t, &der);
-        static const char digits[] = "0123456789ABCDEF";
-        for (int i = 0; i < len; ++i) {
-            out += digits[der[i] >> 4];
-            out += digits[der[i] & 15];
-        }
-        OPENSSL_free(der);
-    }
-    ASN1_TYPE_free(t);
-    return out;
-}
-
 std::u16string data_at(const CXmlDoc& doc, const char16_t* path) { return doc.GetDataByPath(path); }
-
-// Moves past one element's header; false on malformed DER. `content` gets its content length.
-bool enter(const unsigned char*& p, long& left, long& content, int& tag) {
-    const unsigned char* start = p;
-    int cls = 0;
-    int r = ASN1_get_object(&p, &content, &tag, &cls, left);
-    if (r & 0x80) return false;
-    left -= static_cast<long>(p - start);
-    return content <= left;
-}
-
-// The subject Name (complete DER element) of a certificate, found by walking the certificate's
-// structure: the subject is all the holder name needs, and decoding the whole certificate
-// would also decode its public key, the most costly part. False when the bytes are not a
-// certificate (cut short, or the fields before the subject missing).
-bool subject_of_certificate(const std::vector<uint8_t>& der, const unsigned char*& subject,
-                            long& subject_length) {
-    const unsigned char* p = der.data();
-    long left = static_cast<long>(der.size()), len = 0;
-    int tag = 0;
-    if (der.empty() || !enter(p, left, len, tag) || tag != V_ASN1_SEQUENCE) return false;
-    left = len;
-    if (!enter(p, left, len, tag) || tag != V_ASN1_SEQUENCE) return false;  // tbsCertificate
-    left = len;
-    // [0] version (optional), serialNumber, signature, issuer, validity, then the subject.
-    if (!enter(p, left, len, tag)) return false;
-    if (tag == 0) {
-        p += len;
-        left -= len;
-        if (!enter(p, left, len, tag)) return false;
-    }
-    if (tag != V_ASN1_INTEGER) return false;
-    for (int skip = 0; skip < 3; ++skip) {
-        p += len;
-        left -= len;
-        if (!enter(p, left, len, tag) || tag != V_ASN1_SEQUENCE) return false;
-    }
-    p += len;
-    left -= len;
-    const unsigned char* element = p;
-    if (!enter(p, left, len, tag) || tag != V_ASN1_SEQUENCE) return false;
-    subject = element;
-    subject_length = static_cast<long>(p - element) + len;
-    return true;
-}
 
 }  // namespace
 
@@ -194,38 +64,16 @@ int _GetDN(const std::string& cert_base64, std::string& name) {
     const kit::TraceFunction trace = kit::trace_function();
     trace("_GetDN...0");
     std::vector<uint8_t> der = kit::base64_decode(cert_base64);
-    const unsigned char* subject_der = nullptr;
-    long subject_length = 0;
-    X509_NAME* subject = nullptr;
-    if (subject_of_certificate(der, subject_der, subject_length))
-        subject = d2i_X509_NAME(nullptr, &subject_der, subject_length);
-    if (!subject) {
-        trace("_GetDN...1");
-        return 1;
+    switch (kit::certificate_subject(der.data(), der.size(), name)) {
+        case kit::SubjectResult::kNotACertificate:
+            trace("_GetDN...1");
+            return 1;
+        case kit::SubjectResult::kEmptySubject:
+            trace("_GetDN...2:%d", 0);
+            return 2;
+        case kit::SubjectResult::kOk:
+            break;
     }
-    std::string out;
-    int last_set = -1;
-    for (int i = 0; i < X509_NAME_entry_count(subject); ++i) {
-        const X509_NAME_ENTRY* e = X509_NAME_get_entry(subject, i);
-        int set = X509_NAME_ENTRY_set(e);
-        if (i > 0) out += set == last_set ? " + " : ", ";
-        last_set = set;
-        const ASN1_OBJECT* obj = X509_NAME_ENTRY_get_object(e);
-        if (const char* key = x500_key(OBJ_obj2nid(obj))) {
-            out += key;
-        } else {
-            char oid[128];
-            OBJ_obj2txt(oid, sizeof oid, obj, 1);
-            out += std::string("OID.") + oid;
-        }
-        out += "=" + x500_value(entry_value(e));
-    }
-    X509_NAME_free(subject);
-    if (out.empty()) {
-        trace("_GetDN...2:%d", 0);
-        return 2;
-    }
-    name = out;
     trace("_GetDN...3:%d", 0);
     return 0;
 }

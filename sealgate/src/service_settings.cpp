@@ -1,15 +1,8 @@
 #include "service_settings.h"
 
 #include <cstdlib>
-#include <cstring>
 
-#if defined(_WIN32)
-#include <windows.h>
-#include <wininet.h>
-#else
-#include <ifaddrs.h>
-#include <net/if.h>
-#endif
+#include "kit/platform.h"
 
 #ifndef SEALGATE_DEFAULT_REGISTRY_URL
 #define SEALGATE_DEFAULT_REGISTRY_URL "http://127.0.0.1:8731/pekorl/sealrecord/clientGetSealStatus"
@@ -18,21 +11,21 @@
 namespace sealgate {
 namespace {
 
-const char* env(const char* name) {
-    const char* v = std::getenv(name);
-    return v && *v ? v : nullptr;
-}
+// A setting from the environment; empty when unset or empty.
+std::string env(const char* name) { return kit::environment_variable(name); }
 
 }  // namespace
 
 std::string registry_url() {
-    if (const char* v = env("SEALGATE_REGISTRY_URL")) return v;
+    std::string url = env("SEALGATE_REGISTRY_URL");
+    if (!url.empty()) return url;
     return SEALGATE_DEFAULT_REGISTRY_URL;
 }
 
 long http_total_timeout_ms() {
-    if (const char* v = env("SEALGATE_HTTP_TIMEOUT")) {
-        long s = std::strtol(v, nullptr, 10);
+    std::string v = env("SEALGATE_HTTP_TIMEOUT");
+    if (!v.empty()) {
+        long s = std::strtol(v.c_str(), nullptr, 10);
         if (s >= 1 && s <= 600) return s * 1000;
     }
     return 30000;
@@ -44,35 +37,13 @@ long http_connect_timeout_ms() {
 }
 
 bool connected_state() {
-    if (const char* v = env("SEALGATE_ONLINE")) return std::strcmp(v, "0") != 0;
-#if defined(_WIN32)
-    DWORD flags = 0;
-    if (!InternetGetConnectedState(&flags, 0)) return false;
-    return (flags &
-            (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY)) != 0;
-#else
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return false;  // a fault in the query counts as offline
-    bool online = false;
-    for (ifaddrs* a = list; a && !online; a = a->ifa_next) {
-        unsigned f = a->ifa_flags;
-        online = a->ifa_addr && (f & IFF_UP) && (f & IFF_RUNNING) && !(f & IFF_LOOPBACK);
-    }
-    freeifaddrs(list);
-    return online;
-#endif
+    std::string v = env("SEALGATE_ONLINE");
+    if (!v.empty()) return v != "0";
+    return kit::network_connected();
 }
 
 std::string diagnostics_folder() {
-    const char* v = env("SEALGATE_DIAGNOSTICS_DIR");
-    if (!v) return {};
-    std::string dir = v;
-#if defined(_WIN32)
-    if (dir.back() != '\\' && dir.back() != '/') dir += '\\';
-#else
-    if (dir.back() != '/') dir += '/';
-#endif
-    return dir;
+    return kit::folder_with_separator(env("SEALGATE_DIAGNOSTICS_DIR"));
 }
 
 }  // namespace sealgate

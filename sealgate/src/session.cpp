@@ -5,9 +5,9 @@
 // CloseSession ends the binding for both handles, and every call fails until the next
 // InitialSession; a failed InitialSession whose load succeeded leaves the driver bound.
 #include "driver_binding.h"
+#include "kit/platform.h"
 #include "kit/trace.h"
 #include "sealgate.h"
-#include "system_error.h"
 
 using namespace sealgate;
 
@@ -21,7 +21,7 @@ extern "C" SEALGATE_API int SEALGATE_CALL InitialSession(void** device) {
 
         auto exclusive = change_binding();
         kit::Module loaded = kit::Module::load("UKeyDriver.dll");
-        int load_error = loaded ? 0 : last_system_error();
+        int load_error = loaded ? 0 : kit::last_system_error();
         kit::Module& slot = driver_module();
         slot.release();  // the earlier load stays counted, as the platform counts loads
         slot = std::move(loaded);

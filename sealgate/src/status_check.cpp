@@ -1,7 +1,5 @@
 #include "status_check.h"
 
-#include <openssl/x509.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include "certificatesdk.h"
 #include "http_post.h"
 #include "kit/base64.h"
+#include "kit/certificate.h"
 #include "kit/platform.h"
 #include "kit/trace.h"
 #include "sealform.h"
@@ -30,12 +29,7 @@ constexpr size_t kSignatureCapacity = 1024;
 void diagnostic_file(const char* utf8_name, const uint8_t* data, size_t size) {
     std::string folder = diagnostics_folder();
     if (folder.empty()) return;
-#if defined(_WIN32)
-    std::string name = kit::from_utf8(utf8_name);
-#else
-    std::string name = utf8_name;
-#endif
-    kit::write_whole_file(folder + name, data, size);
+    kit::write_whole_file(folder + kit::file_name_from_utf8(utf8_name), data, size);
 }
 
 // Modules that stay loaded once found: the verification entry point and the certificate SDK.
@@ -158,22 +152,11 @@ int verifySealSign(const std::vector<uint8_t>& seal) {
     diagnostic_file("验证时证书.cer", cert.data(), cert.size());
     diagnostic_file("验证时签名值.txt", sign.data(), sign.size());
 
-    const unsigned char* p = cert.data();
-    X509* x509 = cert.empty() ? nullptr : d2i_X509(nullptr, &p, static_cast<long>(cert.size()));
-    if (!x509) return fail();
-    X509_free(x509);
+    kit::Certificate certificate = kit::Certificate::decode(cert.data(), cert.size());
+    if (!certificate) return fail();
     trace("%s---------------------------5::%d::%d", name, data_len, sign_len);
-#if defined(_WIN32)
-    PCCERT_CONTEXT context = CertCreateCertificateContext(
-        X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, cert.data(), static_cast<DWORD>(cert.size()));
-    if (!context) return fail();
-    int rc = verify(context, data.data(), data_len, sign.data(), sign_len);
-    CertFreeCertificateContext(context);
-#else
-    CERTIFICATESDK_CONTEXT context{0x10001, cert.data(), static_cast<uint32_t>(cert.size()),
-                                   nullptr, nullptr};
-    int rc = verify(&context, data.data(), data_len, sign.data(), sign_len);
-#endif
+    int rc = verify(static_cast<CERTIFICATESDK_CERT>(certificate.context()), data.data(), data_len,
+                    sign.data(), sign_len);
     trace("%s---------------------------5.1::%d", name, rc);
     return rc == 0 ? 1 : fail();
 }

@@ -10,6 +10,22 @@
 #include <string_view>
 #include <vector>
 
+// The C calling convention, stated for functions of outside modules (it matters on 32-bit
+// Windows, where a module may be built with another default).
+#if defined(_WIN32)
+#define KIT_CDECL __cdecl
+#else
+#define KIT_CDECL
+#endif
+
+// Marks a function a module exports (the devkit's stand-ins; the libraries' public headers
+// carry their own).
+#if defined(_WIN32)
+#define KIT_EXPORT __declspec(dllexport)
+#else
+#define KIT_EXPORT __attribute__((visibility("default")))
+#endif
+
 namespace kit {
 
 // ---- modules -------------------------------------------------------------------------------
@@ -50,6 +66,20 @@ std::string native_module_name(std::string_view windows_name);
 // Folder of the module (shared library or program) that holds this code, with no trailing
 // separator; empty if it cannot be told.
 std::string this_module_directory();
+
+// ---- process facts ---------------------------------------------------------------------
+
+// The value of an environment variable of the process; empty when unset. Windows reads the
+// process's environment block, which every module shares whatever C runtime it was built with.
+std::string environment_variable(const char* name);
+
+// The calling thread's last system error code (GetLastError; POSIX: errno).
+int last_system_error();
+
+// Whether the machine is connected. Windows: InternetGetConnectedState reports a modem, LAN or
+// proxy connection. POSIX: a network interface other than loopback is up and running. A fault
+// in the query counts as not connected.
+bool network_connected();
 
 // ---- debugger output -----------------------------------------------------------------------
 
@@ -98,6 +128,13 @@ public:
 private:
     std::string path_;
 };
+
+// `folder` with a trailing path separator ("" stays "").
+std::string folder_with_separator(std::string folder);
+
+// The platform's form of a file name given in UTF-8: the ANSI code page on Windows (the narrow
+// file functions read names in it), unchanged on POSIX.
+std::string file_name_from_utf8(std::string_view utf8_name);
 
 bool read_whole_file(const std::string& path, std::vector<uint8_t>& out);
 bool write_whole_file(const std::string& path, const void* data, size_t size);

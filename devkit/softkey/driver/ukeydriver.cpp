@@ -15,11 +15,12 @@
 
 #include "kit/base64.h"
 #include "kit/secure_xml.h"
+#include "kit/platform.h"
 #include "sm2_material.h"
 #include "softkey_store.h"
 #include "testpki.h"
 
-#define UKD_EXPORT extern "C" __attribute__((visibility("default")))
+#define UKD_EXPORT extern "C" KIT_EXPORT
 
 namespace {
 

@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# The libraries' host tests: prepares a fixture with the native tools, runs the host test
+# program on it (natively, or a Windows build under Wine), and for a Windows build runs the
+# native program on the same fixture and compares what both wrote byte for byte; the seals the
+# Windows libraries made are checked again with OpenSSL natively.
+#
+#   run_host_tests.sh --tools DIR --program EXE [--runner WINE-RUNNER --native-program EXE]
+#                     --work DIR
+#
+# --tools: the native build's output folder (softkey, sealtool, sealregistry).
+set -euo pipefail
+
+tools="" program="" runner="" native_program="" work=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --tools) tools=$2; shift 2 ;;
+        --program) program=$2; shift 2 ;;
+        --runner) runner=$2; shift 2 ;;
+        --native-program) native_program=$2; shift 2 ;;
+        --work) work=$2; shift 2 ;;
+        *) echo "run_host_tests.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+for tool in softkey sealtool sealregistry; do
+    if [ ! -x "$tools/$tool" ]; then
+        echo "run_host_tests.sh: $tools/$tool is missing: build the native tree first" >&2
+        exit 1
+    fi
+done
+if [ -n "$runner" ] && [ ! -x "$native_program" ]; then
+    echo "run_host_tests.sh: $native_program is missing: build the native tree first" >&2
+    exit 1
+fi
+
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+fx=$work/fixture
+mkdir -p "$fx/certs"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    # The Wine session of the run ends with it (the runner's prefix: KIT_WINEPREFIX).
+    if [ -n "$runner" ]; then
+        WINEPREFIX="${KIT_WINEPREFIX:-$PWD/wineprefix}" wineserver -k >/dev/null 2>&1 || true
+    fi
+}
+trap cleanup EXIT
+
+# ---- fixture -----------------------------------------------------------------------------
+export SOFTKEY_NOTIFY=none
+serial=SK-HOST-0001
+"$tools/softkey" --store "$fx/store" create "$serial" --rsa 0 --sm2 1 \
+    --holder "$(printf '测试持有人')" >/dev/null
+echo "$serial" >"$fx/serial.txt"
+"$tools/softkey" --store "$fx/store" export-cert "$serial" "$fx/signcert.der" >/dev/null
+"$tools/softkey" --store "$fx/store" maker-doc "$serial" "$fx/maker-doc.b64" >/dev/null
+"$tools/sealtool" demo-material "$fx/material" >/dev/null
+cp "$fx/material/sealparams.xml" "$fx/sealparams.xml"
+
+# Two seals on the key: one valid (PFX maker), one whose validity has ended.
+"$tools/sealtool" make "$fx/sealparams.xml" -o "$fx/seal0.der" >/dev/null
+sed -E -e 's#<vaildstart>[0-9]{4}#<vaildstart>2019#' -e 's#<vaildend>[0-9]{4}#<vaildend>2020#' \
+    -e 's#<esid>[0-9]+#<esid>3201000000002#' "$fx/sealparams.xml" >"$fx/sealparams-old.xml"
+"$tools/sealtool" make "$fx/sealparams-old.xml" -o "$fx/seal1.der" >/dev/null
+sed -n 's#.*<esid>\(.*\)</esid>.*#\1#p' "$fx/sealparams.xml" >"$fx/code0.txt"
+echo 3201000000002 >"$fx/code1.txt"
+for i in 0 1; do "$tools/softkey" --store "$fx/store" add-seal "$serial" "$fx/seal$i.der" >/dev/null; done
+
+# The parameters of a seal whose maker signs through the key driver with the key's own pair.
+stamp() { date -d "@$1" +%Y%m%d%H%M%SZ; }
+now=$(date +%s)
+{
+    printf '<sealinfo>\n'
+    printf '\t<imgdata>%s</imgdata>\n' "$(base64 -w0 "$fx/material/seal.png")"
+    printf '\t<usercertlist><usercert>%s</usercert></usercertlist>\n' \
+        "$(base64 -w0 "$fx/material/holder.cer")"
+    printf '\t<esid>3201000000003</esid>\n\t<version>4</version>\n\t<sealtype>1</sealtype>\n'
+    printf '\t<sealname>%s</sealname>\n' "$(printf '测试合同章' | iconv -f UTF-8 -t GBK)"
+    printf '\t<createdate>%s</createdate>\n' "$(stamp "$now")"
+    printf '\t<validstart>%s</validstart>\n' "$(stamp "$now")"
+    printf '\t<validend>%s</validend>\n' "$(stamp $((now + 365 * 86400)))"
+    printf '\t<imgtype>png</imgtype>\n'
+    printf '\t<sealmakercert>%s</sealmakercert>\n' "$(cat "$fx/maker-doc.b64")"
+    printf '</sealinfo>\n'
+} >"$fx/sealinfo.xml"
+
+# Certificates whose subjects test the X.500 string form: several names, a multi-valued name,
+# quoting, Chinese text, e-mail, an attribute without a short key.
+cert() {
+    local name=$1
+    shift
+    openssl req -x509 -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+        -keyout /dev/null -days 30 -utf8 "$@" -outform DER -out "$fx/certs/$name.der" \
+        2>/dev/null
+    echo "$name" >>"$fx/certs/list.txt"
+}
+cert plain -subj "/C=CN/O=Kit Test/OU=Seals/CN=Plain Holder"
+cert chinese -subj "/C=CN/ST=江苏/L=南京/O=测试单位/CN=张三"
+cert quoting -subj "/O=Comma, Inc./OU= padded /CN=a=b\\+c \"quoted\";#<>"
+cert multivalue -multivalue-rdn -subj "/C=CN/O=Kit Test/CN=Holder+serialNumber=12345"
+cert email -subj "/CN=Mail Holder/emailAddress=holder@example.test/DC=example/DC=test"
+cert oid -subj "/CN=Odd Holder/1.2.3.4.5=odd value/title=Officer/GN=Given/SN=Family"
+cp "$fx/signcert.der" "$fx/certs/key.der" && echo key >>"$fx/certs/list.txt"
+
+# Registry services on 127.0.0.1: one that knows the valid seal, and one per fault.
+status0=17
+echo $status0 >"$fx/status0.txt"
+registry() {
+    local behaviour=$1
+    shift
+    "$tools/sealregistry" --port-file "$fx/registry-$behaviour.port" --behaviour "$behaviour" \
+        "$@" >/dev/null 2>&1 &
+    pids+=($!)
+}
+registry normal --log "$fx/registry-normal.log" "$(cat "$fx/code0.txt")=$status0"
+registry 500
+registry garbage
+registry slow --delay 6000
+registry silent
+for behaviour in normal 500 garbage slow silent; do
+    for _ in $(seq 100); do [ -s "$fx/registry-$behaviour.port" ] && break; sleep 0.1; done
+    [ -s "$fx/registry-$behaviour.port" ] || { echo "registry $behaviour did not start" >&2; exit 1; }
+done
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+unset http_proxy HTTP_PROXY
+
+# ---- runs --------------------------------------------------------------------------------
+# run NAME PROGRAM PATH-PREFIX [RUNNER]: the program on a fresh copy of the key store.
+run() {
+    local name=$1 exe=$2 prefix=$3 wrapper=${4:-}
+    local out=$work/out-$name
+    rm -rf "$out" "$work/store-$name" "$fx/registry-normal.log"
+    mkdir -p "$out"
+    cp -r "$fx/store" "$work/store-$name"
+    echo "== host tests: $name"
+    KIT_HOST_FIXTURE="$prefix$fx" KIT_HOST_OUT="$prefix$out" \
+        KIT_HOST_STORE="$prefix$work/store-$name" \
+        $wrapper "$exe" >"$work/$name.log" 2>&1 || { cat "$work/$name.log"; return 1; }
+    grep -E "^\[  (PASSED|FAILED) |tests? ran" "$work/$name.log" || true
+}
+
+status=0
+if [ -z "$runner" ]; then
+    run native "$program" "" || status=1
+    exit $status
+fi
+
+run windows "$program" "Z:" "$runner" || status=1
+# The native program on the same fixture, measuring pictures on the screen Windows reported.
+read -r screen dpi <"$work/out-windows/screen.txt" || { echo "no screen.txt" >&2; exit 1; }
+KIT_SCREEN=$screen KIT_SCREEN_DPI=$dpi run native "$native_program" "" || status=1
+
+echo "== the same results on Windows and natively"
+for f in parse0.xml parse1.xml sealinfo0.xml sealinfo1.xml record0.bin record1.bin \
+    base64-0.txt base64-1.txt code0.txt code1.txt subjects.txt; do
+    if cmp -s "$work/out-windows/$f" "$work/out-native/$f"; then
+        echo "same: $f"
+    else
+        echo "DIFFERENT: $f"
+        diff <(od -c "$work/out-windows/$f") <(od -c "$work/out-native/$f") | head -20 || true
+        status=1
+    fi
+done
+
+echo "== the seals made on Windows, checked natively (OpenSSL)"
+for f in made-pfx.der made-key.der; do
+    if "$tools/sealtool" verify "$work/out-windows/$f" >/dev/null; then
+        echo "verified: $f"
+    else
+        echo "NOT VERIFIED: $f"
+        status=1
+    fi
+done
+[ $status -eq 0 ] && echo "host tests: all passed"
+exit $status
