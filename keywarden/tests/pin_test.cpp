@@ -1,0 +1,550 @@
+// The PIN change under Wine with real input: keys go through SendInput to the focused field, so
+// they take the path a user's keys take (the field's low-level hook, the dialog manager). The
+// user interface runs modally on the test's main thread; a script thread plays the user.
+#include <commctrl.h>
+#include <dbt.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dialogs.h"
+#include "log.h"
+#include "main_window.h"
+#include "pin_dialog.h"
+#include "softkey_store.h"
+#include "support.h"
+
+using namespace kwtest;
+
+namespace {
+
+constexpr char kFactoryPin[] = "580914";
+constexpr char kChangedPin[] = "12345678";  // the test keys' PIN when not the factory one
+
+DWORD g_uiThread = 0;
+
+// ---- the user: input and waiting, from the script thread ------------------------------------
+
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 5000) {
+    DWORD end = GetTickCount() + timeoutMs;
+    while (!done()) {
+        if (GetTickCount() > end) return false;
+        Sleep(15);
+    }
+    return true;
+}
+
+void SendKey(WORD vk, bool up) {
+    INPUT in = {};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    if (vk >= VK_PRIOR && vk <= VK_DELETE) in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
+    SendInput(1, &in, sizeof in);
+    Sleep(10);
+}
+void Press(WORD vk) {
+    SendKey(vk, false);
+    SendKey(vk, true);
+}
+void Chord(WORD modifier, WORD vk) {
+    SendKey(modifier, false);
+    Sleep(40);  // the thread reads the modifier before the key comes
+    Press(vk);
+    SendKey(modifier, true);
+}
+// Types letters, digits and the underscore as keys (upper-case letters and "_" with Shift).
+void Type(const std::string& text) {
+    for (char c : text) {
+        if (c == '_')
+            Chord(VK_SHIFT, VK_OEM_MINUS);
+        else if (c >= 'A' && c <= 'Z')
+            Chord(VK_SHIFT, static_cast<WORD>(c));
+        else
+            Press(static_cast<WORD>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+    }
+}
+
+void ClickAt(HWND window, int x, int y, DWORD down, DWORD up) {
+    POINT p = {x, y};
+    ClientToScreen(window, &p);
+    SetCursorPos(p.x, p.y);
+    Sleep(20);
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = down;
+    in[1].mi.dwFlags = up;
+    SendInput(2, in, sizeof in[0]);
+    Sleep(40);
+}
+
+struct FindDialog {
+    int control;
+    HWND found;
+};
+BOOL CALLBACK FindDialogProc(HWND hwnd, LPARAM data) {
+    auto* f = reinterpret_cast<FindDialog*>(data);
+    if (IsWindowVisible(hwnd) && GetDlgItem(hwnd, f->control)) {
+        f->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+// The visible top-level window of the user-interface thread that holds a control.
+HWND DialogWith(int control) {
+    FindDialog f = {control, nullptr};
+    EnumThreadWindows(g_uiThread, FindDialogProc, reinterpret_cast<LPARAM>(&f));
+    return f.found;
+}
+// Waits until the control of a dialog has the user-interface thread's focus.
+bool WaitFocus(HWND dlg, int control) {
+    return WaitFor([&] {
+        GUITHREADINFO gti = {};
+        gti.cbSize = sizeof gti;
+        return GetGUIThreadInfo(g_uiThread, &gti) && gti.hwndFocus == GetDlgItem(dlg, control);
+    });
+}
+// A left click in the middle of a control, as the user's mouse gives it.
+void ClickControl(HWND dlg, int control) {
+    RECT r;
+    HWND c = GetDlgItem(dlg, control);
+    GetClientRect(c, &r);
+    ClickAt(c, r.right / 2, r.bottom / 2, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+}
+HWND WaitDialog(int control) {
+    HWND d = nullptr;
+    WaitFor([&] { return (d = DialogWith(control)) != nullptr; });
+    return d;
+}
+std::wstring Text(HWND w) {
+    wchar_t buf[1024] = {};
+    SendMessageW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf));
+    return buf;
+}
+std::wstring Str(int id) { return UiText(id).c_str(); }
+std::wstring Formatted(int id, ULONG argument) {
+    wchar_t out[1024];
+    CMessageDlg::FormatText(id, argument, out, 1024);
+    return out;
+}
+
+// Runs the script on a thread of its own while ui runs on this one; waits for both.
+void Play(const std::function<void()>& script, const std::function<void()>& ui) {
+    g_uiThread = GetCurrentThreadId();
+    std::atomic<bool> done{false};
+    std::thread user([&] {
+        script();
+        done = true;
+    });
+    ui();
+    // Whatever the script still waits for, the window it waits in is gone.
+    PumpUntil([&] { return done.load(); }, 20000);
+    user.join();
+}
+
+softkey::KeyRecord Key(const std::string& serial) {
+    return softkey::Store(softkey::Store::default_root()).load(serial);
+}
+bool PinIs(const std::string& serial, const std::string& pin) {
+    return softkey::pin_matches(Key(serial).pin, pin);
+}
+void SetPin(const std::string& serial, const std::string& pin, bool isDefault, int tries = 10) {
+    softkey::Store(softkey::Store::default_root()).update(serial, [&](softkey::KeyRecord& r) {
+        softkey::set_pin(r.pin, pin, isDefault);
+        r.pin.retries_left = tries;
+    });
+}
+
+// ---- a field on its own: the protected edit under real input -------------------------------
+
+class SafeEditTest : public ::testing::Test {
+  protected:
+    // The PIN dialog's template with a plain procedure; the fields are subclassed by the test.
+    static INT_PTR CALLBACK Proc(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG; }
+    void SetUp() override {
+        g_uiThread = GetCurrentThreadId();
+        dlg_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MODIFYPIN),
+                                  nullptr, Proc, 0);
+        ASSERT_NE(dlg_, nullptr);
+        for (int i = 0; i < 2; ++i) {
+            HWND e = GetDlgItem(dlg_, IDC_OLD_PIN + i);
+            ASSERT_TRUE(field_[i].SubclassWindow(e));
+            SendMessageW(e, EM_LIMITTEXT, kPinFieldLimit, 0);
+        }
+        ShowWindow(dlg_, SW_SHOW);
+        SetForegroundWindow(dlg_);
+        SetFocus(GetDlgItem(dlg_, IDOK));  // the dialog put it on the field before the subclass
+        SetFocus(Edit(0));
+        PumpFor(100);
+    }
+    void TearDown() override {
+        if (IsWindow(dlg_)) DestroyWindow(dlg_);
+        SendKey(VK_SHIFT, true);
+        SendKey(VK_CONTROL, true);
+        PumpFor(50);
+    }
+    HWND Edit(int i) { return GetDlgItem(dlg_, IDC_OLD_PIN + i); }
+    std::string Safe(int i = 0) {
+        unsigned char buf[64];
+        UINT n = field_[i].GetSafeText(buf, 64);
+        return std::string(reinterpret_cast<char*>(buf), n);
+    }
+    // Plays keys (on this thread: the hook runs when the thread pumps) and lets them settle.
+    void Keys(const std::function<void()>& keys) {
+        std::atomic<bool> done{false};
+        std::thread user([&] {
+            keys();
+            done = true;
+        });
+        PumpUntil([&] { return done.load(); }, 20000);
+        user.join();
+        PumpFor(120);
+    }
+
+    HWND dlg_ = nullptr;
+    CMySafeEdit field_[2];
+};
+
+}  // namespace
+
+TEST_F(SafeEditTest, TypedCharactersReachOnlyTheBuffer) {
+    ASSERT_TRUE(field_[0].HooksInstalled()) << "hook error " << field_[0].HookError();
+    Keys([] { Type("Ab3x"); });
+    EXPECT_EQ(Safe(), "Ab3x");
+    EXPECT_EQ(Text(Edit(0)), L"****");
+}
+
+TEST_F(SafeEditTest, CapsLockWithShiftGivesLowerCaseAndShiftedDigitsTheirSigns) {
+    Keys([] {
+        Press(VK_CAPITAL);
+        Sleep(50);
+        Chord(VK_SHIFT, 'A');
+        Press('B');
+        Press(VK_CAPITAL);  // off again for the other tests
+        Sleep(50);
+        Chord(VK_SHIFT, '1');
+    });
+    EXPECT_EQ(Safe(), "aB!");
+    EXPECT_EQ(Text(Edit(0)), L"***");
+}
+
+TEST_F(SafeEditTest, ClipboardArrowsAndMouseDoNothing) {
+    // Something on the clipboard that a paste would bring in.
+    ASSERT_TRUE(OpenClipboard(dlg_));
+    EmptyClipboard();
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, 16);
+    memcpy(GlobalLock(mem), L"PASTED", 14);
+    GlobalUnlock(mem);
+    SetClipboardData(CF_UNICODETEXT, mem);
+    CloseClipboard();
+
+    Keys([] { Type("abcd"); });
+    RECT r;
+    GetClientRect(Edit(0), &r);
+    Keys([&] {
+        Chord(VK_CONTROL, 'V');
+        Chord(VK_CONTROL, 'C');
+        Chord(VK_CONTROL, 'X');
+        Chord(VK_SHIFT, VK_INSERT);
+        Press(VK_LEFT);
+        Press(VK_LEFT);
+        // A mouse drag over the text and a right click.
+        ClickAt(Edit(0), 2, r.bottom / 2, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_MOVE);
+        ClickAt(Edit(0), r.right - 2, r.bottom / 2, MOUSEEVENTF_MOVE, MOUSEEVENTF_LEFTUP);
+        ClickAt(Edit(0), 5, r.bottom / 2, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+        Press(VK_ESCAPE);  // closes a context menu if one had opened
+        Type("e");
+    });
+    EXPECT_EQ(Safe(), "abcde");  // the caret stayed at the end, nothing pasted, nothing cut
+    EXPECT_EQ(Text(Edit(0)), L"*****");
+    DWORD s = 0, e = 0;
+    SendMessageW(Edit(0), EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
+    EXPECT_EQ(s, 5u);
+    EXPECT_EQ(e, 5u);
+}
+
+TEST_F(SafeEditTest, ShiftHomeThenACharacterReplacesTheRange) {
+    Keys([] {
+        Type("abcdef");
+        Chord(VK_SHIFT, VK_HOME);
+        Type("z");
+    });
+    EXPECT_EQ(Safe(), "z");
+    EXPECT_EQ(Text(Edit(0)), L"*");
+    // Home, Shift+End selects the rest; Delete removes it from both; Backspace at the start
+    // changes nothing.
+    Keys([] {
+        Type("yx");
+        Press(VK_HOME);
+        Press(VK_BACK);
+        Press(VK_END);
+        Press(VK_BACK);
+        Press(VK_HOME);
+        Chord(VK_SHIFT, VK_END);
+        Press(VK_DELETE);
+        Type("q");
+    });
+    EXPECT_EQ(Safe(), "q");
+    EXPECT_EQ(Text(Edit(0)), L"*");
+}
+
+TEST_F(SafeEditTest, TheSeventeenthCharacterIsNeitherStoredNorShown) {
+    Keys([] { Type("abcdefghijklmnopq"); });
+    EXPECT_EQ(Safe(), "abcdefghijklmnop");
+    EXPECT_EQ(Text(Edit(0)), std::wstring(16, L'*'));
+}
+
+TEST_F(SafeEditTest, HooksExistOnlyWhileAFieldHasTheFocus) {
+    EXPECT_TRUE(field_[0].HooksInstalled());
+    EXPECT_FALSE(field_[1].HooksInstalled());
+    Keys([] { Type("ab"); });
+    SetFocus(Edit(1));
+    Keys([] { Type("cd"); });
+    EXPECT_FALSE(field_[0].HooksInstalled());
+    EXPECT_TRUE(field_[1].HooksInstalled());
+    EXPECT_EQ(Safe(0), "ab");
+    EXPECT_EQ(Safe(1), "cd");
+    SetFocus(GetDlgItem(dlg_, IDOK));
+    EXPECT_FALSE(field_[0].HooksInstalled());
+    EXPECT_FALSE(field_[1].HooksInstalled());
+    // Keys now reach the button, not a field.
+    Keys([] { Type("e"); });
+    EXPECT_EQ(Safe(1), "cd");
+}
+
+TEST_F(SafeEditTest, SafeCharTypesAndClearWipes) {
+    SendMessageW(Edit(0), UM_SAFECHAR, 'k', 0);
+    SendMessageW(Edit(0), UM_SAFECHAR, '7', 0);
+    SendMessageW(Edit(0), UM_SAFECHAR, 0x108, 0);  // only the low byte counts: Backspace
+    SendMessageW(Edit(0), UM_SAFECHAR, 'w', 0);
+    EXPECT_EQ(Safe(), "kw");
+    EXPECT_EQ(Text(Edit(0)), L"**");
+    // With a selection the soft keyboard's character replaces it, shown as a placeholder too.
+    SendMessageW(Edit(0), EM_SETSEL, 0, -1);
+    SendMessageW(Edit(0), UM_SAFECHAR, 'Q', 0);
+    EXPECT_EQ(Safe(), "Q");
+    EXPECT_EQ(Text(Edit(0)), L"*");
+    field_[0].ClearSafeText();
+    EXPECT_EQ(Safe(), "");
+    EXPECT_EQ(Text(Edit(0)), L"");
+}
+
+// ---- the whole change: host, PIN dialog, messages, soft keyboard, against software keys ------
+
+namespace {
+
+class PinChangeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        PullAll();
+        SweepProviderCertificates();
+        logDir_ = MakeTempDir("pin");
+        LogInit(4, "CLIENT", (logDir_ + "\\KEVA_QMB4410_Client").c_str());
+        ASSERT_TRUE(CMainDlg::RegisterWindowClass(GetModuleHandleW(nullptr)));
+        CMainDlg::ApplyLanguage(9);
+        dlg_ = new CKeywardenDlg();
+        ASSERT_NE(dlg_->Create(GetModuleHandleW(nullptr)), nullptr);
+        WaitIdle();
+    }
+    void TearDown() override {
+        delete dlg_;
+        PullAll();
+    }
+    void WaitIdle() {
+        ASSERT_TRUE(PumpUntil([&] { return dlg_->RunningWorkers() == 0; }, 30000));
+        PumpFor(50);
+    }
+    void Insert(const std::string& serial) {
+        SetPresent(serial, true);
+        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName(serial));
+        WaitIdle();
+    }
+    CDevObject* Dev(const std::string& serial) {
+        for (CDevObject* d : dlg_->Devices())
+            if (serial == d->serial) return d;
+        return nullptr;
+    }
+    // Runs the dimmed host for a key the way the PIN change runs it.
+    INT_PTR RunHost(CDevObject* dev, bool* changed = nullptr) {
+        CClockFullScreen host(dev, dlg_, dlg_->m_hWnd);
+        dlg_->SetOpenDialog(CMainDlg::DLG_PIN, &host);
+        INT_PTR r = host.Run(dlg_->m_hWnd, IDD_FULLSCREEN);
+        dlg_->SetOpenDialog(CMainDlg::DLG_PIN, nullptr);
+        if (changed) *changed = host.PinChanged();
+        return r;
+    }
+    std::wstring Balloon() { return dlg_->Tray().Record().szInfo; }
+
+    // The user's part: types the three fields (Tab between them) and presses Enter.
+    static HWND FillIn(const std::string& old, const std::string& fresh, const std::string& again) {
+        HWND pin = WaitDialog(IDC_OLD_PIN);
+        if (!pin) return nullptr;
+        // A key typed right after Tab may reach the hook before the dialog moved the focus.
+        WaitFocus(pin, IDC_OLD_PIN);
+        Type(old);
+        Press(VK_TAB);
+        WaitFocus(pin, IDC_NEW_PIN);
+        Type(fresh);
+        Press(VK_TAB);
+        WaitFocus(pin, IDC_NEW_PIN2);
+        Type(again);
+        WaitFor([&] { return IsWindowEnabled(GetDlgItem(pin, IDOK)) != FALSE; }, 3000);
+        Press(VK_RETURN);
+        return pin;
+    }
+    // Waits for a message dialog, returns its text and answers it with Enter (OK) or Escape.
+    static std::wstring Answer(bool ok) {
+        HWND msg = WaitDialog(IDC_TEXT);
+        if (!msg) return L"<no message>";
+        std::wstring text = Text(GetDlgItem(msg, IDC_TEXT));
+        WaitFor([&] { return GetForegroundWindow() == msg; }, 2000);
+        Press(ok ? VK_RETURN : VK_ESCAPE);
+        WaitFor([&] { return !IsWindow(msg); });
+        return text;
+    }
+
+    std::string logDir_;
+    CKeywardenDlg* dlg_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(PinChangeTest, WrongOldPinShowsTheTriesLeftAndEmptiesTheFields) {
+    SetPin("PB", kChangedPin, false);
+    Insert("PB");
+    std::wstring message;
+    int fieldsAfter = -1;
+    bool hostWasTopmost = false;
+    Play(
+        [&] {
+            HWND host = WaitDialog(IDOK);
+            hostWasTopmost = host && (GetWindowLongW(host, GWL_EXSTYLE) & WS_EX_TOPMOST);
+            HWND pin = FillIn("00000000", "Kw7pQ2x9", "Kw7pQ2x9");
+            message = Answer(true);
+            WaitFor([&] { return GetForegroundWindow() == pin; }, 2000);
+            fieldsAfter = 0;
+            for (int id : {IDC_OLD_PIN, IDC_NEW_PIN, IDC_NEW_PIN2})
+                fieldsAfter += GetWindowTextLengthW(GetDlgItem(pin, id));
+            Press(VK_ESCAPE);
+        },
+        [&] {
+            bool changed = true;
+            EXPECT_EQ(RunHost(Dev("PB"), &changed), kPinChangedResult);
+            EXPECT_FALSE(changed);
+        });
+    EXPECT_EQ(message, Formatted(IDS_PIN_WRONG, 9));
+    EXPECT_EQ(fieldsAfter, 0);
+    EXPECT_TRUE(hostWasTopmost);
+    EXPECT_EQ(Key("PB").pin.retries_left, 9);
+    EXPECT_TRUE(PinIs("PB", kChangedPin));
+}
+
+TEST_F(PinChangeTest, RulesStopBeforeTheKeyIsAsked) {
+    SetPin("PC", kChangedPin, false);
+    Insert("PC");
+    std::vector<std::wstring> messages;
+    int oldAfterQuestion = -1, newAfterQuestion = -1;
+    Play(
+        [&] {
+            FillIn(kChangedPin, "Kw7pQ2x9", "Kw7pQ2x8");  // the repeat differs
+            messages.push_back(Answer(true));
+            HWND pin = DialogWith(IDC_OLD_PIN);
+            // The old PIN stays; the other two are typed again, from the new-PIN field.
+            auto again = [&](const std::string& fresh) {
+                WaitFocus(pin, IDC_NEW_PIN);
+                Type(fresh);
+                Press(VK_TAB);
+                WaitFocus(pin, IDC_NEW_PIN2);
+                Type(fresh);
+                Press(VK_RETURN);
+            };
+            again("Kw7p_2x9");
+            messages.push_back(Answer(true));  // invalid character
+            again(kChangedPin);
+            messages.push_back(Answer(true));  // same as the old one
+            again("abcdef");
+            messages.push_back(Answer(false));  // too simple: Cancel keeps the old PIN
+            oldAfterQuestion = GetWindowTextLengthW(GetDlgItem(pin, IDC_OLD_PIN));
+            newAfterQuestion = GetWindowTextLengthW(GetDlgItem(pin, IDC_NEW_PIN)) +
+                               GetWindowTextLengthW(GetDlgItem(pin, IDC_NEW_PIN2));
+            Press(VK_ESCAPE);
+        },
+        [&] { RunHost(Dev("PC")); });
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[0], Str(IDS_PIN_MISMATCH));
+    EXPECT_EQ(messages[1], Str(IDS_PIN_INVALID));
+    EXPECT_EQ(messages[2], Str(IDS_PIN_SAME));
+    EXPECT_EQ(messages[3], Str(IDS_PIN_TOO_SIMPLE));
+    EXPECT_EQ(oldAfterQuestion, 8);
+    EXPECT_EQ(newAfterQuestion, 0);
+    EXPECT_EQ(Key("PC").pin.retries_left, 10);  // the key was never asked
+    EXPECT_TRUE(PinIs("PC", kChangedPin));
+}
+
+TEST_F(PinChangeTest, OkIsEnabledAtSixCharactersInEachAndEqualNewLengths) {
+    Insert("PB");
+    std::vector<bool> states;
+    Play(
+        [&] {
+            HWND pin = WaitDialog(IDC_OLD_PIN);
+            auto ok = [&] {
+                Sleep(150);
+                return IsWindowEnabled(GetDlgItem(pin, IDOK)) != FALSE;
+            };
+            auto typeInto = [&](int id, const std::string& text) {
+                ClickControl(pin, id);
+                WaitFocus(pin, id);
+                Type(text);
+            };
+            typeInto(IDC_OLD_PIN, "123456");
+            typeInto(IDC_NEW_PIN, "abcde");
+            typeInto(IDC_NEW_PIN2, "abcde");
+            states.push_back(ok());  // 6, 5, 5
+            typeInto(IDC_NEW_PIN, "f");
+            typeInto(IDC_NEW_PIN2, "f");
+            states.push_back(ok());  // 6, 6, 6
+            Type("g");
+            states.push_back(ok());  // 6, 6, 7
+            typeInto(IDC_OLD_PIN, "");
+            Press(VK_BACK);
+            Press(VK_BACK);
+            typeInto(IDC_NEW_PIN, "g");
+            states.push_back(ok());  // 4, 7, 7
+            Press(VK_ESCAPE);
+        },
+        [&] { RunHost(Dev("PB")); });
+    EXPECT_EQ(states, (std::vector<bool>{false, true, false, false}));
+}
+
+TEST_F(PinChangeTest, SuccessShowsTheBalloonAndTheKeyTakesTheNewPin) {
+    SetPin("PD", kChangedPin, false);
+    Insert("PD");
+    bool changed = false;
+    Play([&] { FillIn(kChangedPin, "Kw7pQ2x9", "Kw7pQ2x9"); },
+         [&] { EXPECT_EQ(RunHost(Dev("PD"), &changed), kPinChangedResult); });
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(PinIs("PD", "Kw7pQ2x9"));
+    EXPECT_FALSE(Key("PD").pin.is_default);
+}
+
+TEST_F(PinChangeTest, TheLastWrongTryLocksAndSaysSo) {
+    SetPin("PB", kChangedPin, false, 1);
+    Insert("PB");
+    std::wstring message;
+    Play(
+        [&] {
+            FillIn("00000000", "Kw7pQ2x9", "Kw7pQ2x9");
+            message = Answer(true);
+        },
+        [&] { RunHost(Dev("PB")); });
+    PumpFor(100);
+    EXPECT_EQ(message, Str(IDS_PIN_LOCKED));
+    EXPECT_EQ(Balloon(), Str(IDS_PIN_LOCKED));
+    EXPECT_EQ(Key("PB").pin.retries_left, 0);
+}
