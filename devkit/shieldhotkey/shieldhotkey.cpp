@@ -11,7 +11,7 @@ bool Down(int vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0; }
 // True for a key event the shield keeps from the system. Releases of the Windows keys are
 // swallowed too, so that the Start menu never sees a lone press and release.
 bool IsShielded(const KBDLLHOOKSTRUCT& key) {
-    const bool alt = (key.flags & LLKHF_ALTDOWN) != 0;
+    const bool alt = (key.flags & LLKHF_ALTDOWN) != 0 || Down(VK_MENU);
     switch (key.vkCode) {
         case VK_LWIN:
         case VK_RWIN:

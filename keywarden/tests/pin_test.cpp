@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <functional>
 #include <string>
 #include <thread>
@@ -547,4 +549,194 @@ TEST_F(PinChangeTest, TheLastWrongTryLocksAndSaysSo) {
     EXPECT_EQ(message, Str(IDS_PIN_LOCKED));
     EXPECT_EQ(Balloon(), Str(IDS_PIN_LOCKED));
     EXPECT_EQ(Key("PB").pin.retries_left, 0);
+}
+
+namespace {
+
+// The captions of the 36 soft keys.
+std::wstring Captions(HWND keyboard) {
+    std::wstring out;
+    for (int i = 0; i < kSoftKeyCount; ++i)
+        out += Text(GetDlgItem(keyboard, IDC_SOFTKEY_FIRST + i));
+    return out;
+}
+// Clicks the soft keys that carry the characters of a text.
+void ClickSoftKeys(HWND keyboard, const std::string& text) {
+    for (char c : text) {
+        std::wstring captions = Captions(keyboard);
+        size_t at = captions.find(static_cast<wchar_t>(c));
+        if (at == std::wstring::npos) {
+            ADD_FAILURE() << "no soft key for " << c;
+            continue;
+        }
+        ClickControl(keyboard, IDC_SOFTKEY_FIRST + static_cast<int>(at));
+    }
+}
+
+}  // namespace
+
+TEST_F(PinChangeTest, TheSoftKeyboardTypesIntoTheLastFieldAndShiftKeepsThePlaces) {
+    SetPin("PD", kChangedPin, false);
+    Insert("PD");
+    std::wstring lower, upper, placeholders;
+    RECT pinRect = {}, kbRect = {};
+    int afterBackspace = -1;
+    bool changed = false;
+    Play(
+        [&] {
+            HWND pin = WaitDialog(IDC_OLD_PIN);
+            WaitFocus(pin, IDC_OLD_PIN);
+            ClickControl(pin, IDC_SOFTKB_TOGGLE);
+            HWND kb = WaitDialog(IDC_SOFTKB_SHIFT);
+            if (!kb) return;
+            GetWindowRect(pin, &pinRect);
+            GetWindowRect(kb, &kbRect);
+            lower = Captions(kb);
+            ClickSoftKeys(kb, "123456789");
+            ClickControl(kb, IDC_SOFTKB_BACKSPACE);
+            WaitFor([&] { return GetWindowTextLengthW(GetDlgItem(pin, IDC_OLD_PIN)) == 8; });
+            afterBackspace = GetWindowTextLengthW(GetDlgItem(pin, IDC_OLD_PIN));
+            placeholders = Text(GetDlgItem(pin, IDC_OLD_PIN));
+            // The new PIN by mouse, with Shift for the capitals; the repeat by keyboard.
+            ClickControl(pin, IDC_NEW_PIN);
+            WaitFocus(pin, IDC_NEW_PIN);
+            ClickSoftKeys(kb, "k");
+            ClickControl(kb, IDC_SOFTKB_SHIFT);
+            upper = Captions(kb);
+            ClickSoftKeys(kb, "W");
+            ClickControl(kb, IDC_SOFTKB_SHIFT);
+            ClickSoftKeys(kb, "7pq2x9");
+            ClickControl(pin, IDC_NEW_PIN2);
+            WaitFocus(pin, IDC_NEW_PIN2);
+            Type("kW7pq2x9");
+            WaitFor([&] { return IsWindowEnabled(GetDlgItem(pin, IDOK)) != FALSE; }, 3000);
+            ClickControl(pin, IDOK);
+        },
+        [&] { RunHost(Dev("PD"), &changed); });
+    EXPECT_EQ(afterBackspace, 8);
+    EXPECT_EQ(placeholders, L"********");
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(PinIs("PD", "kW7pq2x9"));
+    // Beside the PIN dialog; Shift changed the 26 letters in place and left the digits.
+    EXPECT_EQ(kbRect.left, pinRect.right - 30);
+    EXPECT_EQ(kbRect.top, pinRect.top + 100);
+    ASSERT_EQ(lower.size(), 36u);
+    ASSERT_EQ(upper.size(), 36u);
+    for (size_t i = 0; i < 36; ++i) EXPECT_EQ(towupper(lower[i]), upper[i]) << i;
+    EXPECT_EQ(std::count_if(upper.begin(), upper.end(), iswupper), 26);
+}
+
+TEST_F(PinChangeTest, TwoPinDialogsInARowShowDifferentLayouts) {
+    Insert("PB");
+    std::wstring layouts[2];
+    for (auto& layout : layouts)
+        Play(
+            [&] {
+                HWND kb = WaitDialog(IDC_SOFTKB_SHIFT);  // created hidden: not found while hidden
+                HWND pin = WaitDialog(IDC_OLD_PIN);
+                (void)kb;
+                ClickControl(pin, IDC_SOFTKB_TOGGLE);
+                kb = WaitDialog(IDC_SOFTKB_SHIFT);
+                layout = kb ? Captions(kb) : L"";
+                Press(VK_ESCAPE);
+            },
+            [&] { RunHost(Dev("PB")); });
+    ASSERT_EQ(layouts[0].size(), 36u);
+    EXPECT_NE(layouts[0], layouts[1]);
+}
+
+TEST_F(PinChangeTest, TheHostDimsTheWholeScreenAboveEverything) {
+    Insert("PB");
+    RECT r = {};
+    BYTE alpha = 0;
+    DWORD flags = 0;
+    LONG_PTR ex = 0;
+    Play(
+        [&] {
+            WaitDialog(IDC_OLD_PIN);
+            HWND host = DialogWith(IDOK);  // the PIN dialog has OK too: take the full-screen one
+            for (HWND h = GetWindow(GetDesktopWindow(), GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+                if (GetWindowThreadProcessId(h, nullptr) == g_uiThread && IsWindowVisible(h) &&
+                    !GetDlgItem(h, IDC_OLD_PIN) && GetDlgItem(h, IDOK) && !GetDlgItem(h, IDCANCEL))
+                    host = h;
+            GetWindowRect(host, &r);
+            GetLayeredWindowAttributes(host, nullptr, &alpha, &flags);
+            ex = GetWindowLongPtrW(host, GWL_EXSTYLE);
+            Press(VK_ESCAPE);
+        },
+        [&] { RunHost(Dev("PB")); });
+    EXPECT_EQ(r.left, 0);
+    EXPECT_EQ(r.top, 0);
+    EXPECT_EQ(r.right, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(r.bottom, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_EQ(alpha, 127);
+    EXPECT_TRUE(flags & LWA_ALPHA);
+    EXPECT_TRUE(ex & WS_EX_TOPMOST);
+    EXPECT_TRUE(ex & WS_EX_LAYERED);
+}
+
+// ---- the hot-key shield ---------------------------------------------------------------------
+
+namespace {
+std::vector<UINT> g_keysSeen;
+LRESULT CALLBACK RecordKeys(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_KEYDOWN || msg == WM_SYSKEYDOWN) g_keysSeen.push_back(static_cast<UINT>(wParam));
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+}  // namespace
+
+TEST(ShieldHotKey, SwallowsSystemHotKeysOnlyWhileInstalled) {
+    g_uiThread = GetCurrentThreadId();
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = RecordKeys;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ShieldTestWindow";
+    RegisterClassW(&wc);
+    HWND w = CreateWindowW(L"ShieldTestWindow", L"shield", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
+                           200, 100, nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(w, nullptr);
+    SetForegroundWindow(w);
+    SetFocus(w);
+    HMODULE lib = LoadLibraryW(L"ShieldHotKey.dll");
+    ASSERT_NE(lib, nullptr);
+    auto install = reinterpret_cast<BOOL(__cdecl*)(HWND)>(
+        reinterpret_cast<void*>(GetProcAddress(lib, "InstallShieldHotKeyHook")));
+    auto uninstall = reinterpret_cast<BOOL(__cdecl*)()>(
+        reinterpret_cast<void*>(GetProcAddress(lib, "UnInstallShieldHotKeyHook")));
+    ASSERT_TRUE(install && uninstall);
+
+    auto play = [&] {
+        g_keysSeen.clear();
+        std::atomic<bool> done{false};
+        std::thread user([&] {
+            Press(VK_LWIN);
+            Chord(VK_MENU, VK_TAB);
+            Chord(VK_MENU, VK_ESCAPE);
+            Chord(VK_CONTROL, VK_ESCAPE);
+            Press('Q');  // an ordinary key is never shielded
+            done = true;
+        });
+        PumpUntil([&] { return done.load(); }, 10000);
+        user.join();
+        PumpFor(150);
+        return g_keysSeen;
+    };
+    auto has = [](const std::vector<UINT>& keys, UINT vk) {
+        return std::find(keys.begin(), keys.end(), vk) != keys.end();
+    };
+
+    ASSERT_TRUE(install(w));
+    auto shielded = play();
+    EXPECT_FALSE(has(shielded, VK_LWIN));
+    EXPECT_FALSE(has(shielded, VK_TAB));
+    EXPECT_FALSE(has(shielded, VK_ESCAPE));
+    EXPECT_TRUE(has(shielded, 'Q'));
+    EXPECT_TRUE(uninstall());
+    auto open = play();
+    EXPECT_TRUE(has(open, VK_LWIN));
+    EXPECT_TRUE(has(open, VK_TAB));
+    EXPECT_TRUE(has(open, VK_ESCAPE));
+    EXPECT_FALSE(uninstall());
+    FreeLibrary(lib);
+    DestroyWindow(w);
 }

@@ -3,8 +3,9 @@
 // and the soft keyboard.
 #pragma once
 
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include "dialogs.h"
 #include "main_dlg.h"
