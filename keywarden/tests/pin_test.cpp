@@ -1,10 +1,11 @@
 // The PIN change under Wine with real input: keys go through SendInput to the focused field, so
 // they take the path a user's keys take (the field's low-level hook, the dialog manager). The
 // user interface runs modally on the test's main thread; a script thread plays the user.
-#include <commctrl.h>
-#include <dbt.h>
-#include <gtest/gtest.h>
+// clang-format off
 #include <windows.h>
+#include <dbt.h>
+// clang-format on
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,6 @@
 #include "pin_dialog.h"
 
+#include <commctrl.h>
 #include <string.h>
 
 #include "log.h"

@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include "dialogs.h"
 #include "main_dlg.h"
 #include "safe_edit.h"
