@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cwctype>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -740,4 +741,99 @@ TEST(ShieldHotKey, SwallowsSystemHotKeysOnlyWhileInstalled) {
     EXPECT_FALSE(uninstall());
     FreeLibrary(lib);
     DestroyWindow(w);
+}
+
+// ---- no PIN anywhere ---------------------------------------------------------------------------
+
+namespace {
+
+// Collects the process's debugger output (the DBWIN buffer protocol) while it lives.
+class DebugOutput {
+  public:
+    DebugOutput() {
+        ready_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
+        data_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+        map_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                  L"DBWIN_BUFFER");
+        view_ = static_cast<char*>(MapViewOfFile(map_, FILE_MAP_READ, 0, 0, 4096));
+        thread_ = std::thread([this] {
+            SetEvent(ready_);
+            while (!stop_) {
+                if (WaitForSingleObject(data_, 50) != WAIT_OBJECT_0) continue;
+                {
+                    std::lock_guard<std::mutex> hold(m_);
+                    text_ +=
+                        std::string(view_ + sizeof(DWORD), strnlen(view_ + sizeof(DWORD), 4092));
+                    text_ += '\n';
+                }
+                SetEvent(ready_);
+            }
+        });
+    }
+    ~DebugOutput() {
+        stop_ = true;
+        thread_.join();
+        UnmapViewOfFile(view_);
+        CloseHandle(map_);
+        CloseHandle(data_);
+        CloseHandle(ready_);
+    }
+    std::string Text() {
+        std::lock_guard<std::mutex> hold(m_);
+        return text_;
+    }
+
+  private:
+    HANDLE ready_, data_, map_;
+    char* view_;
+    std::atomic<bool> stop_{false};
+    std::mutex m_;
+    std::string text_;
+    std::thread thread_;
+};
+
+// Every file under a folder, read whole.
+std::string AllFiles(const std::string& dir) {
+    std::string all;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return all;
+    do
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            all += ReadText(dir + "\\" + fd.cFileName);
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return all;
+}
+
+}  // namespace
+
+TEST_F(PinChangeTest, AWholeChangeAtDebugLevelLeavesNoPinInAnyLogOrOutput) {
+    DebugOutput debug;
+    OutputDebugStringA("debug-output-listener-works");
+    SetPin("PD", kChangedPin, false);
+    Insert("PD");
+    const char* wrongPin = "Zq8wX3v1";
+    const char* newPin = "Hm4tR9c2";
+    bool changed = false;
+    Play(
+        [&] {
+            FillIn(wrongPin, newPin, newPin);
+            Answer(true);  // wrong old PIN
+            HWND pin = DialogWith(IDC_OLD_PIN);
+            WaitFocus(pin, IDC_OLD_PIN);
+            FillIn(kChangedPin, newPin, newPin);
+        },
+        [&] { RunHost(Dev("PD"), &changed); });
+    EXPECT_TRUE(changed);
+    PumpFor(300);
+    std::string logs = AllFiles(logDir_);
+    std::string output = debug.Text();
+    EXPECT_NE(logs.find("CDevObject::ChangePIN start..."), std::string::npos)
+        << "the change was not logged at level 4";
+    EXPECT_NE(output.find("debug-output-listener-works"), std::string::npos);
+    for (const char* secret : {kChangedPin, wrongPin, newPin}) {
+        EXPECT_EQ(logs.find(secret), std::string::npos) << secret;
+        EXPECT_EQ(output.find(secret), std::string::npos) << secret;
+    }
 }
