@@ -144,8 +144,9 @@ void CModifyPINDlg::ToggleSoftKeyboard() {
         FocusField(IDC_OLD_PIN);
     } else {
         ShowWindow(m_keyboard.m_hWnd, SW_SHOWNA);
-        // Typing goes on in the field that had the focus before the toggle was pressed.
-        FocusField(m_target ? GetDlgCtrlID(m_target) : IDC_OLD_PIN);
+        // Typing goes on in the field that had the focus before the toggle was pressed, at its
+        // caret (the dialog manager's focus change would select the field's whole text).
+        SetFocus(m_target ? m_target : GetDlgItem(m_hWnd, IDC_OLD_PIN));
     }
 }
 

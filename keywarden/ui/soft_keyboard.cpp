@@ -94,11 +94,21 @@ INT_PTR CALLBACK CSoftKBDlg::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 
 void CSoftKBDlg::OnInit() {
     // Beside the owner: the left edge 30 pixels left of its right edge, 100 pixels below its top.
+    // On a small screen it is moved back inside the owner's monitor.
     if (HWND owner = GetWindow(m_hWnd, GW_OWNER)) {
-        RECT o;
+        RECT o, r;
         GetWindowRect(owner, &o);
-        SetWindowPos(m_hWnd, nullptr, o.right - 30, o.top + 100, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        GetWindowRect(m_hWnd, &r);
+        MONITORINFO mi = {};
+        mi.cbSize = sizeof mi;
+        GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &mi);
+        int x = o.right - 30, y = o.top + 100;
+        int w = r.right - r.left, h = r.bottom - r.top;
+        if (x + w > mi.rcMonitor.right) x = mi.rcMonitor.right - w;
+        if (y + h > mi.rcMonitor.bottom) y = mi.rcMonitor.bottom - h;
+        if (x < mi.rcMonitor.left) x = mi.rcMonitor.left;
+        if (y < mi.rcMonitor.top) y = mi.rcMonitor.top;
+        SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     m_caseMode = 0;
     SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
