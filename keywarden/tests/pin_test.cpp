@@ -865,3 +865,134 @@ TEST_F(PinChangeTest, DISABLED_PoseForThePicture) {
         },
         [&] { RunHost(Dev("PB")); });
 }
+
+// ---- the PIN change from the main window ------------------------------------------------------
+
+namespace {
+
+class MainWindowPinTest : public PinChangeTest {
+  protected:
+    void SelectKey(const std::string& serial) {
+        HWND tree = dlg_->m_tree;
+        for (auto item =
+                 reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+             item; item = reinterpret_cast<HTREEITEM>(SendMessageW(
+                       tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+            TVITEMW tv = {};
+            tv.mask = TVIF_PARAM | TVIF_HANDLE;
+            tv.hItem = item;
+            SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+            auto* dev = reinterpret_cast<CItemObj*>(tv.lParam);
+            if (dev && dev->GetItemType() == ITEM_DEVICE &&
+                serial == static_cast<CDevObject*>(dev)->serial)
+                SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+        }
+    }
+    void Command(int id) { SendMessageW(dlg_->m_hWnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+};
+
+}  // namespace
+
+TEST_F(MainWindowPinTest, TheChangePinButtonRunsTheWholeChangeAndShowsTheBalloon) {
+    SetPin("PD", kChangedPin, false);
+    Insert("PD");
+    SelectKey("PD");
+    Play([&] { FillIn(kChangedPin, "Kw7pQ2x9", "Kw7pQ2x9"); }, [&] { Command(IDC_MODIFY_PIN); });
+    PumpFor(200);
+    EXPECT_TRUE(PinIs("PD", "Kw7pQ2x9"));
+    EXPECT_EQ(Balloon(), Str(IDS_PIN_CHANGED));
+}
+
+TEST_F(MainWindowPinTest, AKeyWithoutTriesOpensNoPinDialog) {
+    SetPin("PB", kChangedPin, false, 0);
+    Insert("PB");
+    SelectKey("PB");
+    std::wstring message;
+    bool pinDialogSeen = false;
+    Play(
+        [&] {
+            HWND msg = WaitDialog(IDC_TEXT);
+            pinDialogSeen = DialogWith(IDC_OLD_PIN) != nullptr;
+            message = msg ? Text(GetDlgItem(msg, IDC_TEXT)) : L"";
+            Answer(true);
+        },
+        [&] { Command(IDC_MODIFY_PIN); });
+    PumpFor(200);
+    EXPECT_EQ(message, Str(IDS_PIN_LOCKED));
+    EXPECT_FALSE(pinDialogSeen);
+    EXPECT_EQ(Balloon(), Str(IDS_PIN_LOCKED));
+}
+
+TEST_F(MainWindowPinTest, PullingTheKeyClosesTheDialogAndTheDimmingWithoutSuccess) {
+    SetPin("PC", kChangedPin, false);
+    Insert("PC");
+    SelectKey("PC");
+    bool closed = false;
+    Play(
+        [&] {
+            HWND pin = WaitDialog(IDC_OLD_PIN);
+            WaitFocus(pin, IDC_OLD_PIN);
+            Type("1234");
+            SetPresent("PC", false);
+            SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName("PC"));
+            closed = WaitFor([&] { return !IsWindow(pin) && !DialogWith(IDOK); });
+        },
+        [&] { Command(IDC_MODIFY_PIN); });
+    WaitIdle();
+    EXPECT_TRUE(closed);
+    EXPECT_NE(Balloon(), Str(IDS_PIN_CHANGED));
+    EXPECT_EQ(Dev("PC"), nullptr);
+    EXPECT_TRUE(PinIs("PC", kChangedPin));
+}
+
+TEST_F(MainWindowPinTest, TheFactoryPinPromptComesOnInsertAndLeadsToTheDialog) {
+    SetPin("PA", kFactoryPin, true);
+    std::wstring caption, text;
+    bool pinDialog = false;
+    Play(
+        [&] {
+            HWND prompt = WaitDialog(IDC_TEXT);
+            if (!prompt) return;
+            caption = Text(prompt);
+            text = Text(GetDlgItem(prompt, IDC_TEXT));
+            Answer(true);
+            HWND pin = WaitDialog(IDC_OLD_PIN);
+            pinDialog = pin != nullptr;
+            Press(VK_ESCAPE);
+        },
+        [&] {
+            SetPresent("PA", true);
+            SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName("PA"));
+            // The prompt comes as a posted message once the key is read.
+            PumpUntil([&] { return DialogWith(IDC_TEXT) != nullptr || pinDialog; }, 20000);
+            PumpFor(3000);
+        });
+    EXPECT_EQ(caption, L"PA");
+    EXPECT_EQ(text, Str(IDS_DEFAULT_PIN_PROMPT));
+    EXPECT_TRUE(pinDialog);
+}
+
+TEST_F(MainWindowPinTest, NoPromptOnASilentRefreshOrALanguageSwitchButOnARefresh) {
+    SetPin("PA", kFactoryPin, true);
+    SetPresent("PA", true);
+    // Runs a command and answers Cancel to a prompt that comes within two seconds.
+    auto prompted = [&](int command) {
+        bool seen = false;
+        Play(
+            [&] {
+                if (WaitFor([] { return DialogWith(IDC_TEXT) != nullptr; }, 2500)) {
+                    seen = true;
+                    Answer(false);
+                }
+            },
+            [&] {
+                Command(command);
+                WaitIdle();
+                PumpFor(3000);
+            });
+        return seen;
+    };
+    EXPECT_FALSE(prompted(ID_SILENT_REFRESH));
+    EXPECT_FALSE(prompted(ID_LANG_ZH_CN));
+    EXPECT_TRUE(prompted(IDC_REFRESH));  // a refresh the user asked for prompts again
+}

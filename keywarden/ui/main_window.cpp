@@ -9,6 +9,7 @@
 
 #include "app.h"
 #include "dialogs.h"
+#include "pin_dialog.h"
 #include "log.h"
 #include "png_loader.h"
 #include "resources.h"
@@ -268,7 +269,7 @@ bool CKeywardenDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
             OnShowBalloon(static_cast<int>(wParam), lParam);
             return true;
         case UM_SHOWDEFPIN:
-            // The default-PIN prompt comes with the PIN change.
+            OnShowDefPINDlg(reinterpret_cast<CDevObject*>(wParam));
             return true;
         case WM_NOTIFY: {
             auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
@@ -491,9 +492,39 @@ void CKeywardenDlg::OnViewDInfo() {
 
 // ---- dialogs ------------------------------------------------------------------------------------
 
-ULONG CKeywardenDlg::ModifyPIN(CDevObject*) {
-    // The PIN change has a dialog of its own that is not part of this program yet.
+ULONG CKeywardenDlg::ModifyPIN(CDevObject* dev) {
+    if (PromptBusy() || !dev) return 0;
+    LogScope trace("CMainDlg::ModifyPIN");
+    if (dev->GetPinRetries() == 0) {
+        ShowMessage(m_hWnd, dev, IDS_PIN_LOCKED, 0, 0);
+        PostMessageW(m_hWnd, UM_BALLOON, IDS_PIN_LOCKED, 0);
+        trace.SetEnd("%s end locked...");
+        return 0;
+    }
+    CClockFullScreen host(dev, this, m_hWnd);
+    {
+        OpenDialogScope open(this, DLG_PIN, dev, &host);
+        host.Run(m_hWnd, IDD_FULLSCREEN);
+    }
+    if (host.PinChanged())
+        PostMessageW(m_hWnd, UM_BALLOON, IDS_PIN_CHANGED, 0);
+    else if (dev->GetPinRetries() == 0 && !host.ReportedLocked())
+        PostMessageW(m_hWnd, UM_BALLOON, IDS_PIN_LOCKED, 0);
+    trace.SetEnd("%s end ok...");
     return 0;
+}
+
+void CKeywardenDlg::OnShowDefPINDlg(CDevObject* dev) {
+    LogScope trace("CMainDlg::OnShowDefPINDlg");
+    if (PromptBusy() || OpenDialog(DLG_PIN) || s_silentRescan.load() == 1) return;
+    // The key may have gone since the prompt was posted.
+    DeviceListGuard guard(ListLock(), "CMainDlg::OnShowDefPINDlg", DeviceListGuard::UiThread);
+    if (!IsListed(dev)) return;
+    SetPromptBusy(true);
+    HWND parent = GetActiveWindow();
+    int answer = ShowMessage(parent ? parent : m_hWnd, dev, IDS_DEFAULT_PIN_PROMPT, 0, 4);
+    SetPromptBusy(false);
+    if (answer == 1 && IsListed(dev) && dev->Probe()) ModifyPIN(dev);
 }
 
 ULONG CKeywardenDlg::ModifyDevLabel(CDevObject* dev) {

@@ -56,6 +56,8 @@ class CKeywardenDlg : public CMainDlg, public IKeyDialogs {
 
     // ---- per-key dialogs ---------------------------------------------------------------------
     ULONG ModifyPIN(CDevObject* dev) override;
+    // The default-PIN prompt of a key (posted while the tree is built for it).
+    void OnShowDefPINDlg(CDevObject* dev);
     ULONG ModifyDevLabel(CDevObject* dev) override;
     ULONG ShowVersionDlg(CDevObject* dev) override;
     int ShowMessage(HWND parent, CDevObject* dev, int stringId, ULONG argument,
