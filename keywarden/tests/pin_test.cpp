@@ -893,13 +893,15 @@ class MainWindowPinTest : public PinChangeTest {
 
 }  // namespace
 
+// Key PE is changed by this test only: after it, keywarden_pin_sealgate asks Sealgate's
+// VerifyUserPin on the same store whether the key takes the new PIN and refuses the old one.
 TEST_F(MainWindowPinTest, TheChangePinButtonRunsTheWholeChangeAndShowsTheBalloon) {
-    SetPin("PD", kChangedPin, false);
-    Insert("PD");
-    SelectKey("PD");
+    SetPin("PE", kChangedPin, false);
+    Insert("PE");
+    SelectKey("PE");
     Play([&] { FillIn(kChangedPin, "Kw7pQ2x9", "Kw7pQ2x9"); }, [&] { Command(IDC_MODIFY_PIN); });
     PumpFor(200);
-    EXPECT_TRUE(PinIs("PD", "Kw7pQ2x9"));
+    EXPECT_TRUE(PinIs("PE", "Kw7pQ2x9"));
     EXPECT_EQ(Balloon(), Str(IDS_PIN_CHANGED));
 }
 
