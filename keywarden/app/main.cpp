@@ -5,5 +5,5 @@
 #include "main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
-    return KeywardenMain(instance, arguments, MakeKeywardenDlg);
+    return KeywardenMain(instance, arguments, MakeMainWindow);
 }

@@ -2,16 +2,15 @@
 // certificates registered (a key with 8 RSA containers, 16 certificates), and the time of a
 // full rescan of 16 keys. Runs under Wine against the real window, store and device library.
 #include <windows.h>
-#include <dbt.h>
-
 #include <benchmark/benchmark.h>
+#include <dbt.h>
 
 #include <string>
 #include <vector>
 
 #include "device_library.h"
 #include "log.h"
-#include "main_dlg.h"
+#include "main_window.h"
 #include "support.h"
 
 using namespace kwtest;
@@ -22,7 +21,7 @@ struct Session {
     Session() {
         std::string prefix = MakeTempDir("bench") + "\\KEVA_QMB4410_Client";
         LogInit(1, "CLIENT", prefix.c_str());
-        ok = BindDeviceLibrary() == 0 && CMainDlg::RegisterWindowClass(GetModuleHandleW(nullptr));
+        ok = BindDeviceLibrary() == 0 && RegisterMainWindowClass(GetModuleHandleW(nullptr));
         PullAll();
         SweepProviderCertificates();
         if (!ok) return;
@@ -36,12 +35,9 @@ struct Session {
         UnbindDeviceLibrary();
     }
     void WaitIdle() {
-        while (dlg->RunningWorkers() != 0) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            if (dlg->RunningWorkers() == 0) break;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-        }
+        dlg->Devices().WaitForWorkers();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     }
     bool ok = false;
     CMainDlg* dlg = nullptr;
@@ -64,15 +60,15 @@ void BM_ArrivalToRegistered_8Containers(benchmark::State& state) {
         state.PauseTiming();
         SetPresent(serial, true);
         state.ResumeTiming();
-        SendDeviceChange(s.dlg->m_hWnd, DBT_DEVICEARRIVAL, name);
+        SendDeviceChange(s.dlg->Handle(), DBT_DEVICEARRIVAL, name);
         s.WaitIdle();
         state.PauseTiming();
-        if (s.dlg->DeviceCount() != 1 || ProviderEntries().size() != 16) {
+        if (s.dlg->Devices().Snapshot().size() != 1 || ProviderEntries().size() != 16) {
             state.SkipWithError("key not read completely");
             break;
         }
         SetPresent(serial, false);
-        SendDeviceChange(s.dlg->m_hWnd, DBT_DEVICEREMOVECOMPLETE, name);
+        SendDeviceChange(s.dlg->Handle(), DBT_DEVICEREMOVECOMPLETE, name);
         s.WaitIdle();
         state.ResumeTiming();
     }
@@ -90,12 +86,9 @@ void BM_FullRescan_16Keys(benchmark::State& state) {
     }
     for (int i = 1; i <= 16; ++i) SetPresent((i < 10 ? "R0" : "R") + std::to_string(i), true);
     for (auto _ : state) {
-        PostMessageW(s.dlg->m_hWnd, WM_COMMAND, IDC_REFRESH, 0);
-        MSG msg;
-        while (s.dlg->RunningWorkers() == 0 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
+        SendMessageW(s.dlg->Handle(), WM_COMMAND, IDC_REFRESH, 0);
         s.WaitIdle();
-        if (s.dlg->DeviceCount() != 16) {
+        if (s.dlg->Devices().Snapshot().size() != 16) {
             state.SkipWithError("not all keys listed");
             break;
         }

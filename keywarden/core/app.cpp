@@ -3,11 +3,14 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <exception>
+
 #include "device_library.h"
+#include "items.h"
 #include "log.h"
-#include "main_dlg.h"
 #include "png_loader.h"
 #include "resources.h"
 
@@ -24,7 +27,37 @@ bool PreTranslate(HWND dialog, MSG* msg) {
     return dialog && IsWindow(dialog) && IsDialogMessageW(dialog, msg);
 }
 
+std::terminate_handler g_previousTerminate = nullptr;
+
+// The certificates of connected keys are all bound to the key provider and only one Keywarden
+// runs: removing the provider's certificates removes exactly what this process registered.
+LONG WINAPI CleanUpOnCrash(EXCEPTION_POINTERS*) {
+    SweepProviderCertificates();
+    return EXCEPTION_EXECUTE_HANDLER;  // the process ends without the system's crash dialog
+}
+
+[[noreturn]] void CleanUpOnTerminate() {
+    SweepProviderCertificates();
+    if (g_previousTerminate) g_previousTerminate();
+    abort();
+}
+
 }  // namespace
+
+void InstallCrashCleanup() {
+    SetUnhandledExceptionFilter(CleanUpOnCrash);
+    std::terminate_handler previous = std::set_terminate(CleanUpOnTerminate);
+    if (previous != CleanUpOnTerminate) g_previousTerminate = previous;
+}
+
+bool RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    if (!GetClassInfoExW(instance, L"#32770", &wc)) return false;
+    wc.hInstance = instance;
+    wc.lpszClassName = L"KEVAClientClass";
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
 
 void GetConfigPath(char* path, size_t size) {
     char module[MAX_PATH + 1] = {};
@@ -37,7 +70,7 @@ DWORD StartupWaitFor(const char* arguments) {
     return arguments && _stricmp(arguments, "/min") == 0 ? 1500 : 500;
 }
 
-int KeywardenMain(HINSTANCE instance, const char* arguments, MainDlgFactory makeMainDlg) {
+int KeywardenMain(HINSTANCE instance, const char* arguments, MainWindowFactory makeMainWindow) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     SetKeywardenInstance(instance);
 
@@ -48,6 +81,7 @@ int KeywardenMain(HINSTANCE instance, const char* arguments, MainDlgFactory make
         return 1;
     }
 
+    InstallCrashCleanup();
     char config[MAX_PATH + 32];
     GetConfigPath(config, sizeof config);
     int level = static_cast<int>(GetPrivateProfileIntA("exe_config", "loglevel", 1, config));
@@ -71,15 +105,15 @@ int KeywardenMain(HINSTANCE instance, const char* arguments, MainDlgFactory make
     GdiplusSession gdiplus;
 
     int exitCode = 0;
-    CMainDlg* dlg = nullptr;
-    if (CMainDlg::RegisterWindowClass(instance)) {
-        dlg = makeMainDlg ? makeMainDlg() : new CMainDlg();
-        if (dlg->Create(instance)) {
+    std::unique_ptr<IMainWindow> window;
+    if (makeMainWindow && RegisterMainWindowClass(instance)) {
+        window = makeMainWindow();
+        if (window->Create(instance)) {
             MSG msg;
             BOOL got;
             while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
                 if (got == -1) break;
-                if (PreTranslate(dlg->m_hWnd, &msg)) continue;
+                if (PreTranslate(window->Handle(), &msg)) continue;
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }
@@ -87,7 +121,7 @@ int KeywardenMain(HINSTANCE instance, const char* arguments, MainDlgFactory make
         }
     }
 
-    delete dlg;  // releases every key: their certificates leave the store
+    window.reset();  // releases every key: their certificates leave the store
     UnbindDeviceLibrary();
     if (single) CloseHandle(single);
     CoUninitialize();

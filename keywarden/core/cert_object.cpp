@@ -13,7 +13,7 @@
 
 #include "items.h"
 #include "log.h"
-#include "main_dlg.h"
+#include "resource.h"
 #include "resources.h"
 
 const wchar_t kKeyProviderName[] = L"KEVA FOR UKEY CSP v1.1.0";
@@ -175,8 +175,9 @@ ExpiryKind ComputeExpiry(const FILETIME& notAfterUtc, const SYSTEMTIME& localNow
 
 // ---- CCertObject --------------------------------------------------------------------------
 
-CCertObject::CCertObject(CContainObj* owner, uint8_t type, const uint8_t* bytes, ULONG length)
-    : container(owner), derLength(0), certType(type) {
+CCertObject::CCertObject(const CContainObj* container, std::weak_ptr<CDevObject> device,
+                         uint8_t type, const uint8_t* bytes, ULONG length)
+    : derLength(0), certType(type), device_(std::move(device)) {
     memset(der, 0, sizeof der);
     if (bytes) {
         derLength = std::min<ULONG>(length, kMaxCertSize);
@@ -187,31 +188,37 @@ CCertObject::CCertObject(CContainObj* owner, uint8_t type, const uint8_t* bytes,
     memset(notBeforeText, 0, sizeof notBeforeText);
     memset(notAfterText, 0, sizeof notAfterText);
     memset(serialText, 0, sizeof serialText);
+    if (container) {
+        sm2_ = container->IsSM2();
+        container->GetName(containerName_, sizeof containerName_);
+    }
 }
 
 CCertObject::~CCertObject() {
-    if (!keepInStore_) UnregisterCert();
+    if (registered_) UnregisterCert();
 }
 
-void CCertObject::UpdateButtons(CMainDlg* dlg) {
-    if (!dlg) return;
-    dlg->EnableButtons(4, TRUE);
-    dlg->EnableButtons(1 | 2, FALSE);
+bool CCertObject::SameCertificate(const CCertObject& other) const {
+    return derLength == other.derLength && memcmp(der, other.der, derLength) == 0;
 }
 
-ULONG CCertObject::ButtonClick(int commandId, CMainDlg* dlg) {
+void CCertObject::UpdateButtons(IItemHost& host) {
+    host.EnableButtons(BUTTON_VIEW_CERT, true);
+    host.EnableButtons(BUTTON_MODIFY_PIN | BUTTON_MODIFY_LABEL, false);
+}
+
+ULONG CCertObject::ButtonClick(int commandId, IItemHost& host) {
     LogScope trace("CCertObject::ButtonClick");
     if (commandId == IDC_VIEW_CERT) {
-        ViewCert(dlg);
-    } else if (commandId == IDC_VIEW_DEVINFO && dlg && dlg->KeyDialogs() && container &&
-               container->device) {
-        return dlg->KeyDialogs()->ShowVersionDlg(container->device);
+        ViewCert(&host);
+    } else if (commandId == IDC_VIEW_DEVINFO) {
+        if (DevicePtr dev = device_.lock()) return host.ShowVersionDlg(dev);
     }
     return 0;
 }
 
 int CCertObject::RegisterCert() {
-    if (container && container->IsSM2()) return 1;  // SM2 certificates never go into the store
+    if (sm2_) return 1;  // SM2 certificates never go into the store
     LogScope trace("CCertObject::RegisterCert");
     HCERTSTORE store = OpenMyStore();
     if (!store) {
@@ -225,10 +232,8 @@ int CCertObject::RegisterCert() {
         LogMessage(LOG_LEVEL_ERROR, "CertCreateCertificateContext ERR[%#x]",
                    static_cast<unsigned>(GetLastError()));
     } else {
-        char nameA[257] = {};
-        if (container) container->GetName(nameA, sizeof nameA);
         wchar_t containerName[261] = {};
-        MultiByteToWideChar(CP_ACP, 0, nameA, -1, containerName, 260);
+        MultiByteToWideChar(CP_ACP, 0, containerName_, -1, containerName, 260);
         CRYPT_KEY_PROV_INFO info = {};
         info.pwszContainerName = containerName;
         info.pwszProvName = const_cast<wchar_t*>(kKeyProviderName);
@@ -245,6 +250,7 @@ int CCertObject::RegisterCert() {
                        static_cast<unsigned>(GetLastError()));
         } else {
             ok = 1;
+            registered_ = true;
         }
         CertFreeCertificateContext(ctx);
     }
@@ -253,7 +259,8 @@ int CCertObject::RegisterCert() {
 }
 
 int CCertObject::UnregisterCert() {
-    if (container && container->IsSM2()) return 1;
+    if (sm2_) return 1;
+    registered_ = false;
     LogScope trace("CCertObject::UnregisterCert");
     HCERTSTORE store = OpenMyStore();
     if (!store) {
@@ -333,12 +340,11 @@ ULONG CCertObject::GetCertInfo(const SYSTEMTIME& localNow) {
         CertNotice_AppendLine(wide);
     }
     CertFreeCertificateContext(ctx);
-    RegisterCert();
     return 0;
 }
 
-void CCertObject::ViewCert(CMainDlg* dlg) {
-    if (dlg && dlg->PromptBusy()) return;
+void CCertObject::ViewCert(IItemHost* host) {
+    if (host && host->PromptBusy()) return;
     // The viewer's library is bound when it is needed (not every toolchain ships its import
     // library).
     HMODULE ui = LoadLibraryW(L"cryptui.dll");
@@ -350,7 +356,7 @@ void CCertObject::ViewCert(CMainDlg* dlg) {
     if (ctx) {
         CRYPTUI_VIEWCERTIFICATE_STRUCTW info = {};
         info.dwSize = sizeof info;
-        info.hwndParent = dlg ? dlg->m_hWnd : nullptr;
+        info.hwndParent = host ? host->Window() : nullptr;
         info.dwFlags = CRYPTUI_DISABLE_ADDTOSTORE;
         info.pCertContext = ctx;
         BOOL changed = FALSE;

@@ -4,7 +4,7 @@
 
 #include "items.h"
 #include "log.h"
-#include "main_dlg.h"
+#include "resource.h"
 #include "resources.h"
 
 namespace {
@@ -15,35 +15,30 @@ constexpr ULONG kEnumCapacity = kMaxContainers;
 
 // ---- CDevObject ---------------------------------------------------------------------------
 
-CDevObject::CDevObject(const char* name, CMainDlg* ownerDlg) : owner(ownerDlg) {
+CDevObject::CDevObject(const char* name) {
     memset(devName, 0, sizeof devName);
     if (name) strncpy(devName, name, sizeof devName - 1);
     memset(serial, 0, sizeof serial);
     memset(cosVersion, 0, sizeof cosVersion);
     memset(label, 0, sizeof label);
-    for (auto& c : containers) c = nullptr;
 }
 
 CDevObject::~CDevObject() {
-    CertStoreSession storeSession;
-    for (auto& c : containers) {
-        delete c;
-        c = nullptr;
+    {
+        // The certificates still registered leave the store in one write-back.
+        CertStoreSession storeSession;
+        for (auto& c : containers) c.reset();
     }
-    // The dialog of this key runs on the user-interface thread: tell it there.
-    if (openDialog && owner && owner->m_hWnd)
-        SendMessageW(owner->m_hWnd, UM_REMOVEDLG, REMOVEDLG_ALL, reinterpret_cast<LPARAM>(devName));
     if (handle) devlib::CloseDevice(handle);
     handle = 0;
 }
 
-void CDevObject::UpdateButtons(CMainDlg* dlg) {
-    if (!dlg) return;
+void CDevObject::UpdateButtons(IItemHost& host) {
     if (unformatted) {
-        dlg->EnableButtons(1 | 2 | 4, FALSE);
+        host.EnableButtons(BUTTONS_OF_ITEMS, false);
     } else {
-        dlg->EnableButtons(1 | 2, TRUE);
-        dlg->EnableButtons(4, FALSE);
+        host.EnableButtons(BUTTON_MODIFY_PIN | BUTTON_MODIFY_LABEL, true);
+        host.EnableButtons(BUTTON_VIEW_CERT, false);
     }
 }
 
@@ -156,34 +151,17 @@ ULONG CDevObject::EnumContsFromES() {
         return rv;
     }
     if (count > kMaxContainers) count = kMaxContainers;
-    CertStoreSession storeSession;
-
-    // A re-read replaces the containers. The old objects are released after the new ones
-    // have registered their certificates; a certificate found again keeps its store entry.
-    CContainObj* old[kMaxContainers];
-    for (ULONG i = 0; i < kMaxContainers; ++i) {
-        old[i] = containers[i];
-        containers[i] = nullptr;
-    }
+    // New objects for what the key reports now; the previous ones stay with whoever still
+    // holds them (a tree item, a dialog) and leave the store only through their registration.
     containerCount = count;
-    for (ULONG i = 0; i < count; ++i) {
-        containers[i] = new CContainObj(this, records + i * kContainerRecordSize);
-        containers[i]->EnumCertInfo();
-    }
-    for (CContainObj* prev : old) {
-        if (!prev) continue;
-        for (CCertObject* oldCert : {prev->exchangeCert, prev->signatureCert}) {
-            if (!oldCert) continue;
-            for (CContainObj* now : containers) {
-                if (!now) continue;
-                for (CCertObject* cert : {now->exchangeCert, now->signatureCert}) {
-                    if (cert && cert->derLength == oldCert->derLength &&
-                        memcmp(cert->der, oldCert->der, cert->derLength) == 0)
-                        oldCert->KeepInStoreOnRelease();
-                }
-            }
+    for (ULONG i = 0; i < kMaxContainers; ++i) {
+        if (i >= count) {
+            containers[i].reset();
+            continue;
         }
-        delete prev;
+        auto c = std::make_shared<CContainObj>(records + i * kContainerRecordSize);
+        c->EnumCertInfo(*this);
+        containers[i] = std::move(c);
     }
     return 0;
 }
@@ -221,15 +199,15 @@ static ULONG CopyField(const char* field, char* buffer, size_t size, const char*
     return 0;
 }
 
-ULONG CDevObject::GetDevPath(char* buffer, size_t size) {
+ULONG CDevObject::GetDevPath(char* buffer, size_t size) const {
     return CopyField(devName, buffer, size, "Null Pointer: szDevName");
 }
 
-ULONG CDevObject::GetDevSN(char* buffer, size_t size) {
+ULONG CDevObject::GetDevSN(char* buffer, size_t size) const {
     return CopyField(serial, buffer, size, "Null Pointer: szDevSN");
 }
 
-void CDevObject::GetDevSNW(wchar_t* buffer128) {
+void CDevObject::GetDevSNW(wchar_t* buffer128) const {
     if (!buffer128) return;
     buffer128[0] = 0;
     int n = MultiByteToWideChar(CP_ACP, 0, serial, -1, buffer128, 128);
@@ -237,7 +215,7 @@ void CDevObject::GetDevSNW(wchar_t* buffer128) {
     buffer128[127] = 0;
 }
 
-void CDevObject::GetDisplayName(wchar_t* buffer260) {
+void CDevObject::GetDisplayName(wchar_t* buffer260) const {
     if (!buffer260) return;
     buffer260[0] = 0;
     if (unformatted) {
@@ -248,7 +226,7 @@ void CDevObject::GetDisplayName(wchar_t* buffer260) {
     buffer260[259] = 0;
 }
 
-ULONG CDevObject::GetCosVersion(char* buffer, size_t size) {
+ULONG CDevObject::GetCosVersion(char* buffer, size_t size) const {
     if (!buffer) {
         LogMessage(LOG_LEVEL_ERROR, "Null Pointer: szCosVer");
         return KW_ERR_NULL_POINTER;
@@ -262,7 +240,7 @@ ULONG CDevObject::GetCosVersion(char* buffer, size_t size) {
     return 0;
 }
 
-ULONG CDevObject::GetCosVersionW(wchar_t* buffer, size_t size) {
+ULONG CDevObject::GetCosVersionW(wchar_t* buffer, size_t size) const {
     if (!buffer) return KW_ERR_NULL_POINTER;
     if (size < 64) return KW_ERR_BUFFER_TOO_SHORT;
     char text[64];
@@ -307,84 +285,72 @@ void CDevObject::LogDump() {
     LogMessage(LOG_LEVEL_DEBUG, "设备PIN状态[%d]", pinRetries);
     LogMessage(LOG_LEVEL_DEBUG, "该设备共有[%d]个容器", static_cast<int>(containerCount));
     int n = 0;
-    for (CContainObj* c : containers) {
+    for (const auto& c : containers) {
         if (!c) continue;
         LogMessage(LOG_LEVEL_DEBUG, "第[%d]个容器信息如下：", ++n);
         c->LogDump();
     }
 }
 
-void CDevObject::AddTreeEntries(HWND tree, HTREEITEM deviceItem, int reason,
-                                const char* devNameForPrompt) {
-    for (CContainObj* c : containers)
-        if (c) c->AddTreeEntries(tree, deviceItem);
-    if (reason == TREE_LANGUAGE || reason == TREE_KEY_REMOVED) return;
-    if (reason == TREE_KEY_INSERTED &&
-        !(devNameForPrompt && SameDeviceName(devNameForPrompt, devName)))
-        return;
-    if (!pinChanged && pinRetries != 0 && owner && owner->m_hWnd)
-        PostMessageW(owner->m_hWnd, UM_SHOWDEFPIN, reinterpret_cast<WPARAM>(this), 0);
+std::vector<CertPtr> CDevObject::Certificates() const {
+    std::vector<CertPtr> out;
+    for (const auto& c : containers) {
+        if (!c) continue;
+        for (const CertPtr& cert : {c->exchangeCert, c->signatureCert})
+            if (cert) out.push_back(cert);
+    }
+    return out;
 }
 
-ULONG CDevObject::ButtonClick(int commandId, CMainDlg* dlg) {
+void CDevObject::RegisterCertificates() {
+    CertStoreSession storeSession;
+    for (const CertPtr& cert : Certificates()) cert->RegisterCert();
+}
+
+ULONG CDevObject::ButtonClick(int commandId, IItemHost& host) {
     LogScope trace("CDevObject::ButtonClick");
-    ULONG rv;
-    {
-        LogScope read("CDevObject::GetAllInfo");
-        rv = GetDevInfoFromES();
-        if (rv == 0) rv = GetDevLabelFromES();
-        if (rv == 0) rv = IsDefaultPINFromES();
-        if (rv == 0) rv = EnumContsFromES();
-    }
-    IKeyDialogs* dialogs = dlg ? dlg->KeyDialogs() : nullptr;
+    DevicePtr self = shared_from_this();
+    ULONG rv = host.RefreshKey(self);
     if (rv != 0) {
         LogMessage(LOG_LEVEL_ERROR, "更新设备信息失败[%#x]", static_cast<unsigned>(rv));
-        if (dialogs) dialogs->ShowMessage(dlg->m_hWnd, this, IDS_UPDATE_DEVINFO_FAILED, rv, 0);
+        host.ShowMessage(host.Window(), self, IDS_UPDATE_DEVINFO_FAILED, rv, 0);
         return rv;
     }
-    if (!dialogs) return 0;
     switch (commandId) {
         case IDC_MODIFY_PIN:
-            return dialogs->ModifyPIN(this);
+            return host.ModifyPIN(self);
         case IDC_MODIFY_LABEL:
-            return dialogs->ModifyDevLabel(this);
+            return host.ModifyDevLabel(self);
         case IDC_VIEW_DEVINFO:
-            return dialogs->ShowVersionDlg(this);
+            return host.ShowVersionDlg(self);
     }
     return 0;
 }
 
 // ---- CContainObj --------------------------------------------------------------------------
 
-CContainObj::CContainObj(CDevObject* dev, const uint8_t* rec) : device(dev) {
+CContainObj::CContainObj(const uint8_t* rec) {
     memcpy(record, rec, kContainerRecordSize);
     record[kContainerRecordSize - 1] = 0;  // the name field always ends
 }
 
-CContainObj::~CContainObj() {
-    delete exchangeCert;
-    delete signatureCert;
-}
-
-void CContainObj::EnumCertInfo() {
+void CContainObj::EnumCertInfo(CDevObject& device) {
     uint8_t buffer[kMaxCertSize];
     struct Kind {
         uint8_t present;
         const uint8_t* ref;
         uint8_t type;
-        CCertObject** slot;
+        CertPtr* slot;
     } kinds[] = {{record[3], record + 9, 1, &exchangeCert},
                  {record[4], record + 15, 2, &signatureCert}};
     for (const Kind& k : kinds) {
-        if (!k.present || !device) continue;
+        if (!k.present) continue;
         ULONG length = 0;
-        if (device->ReadCertFromES(k.ref, buffer, &length) != 0) continue;
-        auto* cert = new CCertObject(this, k.type, buffer, length);
-        if (cert->GetCertInfo() != 0) {
-            delete cert;
-            continue;
-        }
-        *k.slot = cert;
+        if (device.ReadCertFromES(k.ref, buffer, &length) != 0) continue;
+        auto cert =
+            std::make_shared<CCertObject>(this, device.weak_from_this(), k.type, buffer, length);
+        if (cert->GetCertInfo() != 0) continue;
+        *k.slot = std::move(cert);
     }
 }
 
@@ -394,23 +360,6 @@ void CContainObj::GetName(char* buffer, size_t size) const {
     if (n > size - 1) n = size - 1;
     memcpy(buffer, record + 17, n);
     buffer[n] = 0;
-}
-
-void CContainObj::AddTreeEntries(HWND tree, HTREEITEM deviceItem) {
-    if (!tree) return;
-    for (CCertObject* cert : {exchangeCert, signatureCert}) {
-        if (!cert) continue;
-        TVINSERTSTRUCTW ins = {};
-        ins.hParent = deviceItem;
-        ins.hInsertAfter = TVI_LAST;
-        ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-        ins.item.pszText = cert->subjectName;
-        ins.item.iImage = 1;
-        ins.item.iSelectedImage = 1;
-        ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<CItemObj*>(cert));
-        SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins));
-    }
-    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(deviceItem));
 }
 
 void CContainObj::LogDump() {

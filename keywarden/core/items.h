@@ -3,23 +3,36 @@
 #pragma once
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "device_library.h"
 
-class CMainDlg;
+class CDevObject;
 class CContainObj;
 
 enum ItemType { ITEM_DEVICE = 1, ITEM_CONTAINER = 2, ITEM_CERT = 5 };
 
-// Reasons for a tree rebuild.
-enum TreeReason {
-    TREE_KEY_INSERTED = 0,
-    TREE_REFRESH = 1,
-    TREE_LANGUAGE = 2,
-    TREE_KEY_REMOVED = 4
+// The main window's action buttons as EnableButtons switches them.
+enum ButtonMask : unsigned {
+    BUTTON_MODIFY_PIN = 1,    // 1002
+    BUTTON_MODIFY_LABEL = 2,  // 1003
+    BUTTON_VIEW_CERT = 4,     // 1004
+    BUTTON_REFRESH = 8,       // 1007
+    BUTTONS_OF_ITEMS = BUTTON_MODIFY_PIN | BUTTON_MODIFY_LABEL | BUTTON_VIEW_CERT,
+};
+
+// Why the tree is rebuilt. The reason decides which keys get the default-PIN prompt.
+enum TreeReason : int {
+    TREE_KEY_INSERTED = 0,      // only the inserted key is prompted for
+    TREE_REFRESH = 1,           // every key is prompted for
+    TREE_LANGUAGE = 2,          // no prompt
+    TREE_KEY_REREAD = 3,        // a key re-read for one of its buttons: no prompt
+    TREE_KEY_REMOVED = 4,       // no prompt
+    TREE_ANNOUNCE_KEYS = 0x10,  // flag of a rescan: "UKey inserted" when keys were found
+    TREE_STARTUP = TREE_REFRESH | TREE_ANNOUNCE_KEYS,
 };
 
 // Dialogs that belong to one key. RemoveDlg ends the dialog with 2 when its key's device name
@@ -33,37 +46,67 @@ class CDevBaseDlg {
     ~CDevBaseDlg() = default;
 };
 
+using DevicePtr = std::shared_ptr<CDevObject>;
+
+// What the objects behind the tree need from the window that shows them: its buttons and the
+// actions of a key. Everything runs on the user-interface thread.
+class IItemHost {
+  public:
+    virtual void EnableButtons(unsigned mask, bool enable) = 0;
+    virtual bool PromptBusy() const = 0;
+    virtual HWND Window() const = 0;
+    // Reads the key again (its containers and certificates are replaced, their store entries
+    // follow) and rebuilds the tree before it returns; 0 or the failing step's status.
+    virtual ULONG RefreshKey(const DevicePtr& dev) = 0;
+    virtual ULONG ModifyPIN(const DevicePtr& dev) = 0;
+    virtual ULONG ModifyDevLabel(const DevicePtr& dev) = 0;
+    virtual ULONG ShowVersionDlg(const DevicePtr& dev) = 0;
+    virtual int ShowMessage(HWND parent, const DevicePtr& dev, int stringId, ULONG argument,
+                            int kind) = 0;
+
+  protected:
+    ~IItemHost() = default;
+};
+
+// The objects behind the tree items. Shared: a tree item, an open dialog or a running command
+// keeps its object alive however the device list changes meanwhile.
 class CItemObj {
   public:
     virtual int GetItemType() = 0;
-    virtual void UpdateButtons(CMainDlg* dlg) = 0;
-    virtual ULONG ButtonClick(int commandId, CMainDlg* dlg) = 0;
+    virtual void UpdateButtons(IItemHost& host) = 0;
+    virtual ULONG ButtonClick(int commandId, IItemHost& host) = 0;
     virtual ~CItemObj() = default;
 };
 
 class CCertObject : public CItemObj {
   public:
-    CCertObject(CContainObj* container, uint8_t certType, const uint8_t* der, ULONG length);
-    ~CCertObject() override;  // removes the certificate from the store unless kept
+    // container: the record the certificate was read for (name, algorithm); device: its key.
+    CCertObject(const CContainObj* container, std::weak_ptr<CDevObject> device, uint8_t certType,
+                const uint8_t* der, ULONG length);
+    ~CCertObject() override;  // a certificate still registered leaves the store
 
     int GetItemType() override { return ITEM_CERT; }
-    void UpdateButtons(CMainDlg* dlg) override;
-    ULONG ButtonClick(int commandId, CMainDlg* dlg) override;
+    void UpdateButtons(IItemHost& host) override;
+    ULONG ButtonClick(int commandId, IItemHost& host) override;
 
-    // Store registration and details.
+    // The entry in the personal store, bound to the key's provider and container. SM2
+    // certificates never go into the store (both answer 1 for them).
     int RegisterCert();
     int UnregisterCert();
+    bool Registered() const { return registered_; }
+    // Another object holding the same certificate (a re-read of the key, the same key under a
+    // new name) has taken over the store entry: this one must not remove it.
+    void HandOverRegistration() { registered_ = false; }
+    bool SameCertificate(const CCertObject& other) const;
+
+    // Details and the expiry notice; never touches the store.
     ULONG GetCertInfo();
     // Same as GetCertInfo with the local wall-clock time given (the expiry check reads it).
     ULONG GetCertInfo(const SYSTEMTIME& localNow);
-    void ViewCert(CMainDlg* dlg);
+    void ViewCert(IItemHost* host);
     void LogDump();
+    bool IsSM2() const { return sm2_; }
 
-    // The releasing device re-read the key and found this same certificate again: the store
-    // entry now belongs to the new object, so releasing this one must not remove it.
-    void KeepInStoreOnRelease() { keepInStore_ = true; }
-
-    CContainObj* container;
     uint8_t der[kMaxCertSize];
     ULONG derLength;
     wchar_t subjectName[128];
@@ -74,70 +117,80 @@ class CCertObject : public CItemObj {
     uint8_t certType;  // 1 = exchange (AT_KEYEXCHANGE), 2 = signature (AT_SIGNATURE)
 
   private:
-    bool keepInStore_ = false;
+    std::weak_ptr<CDevObject> device_;
+    bool sm2_ = false;
+    char containerName_[257] = {};
+    bool registered_ = false;
 };
+
+using CertPtr = std::shared_ptr<CCertObject>;
 
 class CContainObj : public CItemObj {
   public:
-    CContainObj(class CDevObject* device, const uint8_t* record);
-    ~CContainObj() override;
+    explicit CContainObj(const uint8_t* record);
 
     int GetItemType() override { return ITEM_CONTAINER; }
-    void UpdateButtons(CMainDlg*) override {}
-    ULONG ButtonClick(int, CMainDlg*) override { return 0; }
+    void UpdateButtons(IItemHost&) override {}
+    ULONG ButtonClick(int, IItemHost&) override { return 0; }
 
-    void EnumCertInfo();
+    // Reads the container's certificates from its key; those that cannot be read or decoded
+    // stay absent.
+    void EnumCertInfo(CDevObject& device);
     uint8_t GetAlgorithm() const { return record[2]; }
     bool IsSM2() const { return record[2] == 14; }
     // Copies the container name (at most size - 1 bytes) and terminates it.
     void GetName(char* buffer, size_t size) const;
-    void AddTreeEntries(HWND tree, HTREEITEM deviceItem);
     void LogDump();
 
-    class CDevObject* device;
     uint8_t record[kContainerRecordSize];
-    CCertObject* exchangeCert = nullptr;
-    CCertObject* signatureCert = nullptr;
+    CertPtr exchangeCert;
+    CertPtr signatureCert;
 };
 
-class CDevObject : public CItemObj {
+class CDevObject : public CItemObj, public std::enable_shared_from_this<CDevObject> {
   public:
-    CDevObject(const char* devName, CMainDlg* owner);
-    ~CDevObject() override;
+    explicit CDevObject(const char* devName);
+    ~CDevObject() override;  // closes the device
 
     int GetItemType() override { return ITEM_DEVICE; }
-    void UpdateButtons(CMainDlg* dlg) override;
-    ULONG ButtonClick(int commandId, CMainDlg* dlg) override;
+    void UpdateButtons(IItemHost& host) override;
+    // Re-reads the key through the host; on failure message 247, else 1002 the PIN change,
+    // 1003 the label change, 1005 the device information.
+    ULONG ButtonClick(int commandId, IItemHost& host) override;
 
     ULONG OpenToken();
     ULONG GetDevInfoFromES();
     ULONG GetDevLabelFromES();
     ULONG SetDevLabelFromES(const char* label, ULONG length);
     ULONG IsDefaultPINFromES();
+    // Replaces the containers (and so the certificate objects) with those the key reports now.
     ULONG EnumContsFromES();
     ULONG ReadCertFromES(const uint8_t* certRef, uint8_t* buffer, ULONG* length);
     ULONG GetAllInfo();
 
-    ULONG GetDevPath(char* buffer, size_t size);
-    ULONG GetDevSN(char* buffer, size_t size);
-    void GetDevSNW(wchar_t* buffer128);
-    void GetDisplayName(wchar_t* buffer260);
-    ULONG GetCosVersion(char* buffer, size_t size);
-    ULONG GetCosVersionW(wchar_t* buffer, size_t size);
+    // The certificates of every container, exchange before signature, in container order.
+    std::vector<CertPtr> Certificates() const;
+    // Registers every certificate of the key in the personal store.
+    void RegisterCertificates();
+
+    ULONG GetDevPath(char* buffer, size_t size) const;
+    ULONG GetDevSN(char* buffer, size_t size) const;
+    void GetDevSNW(wchar_t* buffer128) const;
+    void GetDisplayName(wchar_t* buffer260) const;
+    ULONG GetCosVersion(char* buffer, size_t size) const;
+    ULONG GetCosVersionW(wchar_t* buffer, size_t size) const;
     ULONG ChangePIN(const char* oldPin, ULONG oldLen, const char* newPin, ULONG newLen,
                     ULONG* retries);
     bool Probe();
     void LogDump();
-    // Adds the certificates under the device's tree item and posts the default-PIN prompt when
-    // the reason and the name call for it.
-    void AddTreeEntries(HWND tree, HTREEITEM deviceItem, int reason, const char* devNameForPrompt);
+    // The factory-default PIN is still set and tries are left.
+    bool WantsDefaultPinPrompt() const { return !pinChanged && pinRetries != 0; }
 
     int GetPinRetries() const { return pinRetries; }
     bool IsUnformatted() const { return unformatted != 0; }
     bool IsPinChanged() const { return pinChanged != 0; }
     int ContainerCount() const { return static_cast<int>(containerCount); }
 
-    CMainDlg* owner;
     int unformatted = 0;
     int pinChanged = 1;
     int pinRetries = 0;
@@ -146,9 +199,8 @@ class CDevObject : public CItemObj {
     char serial[128];
     uint8_t cosVersion[4];
     char label[65];
-    CContainObj* containers[kMaxContainers];
+    std::shared_ptr<CContainObj> containers[kMaxContainers];
     ULONG containerCount = 0;
-    CDevBaseDlg* openDialog = nullptr;
 };
 
 // Hex text of bytes: two capital digits per byte, high nibble first. The output is cleared

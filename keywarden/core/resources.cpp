@@ -2,10 +2,23 @@
 
 #include <stdio.h>
 
+#include <atomic>
 #include <vector>
 
 namespace {
 HINSTANCE g_instance = nullptr;
+std::atomic<int> g_languageChoice{0};
+}  // namespace
+
+int LanguageChoice() { return g_languageChoice.load(); }
+
+void SetLanguageChoice(int choice) { g_languageChoice = choice; }
+
+void ApplyLanguage(int choice) {
+    LANGID lang = choice == 1 ? 2052 : choice == 2 ? 1028 : choice == 9 ? 1033 : 0;
+    if (!lang) return;
+    SetThreadUILanguage(lang);
+    SetThreadLocale(MAKELCID(lang, SORT_DEFAULT));
 }
 
 HINSTANCE KeywardenInstance() { return g_instance ? g_instance : GetModuleHandleW(nullptr); }

@@ -1,4 +1,5 @@
-// Resource ids of Keywarden.
+// Resource ids of Keywarden: dialogs, controls, icons, pictures, menu commands and strings. The
+// one place every id is declared; the resource script and the code both include it.
 #pragma once
 
 #define IDD_MAINDLG 129
@@ -49,3 +50,45 @@
 #define ID_LANG_EN 32785
 #define ID_TRAY_EXIT 32786
 #define ID_APP_ABOUT 57664
+// Accepted from other programs only: a full refresh without default-PIN prompts.
+#define ID_SILENT_REFRESH 1539
+
+// Strings (the same ids in every language).
+#define IDS_CAPTION 202
+#define IDS_UNFORMATTED_DEVICE 210
+#define IDS_NO_DEVICE 211
+#define IDS_MENU_OPEN 212
+#define IDS_MENU_LANGUAGE 213
+#define IDS_MENU_EXIT 218
+#define IDS_UKEY_INSERTED 219
+#define IDS_UKEY_REMOVED 220
+#define IDS_ABOUT_TEXT 221
+#define IDS_OK 222
+#define IDS_DEVICE_ID 223
+#define IDS_COS_VERSION 224
+#define IDS_VERSION 225
+#define IDS_PIN_WRONG 226
+#define IDS_CANCEL 227
+#define IDS_DEFAULT_PIN_PROMPT 228
+#define IDS_LABEL_CAPTION 229
+#define IDS_LABEL_CHANGED 230
+#define IDS_LABEL_FAILED 231
+#define IDS_LABEL_EMPTY 232
+#define IDS_PIN_HINT 234
+#define IDS_OLD_PIN 235
+#define IDS_NEW_PIN 236
+#define IDS_NEW_PIN2 237
+#define IDS_PIN_CHANGED 238
+#define IDS_PIN_LOCKED 239
+#define IDS_PIN_MISMATCH 240
+#define IDS_PIN_SAME 241
+#define IDS_PIN_INVALID 242
+#define IDS_SOFTKB_CAPTION 243
+#define IDS_PIN_TOO_SIMPLE 244
+#define IDS_PIN_CHANGE_FAILED 245
+#define IDS_UPDATE_DEVINFO_FAILED 247
+#define IDS_CERT_EXPIRED 250
+#define IDS_CERT_EXPIRES_SOON 251
+#define IDS_CERT_EXPIRES_TODAY 252
+#define IDS_CERT_RENEW 253
+#define IDS_CERT_NOTICE_TITLE 254

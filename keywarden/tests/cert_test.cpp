@@ -1,12 +1,12 @@
 // Certificate details, the expiry notice and the personal store.
 #include <windows.h>
-#include <wincrypt.h>
 #include <gtest/gtest.h>
+#include <wincrypt.h>
 
 #include <memory>
 
 #include "items.h"
-#include "main_dlg.h"
+#include "resource.h"
 #include "support.h"
 
 using namespace kwtest;
@@ -46,16 +46,18 @@ FILETIME Plus(FILETIME ft, long long seconds) {
 struct OpenKey {
     explicit OpenKey(const std::string& serialNumber) : serial(serialNumber) {
         SetPresent(serial, true);
-        dev = std::make_unique<CDevObject>(DeviceName(serial).c_str(), nullptr);
+        dev = std::make_shared<CDevObject>(DeviceName(serial).c_str());
         EXPECT_EQ(dev->OpenToken(), 0u);
         EXPECT_EQ(dev->GetAllInfo(), 0u);
+        EXPECT_TRUE(ProviderEntries().empty());  // reading registers nothing
+        dev->RegisterCertificates();
     }
     ~OpenKey() {
         dev.reset();
         SetPresent(serial, false);
     }
     std::string serial;
-    std::unique_ptr<CDevObject> dev;
+    std::shared_ptr<CDevObject> dev;
 };
 
 }  // namespace
@@ -145,12 +147,12 @@ TEST(CertificateObjects, RsaCertificatesAreRegisteredWithTheKeyProviderAndSm2Nev
     EXPECT_EQ(exchange, 2);
     EXPECT_FALSE(StoreHasSubject(L"SM2 Sign KWA #3"));
     // The SM2 certificates are still read and shown.
-    CContainObj* sm2 = key.dev->containers[2];
+    CContainObj* sm2 = key.dev->containers[2].get();
     ASSERT_NE(sm2, nullptr);
     EXPECT_TRUE(sm2->IsSM2());
     ASSERT_NE(sm2->signatureCert, nullptr);
     EXPECT_STREQ(sm2->signatureCert->subjectName, L"SM2 Sign KWA #3");
-    CCertObject* cert = key.dev->containers[0]->exchangeCert;
+    CCertObject* cert = key.dev->containers[0]->exchangeCert.get();
     ASSERT_NE(cert, nullptr);
     EXPECT_STREQ(cert->subjectName, L"RSA Exch KWA #1");
     EXPECT_STREQ(cert->issuerName, L"RSA Exch KWA #1");
@@ -163,7 +165,7 @@ TEST(CertificateObjects, RsaCertificatesAreRegisteredWithTheKeyProviderAndSm2Nev
 
 TEST(CertificateObjects, RegisteringAgainReplacesTheEntryAndItsProperty) {
     OpenKey key("KWB");
-    CCertObject* cert = key.dev->containers[0]->signatureCert;
+    CCertObject* cert = key.dev->containers[0]->signatureCert.get();
     ASSERT_NE(cert, nullptr);
     // Rebind the same certificate to another container name behind the program's back.
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
@@ -200,19 +202,22 @@ TEST(CertificateObjects, RegisteringAgainReplacesTheEntryAndItsProperty) {
 
 TEST(CertificateObjects, UndecodableCertificateIsDroppedAndUnregisterOfAbsentOneSucceeds) {
     const uint8_t junk[] = {0x30, 0x03, 0x02, 0x01, 0x05};
-    CCertObject bad(nullptr, 1, junk, sizeof junk);
+    CCertObject bad(nullptr, {}, 1, junk, sizeof junk);
     EXPECT_NE(bad.GetCertInfo(), 0u);
     OpenKey key("KWB");
-    CCertObject copy(key.dev->containers[0], 2, key.dev->containers[0]->signatureCert->der,
+    CCertObject copy(key.dev->containers[0].get(), {}, 2,
+                     key.dev->containers[0]->signatureCert->der,
                      key.dev->containers[0]->signatureCert->derLength);
+    EXPECT_FALSE(copy.Registered());
     EXPECT_EQ(copy.UnregisterCert(), 1);
     EXPECT_EQ(copy.UnregisterCert(), 1);  // not found any more: still done
-    copy.KeepInStoreOnRelease();
+    EXPECT_FALSE(key.dev->containers[0]->signatureCert->Registered() &&
+                 StoreHasSubject(key.dev->containers[0]->signatureCert->subjectName));
 }
 
 TEST(CertificateObjects, ExpiryLinesComeFromTheStringTableWithTheSerial) {
     OpenKey key("KWE");  // certificates end in 10 days and 3 hours
-    CCertObject* cert = key.dev->containers[0]->signatureCert;
+    CCertObject* cert = key.dev->containers[0]->signatureCert.get();
     ASSERT_NE(cert, nullptr);
     CertNotice_Clear();
     SYSTEMTIME utc;
@@ -236,8 +241,8 @@ TEST(CertificateObjects, ExpiryLinesComeFromTheStringTableWithTheSerial) {
 
 TEST(StoreSweep, RemovesTheProviderEntriesOfAnyCaseAndKeepsOthers) {
     OpenKey key("KWB");
-    CCertObject* a = key.dev->containers[0]->signatureCert;
-    CCertObject* b = key.dev->containers[0]->exchangeCert;
+    CCertObject* a = key.dev->containers[0]->signatureCert.get();
+    CCertObject* b = key.dev->containers[0]->exchangeCert.get();
     ASSERT_TRUE(a && b);
     // Leftovers of an earlier run in lower case, and a certificate of another provider.
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
@@ -265,6 +270,5 @@ TEST(StoreSweep, RemovesTheProviderEntriesOfAnyCaseAndKeepsOthers) {
     EXPECT_FALSE(StoreHasSubject(a->subjectName));
     EXPECT_TRUE(StoreHasSubject(b->subjectName));
     b->UnregisterCert();
-    a->KeepInStoreOnRelease();
-    b->KeepInStoreOnRelease();
+    EXPECT_FALSE(b->Registered());
 }

@@ -2,10 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 #include "device_library.h"
 #include "items.h"
-#include "main_dlg.h"
+#include "resource.h"
 #include "softkey_store.h"
 #include "support.h"
 
@@ -15,10 +16,10 @@ namespace {
 
 class DeviceTest : public ::testing::Test {
   protected:
-    std::unique_ptr<CDevObject> Open(const std::string& serial, bool read = true) {
+    std::shared_ptr<CDevObject> Open(const std::string& serial, bool read = true) {
         SetPresent(serial, true);
         plugged_.push_back(serial);
-        auto dev = std::make_unique<CDevObject>(DeviceName(serial).c_str(), nullptr);
+        auto dev = std::make_shared<CDevObject>(DeviceName(serial).c_str());
         EXPECT_EQ(dev->OpenToken(), 0u);
         if (read) {
             EXPECT_EQ(dev->GetAllInfo(), 0u);
@@ -110,6 +111,8 @@ TEST_F(DeviceTest, SignatureOnlyContainerHasOnlyItsSignatureCertificate) {
     ASSERT_NE(dev->containers[0], nullptr);
     EXPECT_EQ(dev->containers[0]->exchangeCert, nullptr);
     ASSERT_NE(dev->containers[0]->signatureCert, nullptr);
+    EXPECT_EQ(dev->Certificates().size(), 1u);
+    dev->RegisterCertificates();
     EXPECT_EQ(ProviderEntries().size(), 1u);
 }
 
@@ -143,21 +146,42 @@ TEST_F(DeviceTest, PulledKeyStopsAnsweringAndUnknownNamesAreRejected) {
                   "\\\\?\\USBSTOR#Disk&Ven_Generic#1234#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"),
               0u);
     EXPECT_EQ(devlib::CheckDeviceName(DeviceName("KWB", 3).c_str()), 0u);
-    CDevObject closed(DeviceName("KWB").c_str(), nullptr);
+    CDevObject closed(DeviceName("KWB").c_str());
     EXPECT_EQ(closed.GetDevInfoFromES(), KW_ERR_NULL_POINTER);
     EXPECT_NE(closed.OpenToken(), 0u);  // not plugged in
 }
 
-TEST_F(DeviceTest, ReReadingReplacesObjectsWithoutDroppingStoreEntries) {
+TEST_F(DeviceTest, ReReadGivesNewObjectsWhileTheOldOnesStayWholeForTheirHolders) {
     auto dev = Open("KWA");
-    CContainObj* before = dev->containers[0];
-    auto entries = ProviderEntries().size();
-    ASSERT_EQ(entries, 4u);
-    EXPECT_EQ(dev->ButtonClick(IDC_MODIFY_PIN, nullptr), 0u);  // no dialogs: the re-read only
-    EXPECT_NE(dev->containers[0], nullptr);
+    dev->RegisterCertificates();
+    ASSERT_EQ(ProviderEntries().size(), 4u);
+    // A tree item or a dialog holds an old container and certificate while the key is re-read.
+    std::shared_ptr<CContainObj> before = dev->containers[0];
+    CertPtr heldCert = before->exchangeCert;
+    ASSERT_TRUE(heldCert && heldCert->Registered());
+    ASSERT_EQ(dev->EnumContsFromES(), 0u);
+    ASSERT_NE(dev->containers[0], nullptr);
+    EXPECT_NE(dev->containers[0], before);
     EXPECT_EQ(dev->ContainerCount(), 3);
-    EXPECT_EQ(ProviderEntries().size(), entries);
-    (void)before;
+    // The held objects are intact and still describe the same certificate.
+    EXPECT_STREQ(heldCert->subjectName, L"RSA Exch KWA #1");
+    EXPECT_TRUE(dev->containers[0]->exchangeCert->SameCertificate(*heldCert));
+    char name[257];
+    before->GetName(name, sizeof name);
+    EXPECT_STREQ(name, "RSA-KWA-1");
+    // Reading registers nothing: the store follows the registered objects. The old ones
+    // nobody holds have left; the held container's two keep their entries until they go.
+    EXPECT_FALSE(dev->containers[0]->exchangeCert->Registered());
+    std::set<std::wstring> subjects;
+    for (const auto& e : ProviderEntries()) subjects.insert(e.subject);
+    EXPECT_EQ(subjects, (std::set<std::wstring>{L"RSA Exch KWA #1", L"RSA Sign KWA #1"}));
+    before.reset();
+    ASSERT_EQ(ProviderEntries().size(), 1u);  // the certificate object alone still holds one
+    EXPECT_EQ(ProviderEntries()[0].subject, L"RSA Exch KWA #1");
+    heldCert.reset();
+    EXPECT_TRUE(ProviderEntries().empty());
+    dev->RegisterCertificates();
+    EXPECT_EQ(ProviderEntries().size(), 4u);
     dev.reset();
     EXPECT_TRUE(ProviderEntries().empty());
 }

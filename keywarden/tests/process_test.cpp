@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "main_dlg.h"
+#include "resource.h"
 #include "support.h"
 
 using namespace kwtest;
@@ -75,6 +75,33 @@ class ProcessTest : public ::testing::Test {
         return code;
     }
 
+    // A dialog of the running Keywarden other than its main window, once one is shown.
+    static HWND WaitDialog(HWND main, DWORD ms) {
+        struct Find {
+            HWND main, found;
+            DWORD process;
+        } f = {main, nullptr, 0};
+        GetWindowThreadProcessId(main, &f.process);
+        PumpUntil(
+            [&] {
+                EnumWindows(
+                    [](HWND w, LPARAM p) -> BOOL {
+                        auto* f = reinterpret_cast<Find*>(p);
+                        DWORD process = 0;
+                        GetWindowThreadProcessId(w, &process);
+                        if (w != f->main && process == f->process && IsWindowVisible(w)) {
+                            f->found = w;
+                            return FALSE;
+                        }
+                        return TRUE;
+                    },
+                    reinterpret_cast<LPARAM>(&f));
+                return f.found != nullptr;
+            },
+            ms);
+        return f.found;
+    }
+
     static HWND WaitWindow(DWORD ms) {
         HWND w = nullptr;
         PumpUntil([&] { return (w = FindWindowW(L"KEVAClientClass", nullptr)) != nullptr; }, ms);
@@ -96,7 +123,7 @@ TEST_F(ProcessTest, SecondStartEndsWithOneAndTheFirstKeepsItsKeysUntilItQuits) {
     EXPECT_EQ(WaitExit(second, 30000), 1u);
     EXPECT_EQ(FindWindowW(L"KEVAClientClass", nullptr), window);
 
-    PostMessageW(window, UM_QUIT, 0, 0);
+    PostMessageW(window, 0x0501, 0, 0);  // UM_QUIT
     EXPECT_EQ(WaitExit(first, 30000), 0u);
     EXPECT_TRUE(ProviderEntries().empty());  // released on the way out
     auto log = LogLines(kLogPrefix);
@@ -157,4 +184,45 @@ TEST_F(ProcessTest, MissingDeviceLibraryEndsWithZeroAfterThreeAttempts) {
     auto log = LogLines(kLogPrefix);
     EXPECT_EQ(Count(log, "[ERROR] CLIENT "), 3);
     EXPECT_EQ(Count(log, "LoadLibrary[KEVA_QMB4410_LIB.dll] err[0x7e]"), 3);
+}
+
+TEST_F(ProcessTest, QuittingWithADialogOpenLeavesNoCertificateBehind) {
+    SetPresent("KPA", true);
+    std::string dir = Install(true, nullptr);
+    // Each way out, each time with a dialog of the key open (the key is selected at start).
+    const struct {
+        UINT message;
+        WPARAM command;
+        int dialog;
+        DWORD exitCode;
+    } ways[] = {{0x0501, 0, IDC_VIEW_DEVINFO, 0},  // UM_QUIT
+                {WM_COMMAND, ID_TRAY_EXIT, IDC_MODIFY_LABEL, ID_TRAY_EXIT},
+                {WM_COMMAND, 2000, IDC_VIEW_DEVINFO, 2000}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.exitCode);
+        PROCESS_INFORMATION pi = Start(dir);
+        HWND window = WaitWindow(30000);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(PumpUntil([] { return ProviderEntries().size() == 2; }, 20000));
+        PostMessageW(window, WM_COMMAND, way.dialog, 0);
+        ASSERT_NE(WaitDialog(window, 10000), nullptr);
+        PostMessageW(window, way.message, way.command, 0);
+        EXPECT_EQ(WaitExit(pi, 30000), way.exitCode);
+        EXPECT_TRUE(ProviderEntries().empty());
+    }
+}
+
+TEST_F(ProcessTest, CrashOfAThreadStillRemovesTheCertificates) {
+    SetPresent("KPA", true);
+    std::string dir = Install(true, nullptr);
+    PROCESS_INFORMATION pi = Start(dir);
+    HWND window = WaitWindow(30000);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(PumpUntil([] { return ProviderEntries().size() == 2; }, 20000));
+    // A thread of Keywarden that runs into an access violation nobody handles.
+    HANDLE thread = CreateRemoteThread(pi.hProcess, nullptr, 0, nullptr, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    CloseHandle(thread);
+    EXPECT_EQ(WaitExit(pi, 30000), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_TRUE(ProviderEntries().empty());
 }

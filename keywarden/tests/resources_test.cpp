@@ -1,10 +1,11 @@
 // The program's own resources: version text, PNG images and the texts the core posts.
+#include "resources.h"
+
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include "main_dlg.h"
 #include "png_loader.h"
-#include "resources.h"
+#include "resource.h"
 
 TEST(Resources, VersionTextComesFromTheVersionResource) {
     wchar_t text[64];

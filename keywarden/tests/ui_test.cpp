@@ -6,14 +6,19 @@
 #include <dbt.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <random>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dialogs.h"
 #include "items.h"
 #include "log.h"
 #include "main_window.h"
+#include "resources.h"
 #include "softkey_store.h"
 #include "support.h"
 
@@ -84,11 +89,12 @@ class UiTest : public ::testing::Test {
         PullAll();
         SweepProviderCertificates();
         LogInit(4, "CLIENT", (MakeTempDir("ui") + "\\KEVA_QMB4410_Client").c_str());
-        ASSERT_TRUE(CMainDlg::RegisterWindowClass(GetModuleHandleW(nullptr)));
-        CMainDlg::ApplyLanguage(1);  // each test starts in the system's language
-        dlg_ = new CKeywardenDlg();
+        ASSERT_TRUE(RegisterMainWindowClass(GetModuleHandleW(nullptr)));
+        SetLanguageChoice(0);  // each test starts in the system's language
+        ApplyLanguage(1);
+        dlg_ = new CMainDlg();
         ASSERT_NE(dlg_->Create(GetModuleHandleW(nullptr)), nullptr);
-        g_main = dlg_->m_hWnd;
+        g_main = dlg_->Handle();
         g_steps.clear();
         g_next = 0;
         timer_ = SetTimer(nullptr, 0, 40, StepTimer);
@@ -102,19 +108,19 @@ class UiTest : public ::testing::Test {
     }
 
     void WaitIdle() {
-        ASSERT_TRUE(PumpUntil([&] { return dlg_->RunningWorkers() == 0; }, 30000));
+        dlg_->Devices().WaitForWorkers();
         PumpFor(50);
     }
     void Insert(const std::string& serial) {
         SetPresent(serial, true);
-        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName(serial));
+        SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL, DeviceName(serial));
         WaitIdle();
     }
     void Pull(const std::string& serial) {
         SetPresent(serial, false);
-        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName(serial));
+        SendDeviceChange(dlg_->Handle(), DBT_DEVICEREMOVECOMPLETE, DeviceName(serial));
     }
-    void Command(int id) { SendMessageW(dlg_->m_hWnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+    void Command(int id) { SendMessageW(dlg_->Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
     // Runs a command that opens dialogs; the steps answer them while they run.
     void RunCommandWithSteps(int id, std::vector<Step> steps) {
         g_steps = std::move(steps);
@@ -124,7 +130,7 @@ class UiTest : public ::testing::Test {
         EXPECT_EQ(g_next, g_steps.size()) << "steps left: " << g_steps.size() - g_next;
     }
 
-    HWND Tree() { return dlg_->m_tree; }
+    HWND Tree() { return dlg_->TreeWindow(); }
     HTREEITEM Next(HTREEITEM from, UINT how) {
         return reinterpret_cast<HTREEITEM>(
             SendMessageW(Tree(), TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
@@ -155,21 +161,42 @@ class UiTest : public ::testing::Test {
         return text;
     }
     HTREEITEM Selected() { return Next(nullptr, TVGN_CARET); }
-    bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(dlg_->m_hWnd, id)) != FALSE; }
-    CDevObject* Key(const std::string& serial) {
-        for (CDevObject* d : dlg_->Devices())
+    bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(dlg_->Handle(), id)) != FALSE; }
+    DevicePtr Key(const std::string& serial) {
+        for (const DevicePtr& d : dlg_->Devices().Snapshot())
             if (serial == d->serial) return d;
         return nullptr;
     }
-    void Select(CDevObject* dev) {
+    void Select(const DevicePtr& dev) {
         for (HTREEITEM i : Roots()) {
             wchar_t text[260];
-            if (reinterpret_cast<CDevObject*>(Item(i, text).lParam) == dev)
+            if (reinterpret_cast<CItemObj*>(Item(i, text).lParam) == dev.get())
                 SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(i));
         }
     }
 
-    CKeywardenDlg* dlg_ = nullptr;
+    // Double-clicks an item as the mouse does (the button press would start drag tracking).
+    void DoubleClick(HTREEITEM item) {
+        RECT r = {};
+        memcpy(&r, &item, sizeof item);
+        ASSERT_TRUE(SendMessageW(Tree(), TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+        SendMessageW(Tree(), WM_LBUTTONDBLCLK, MK_LBUTTON,
+                     MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    }
+    // Subjects of the key provider's certificates in the personal store.
+    static std::set<std::wstring> Registered() {
+        std::set<std::wstring> out;
+        for (const auto& e : ProviderEntries()) out.insert(e.subject);
+        return out;
+    }
+    static bool HasCertificatesOf(const std::wstring& serial) {
+        for (const auto& s : Registered())
+            if (s.size() > serial.size() + 2 && s.find(L" " + serial + L" #") != std::wstring::npos)
+                return true;
+        return false;
+    }
+
+    CMainDlg* dlg_ = nullptr;
     UINT_PTR timer_ = 0;
 };
 
@@ -189,7 +216,7 @@ TEST_F(UiTest, NoDeviceIsSelectedAndTheItemButtonsAreOff) {
     EXPECT_TRUE(Enabled(IDC_VIEW_DEVINFO));
     EXPECT_TRUE(Enabled(IDC_REFRESH));
     // Hidden at start, with the tooltip of the caption string.
-    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
+    EXPECT_FALSE(IsWindowVisible(dlg_->Handle()));
     EXPECT_EQ(std::wstring(dlg_->Tray().Record().szTip), Str(202));
     EXPECT_EQ(dlg_->Tray().Record().uID, 205u);
 }
@@ -210,20 +237,20 @@ TEST_F(UiTest, KeyWithTwoContainersShowsFourCertificatesInOrderAndDoubleClickKee
     Insert("UA");
     auto roots = Roots();
     ASSERT_EQ(roots.size(), 1u);
-    CDevObject* key = Key("UA");
+    DevicePtr key = Key("UA");
     ASSERT_NE(key, nullptr);
     std::vector<CCertObject*> expected;
-    for (CContainObj* c : key->containers)
+    for (const auto& c : key->containers)
         if (c)
-            for (CCertObject* cert : {c->exchangeCert, c->signatureCert})
-                if (cert) expected.push_back(cert);
+            for (const CertPtr& cert : {c->exchangeCert, c->signatureCert})
+                if (cert) expected.push_back(cert.get());
     ASSERT_EQ(expected.size(), 4u);
     auto certs = Children(roots[0]);
     ASSERT_EQ(certs.size(), 4u);
     for (size_t i = 0; i < certs.size(); ++i) {
         wchar_t text[260] = {};
         TVITEMW tv = Item(certs[i], text);
-        EXPECT_EQ(reinterpret_cast<CCertObject*>(tv.lParam), expected[i]) << i;
+        EXPECT_EQ(reinterpret_cast<CItemObj*>(tv.lParam), static_cast<CItemObj*>(expected[i])) << i;
         EXPECT_EQ(std::wstring(text), std::wstring(expected[i]->subjectName));
         EXPECT_EQ(tv.iImage, 1);
     }
@@ -253,22 +280,21 @@ TEST_F(UiTest, KeyWithTwoContainersShowsFourCertificatesInOrderAndDoubleClickKee
 
 TEST_F(UiTest, LanguageSwitchRenewsWindowTrayTreeAndOpenDialog) {
     Command(ID_LANG_ZH_CN);
-    HWND main = dlg_->m_hWnd;
+    HWND main = dlg_->Handle();
     EXPECT_EQ(Text(main), L"KEVAUKey\u7528\u6237\u7BA1\u7406\u5DE5\u5177");
-    RunCommandWithSteps(
-        IDC_VIEW_DEVINFO,
-        {{IsTextDlg,
-          [&](HWND d) {
-              EXPECT_EQ(Text(d), L"KEVAUKey\u7528\u6237\u7BA1\u7406\u5DE5\u5177");
-              EXPECT_EQ(ItemText(d, IDC_TEXT), L"\u8F6F\u4EF6\u7248\u672C\uFF1A1.1.8.45");
-              Command(ID_LANG_EN);
-              // Renewed at once, the dialog still open.
-              EXPECT_TRUE(IsWindow(d));
-              EXPECT_EQ(Text(d), L"KEVA UKey Tools");
-              EXPECT_EQ(ItemText(d, IDC_TEXT), L"Version: 1.1.8.45");
-              EXPECT_EQ(ItemText(d, IDOK), L"OK");
-              Click(d, IDOK);
-          }}});
+    RunCommandWithSteps(IDC_VIEW_DEVINFO,
+                        {{IsTextDlg, [&](HWND d) {
+                              EXPECT_EQ(Text(d), L"KEVAUKey\u7528\u6237\u7BA1\u7406\u5DE5\u5177");
+                              EXPECT_EQ(ItemText(d, IDC_TEXT),
+                                        L"\u8F6F\u4EF6\u7248\u672C\uFF1A1.1.8.45");
+                              Command(ID_LANG_EN);
+                              // Renewed at once, the dialog still open.
+                              EXPECT_TRUE(IsWindow(d));
+                              EXPECT_EQ(Text(d), L"KEVA UKey Tools");
+                              EXPECT_EQ(ItemText(d, IDC_TEXT), L"Version: 1.1.8.45");
+                              EXPECT_EQ(ItemText(d, IDOK), L"OK");
+                              Click(d, IDOK);
+                          }}});
     EXPECT_EQ(Text(main), L"KEVA UKey Tools");
     EXPECT_EQ(ItemText(main, IDC_MODIFY_PIN), L"Change UKey PIN");
     EXPECT_EQ(ItemText(main, IDC_MODIFY_LABEL), L"Change Label");
@@ -310,30 +336,30 @@ TEST_F(UiTest, EmptyLabelIsRefusedAndThirtyChineseCharactersTakeSixtyBytes) {
     std::wstring label;
     for (int i = 0; i < 30; ++i) label += static_cast<wchar_t>(0x4E00 + i * 7);
     bool refused = false;
-    RunCommandWithSteps(
-        IDC_MODIFY_LABEL,
-        {{IsLabelDlg,
-          [&](HWND d) {
-              EXPECT_EQ(Text(d), L"Please Input New Label");
-              EXPECT_EQ(ItemText(d, IDC_LABEL_EDIT), L"Key UB");
-              SetDlgItemTextW(d, IDC_LABEL_EDIT, L"");
-              Click(d, IDOK);  // the message below runs inside
-              EXPECT_TRUE(IsWindow(d));  // still open
-          }},
-         {IsTextDlg,
-          [&](HWND d) {
-              refused = ItemText(d, IDC_TEXT) == L"The label can not be empty.";
-              EXPECT_FALSE(IsWindowVisible(GetDlgItem(d, IDCANCEL)));
-              Click(d, IDOK);
-          }},
-         {IsLabelDlg, [&](HWND d) {
-              // The edit takes no more than 30 characters.
-              SetDlgItemTextW(d, IDC_LABEL_EDIT, L"");
-              SendDlgItemMessageW(d, IDC_LABEL_EDIT, EM_REPLACESEL, FALSE,
+    RunCommandWithSteps(IDC_MODIFY_LABEL,
+                        {{IsLabelDlg,
+                          [&](HWND d) {
+                              EXPECT_EQ(Text(d), L"Please Input New Label");
+                              EXPECT_EQ(ItemText(d, IDC_LABEL_EDIT), L"Key UB");
+                              SetDlgItemTextW(d, IDC_LABEL_EDIT, L"");
+                              Click(d, IDOK);            // the message below runs inside
+                              EXPECT_TRUE(IsWindow(d));  // still open
+                          }},
+                         {IsTextDlg,
+                          [&](HWND d) {
+                              refused = ItemText(d, IDC_TEXT) == L"The label can not be empty.";
+                              EXPECT_FALSE(IsWindowVisible(GetDlgItem(d, IDCANCEL)));
+                              Click(d, IDOK);
+                          }},
+                         {IsLabelDlg, [&](HWND d) {
+                              // The edit takes no more than 30 characters.
+                              SetDlgItemTextW(d, IDC_LABEL_EDIT, L"");
+                              SendDlgItemMessageW(
+                                  d, IDC_LABEL_EDIT, EM_REPLACESEL, FALSE,
                                   reinterpret_cast<LPARAM>((label + L"XYZ").c_str()));
-              EXPECT_EQ(ItemText(d, IDC_LABEL_EDIT), label);
-              Click(d, IDOK);
-          }}});
+                              EXPECT_EQ(ItemText(d, IDC_LABEL_EDIT), label);
+                              Click(d, IDOK);
+                          }}});
     EXPECT_TRUE(refused);
     softkey::Store store(softkey::Store::default_root());
     std::string stored = store.load("UB").label;
@@ -353,26 +379,27 @@ TEST_F(UiTest, EmptyLabelIsRefusedAndThirtyChineseCharactersTakeSixtyBytes) {
 TEST_F(UiTest, PullingAKeyClosesItsDialogsAndNotAnotherKeys) {
     Insert("UB");
     Insert("UA");
-    CDevObject* ua = Key("UA");
-    CDevObject* ub = Key("UB");
+    DevicePtr ua = Key("UA");
+    DevicePtr ub = Key("UB");
     ASSERT_TRUE(ua && ub);
     // The version dialog of UA stays while UB goes, and ends when UA goes.
     Select(ua);
     HWND version = nullptr;
     DWORD pulledOther = 0;
-    RunCommandWithSteps(IDC_VIEW_DEVINFO,
-                        {{IsTextDlg,
-                          [&](HWND d) {
-                              version = d;
-                              EXPECT_NE(ItemText(d, IDC_TEXT).find(L"UA"), std::wstring::npos);
-                              Pull("UB");
-                              pulledOther = GetTickCount();
-                          }},
-                         {[&](HWND d) { return d == version && GetTickCount() - pulledOther > 800; },
-                          [&](HWND) { Pull("UA"); }}});
+    RunCommandWithSteps(
+        IDC_VIEW_DEVINFO,
+        {{IsTextDlg,
+          [&](HWND d) {
+              version = d;
+              EXPECT_NE(ItemText(d, IDC_TEXT).find(L"UA"), std::wstring::npos);
+              Pull("UB");
+              pulledOther = GetTickCount();
+          }},
+         {[&](HWND d) { return d == version && GetTickCount() - pulledOther > 800; },
+          [&](HWND) { Pull("UA"); }}});
     EXPECT_FALSE(IsWindow(version));
     WaitIdle();
-    EXPECT_TRUE(dlg_->Devices().empty());
+    EXPECT_TRUE(dlg_->Devices().Snapshot().empty());
 
     // The label and message dialogs of a key end when it goes.
     Insert("UA");
@@ -380,60 +407,59 @@ TEST_F(UiTest, PullingAKeyClosesItsDialogsAndNotAnotherKeys) {
     Select(ua);
     RunCommandWithSteps(IDC_MODIFY_LABEL, {{IsLabelDlg, [&](HWND) { Pull("UA"); }}});
     WaitIdle();
-    EXPECT_TRUE(dlg_->Devices().empty());
+    EXPECT_TRUE(dlg_->Devices().Snapshot().empty());
     softkey::Store store(softkey::Store::default_root());
     EXPECT_EQ(store.load("UA").label, "Key UA");
 
     Insert("UA");
     Insert("UB");
     ua = Key("UA");
-    g_steps = {{IsTextDlg, [&](HWND) { Pull("UB"); }},
-               {IsTextDlg, [&](HWND d) {
-                    EXPECT_EQ(ItemText(d, IDC_TEXT), Str(239));
-                    Pull("UA");
-                }}};
+    g_steps = {{IsTextDlg, [&](HWND) { Pull("UB"); }}, {IsTextDlg, [&](HWND d) {
+                                                            EXPECT_EQ(ItemText(d, IDC_TEXT),
+                                                                      Str(239));
+                                                            Pull("UA");
+                                                        }}};
     g_next = 0;
     g_deadline = GetTickCount() + 20000;
-    EXPECT_EQ(dlg_->ShowMessage(dlg_->m_hWnd, ua, 239, 0, 0), 2);
+    EXPECT_EQ(dlg_->ShowMessage(dlg_->Handle(), ua, 239, 0, 0), 2);
     EXPECT_EQ(g_next, 2u);
     WaitIdle();
-    EXPECT_TRUE(dlg_->Devices().empty());
+    EXPECT_TRUE(dlg_->Devices().Snapshot().empty());
 }
 
 TEST_F(UiTest, VersionDialogOfAKeyShowsItsSerialAndFirmware) {
     Command(ID_LANG_EN);
     Insert("UA");
-    CDevObject* ua = Key("UA");
+    DevicePtr ua = Key("UA");
     wchar_t text[2048];
-    CVersionDlg::BuildText(ua, text, 2048);
+    CVersionDlg::BuildText(ua.get(), text, 2048);
     wchar_t cos[64];
     ASSERT_EQ(ua->GetCosVersionW(cos, 64), 0u);
-    EXPECT_EQ(std::wstring(text), L"Device ID: UA\r\nCOS Version: " + std::wstring(cos) +
-                                      L"\r\nVersion: 1.1.8.45");
+    EXPECT_EQ(std::wstring(text),
+              L"Device ID: UA\r\nCOS Version: " + std::wstring(cos) + L"\r\nVersion: 1.1.8.45");
     CVersionDlg::BuildText(nullptr, text, 2048);
     EXPECT_EQ(std::wstring(text), L"Version: 1.1.8.45");
     // From a certificate item: the certificate's key.
     auto certs = Children(Roots()[0]);
     ASSERT_FALSE(certs.empty());
     SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(certs[0]));
-    RunCommandWithSteps(IDC_VIEW_DEVINFO, {{IsTextDlg, [&](HWND d) {
-                                                EXPECT_EQ(ItemText(d, IDC_TEXT).rfind(
-                                                              L"Device ID: UA", 0),
-                                                          0u);
-                                                Click(d, IDOK);
-                                            }}});
+    RunCommandWithSteps(IDC_VIEW_DEVINFO,
+                        {{IsTextDlg, [&](HWND d) {
+                              EXPECT_EQ(ItemText(d, IDC_TEXT).rfind(L"Device ID: UA", 0), 0u);
+                              Click(d, IDOK);
+                          }}});
 }
 
 TEST_F(UiTest, BalloonsShowTheirStringAndTheCertificateNotice) {
     Command(ID_LANG_EN);
-    SendMessageW(dlg_->m_hWnd, UM_BALLOON, 219, 0);
+    SendMessageW(dlg_->Handle(), UM_BALLOON, 219, 0);
     EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfo), L"UKey inserted");
     EXPECT_EQ(dlg_->Tray().Record().uFlags, static_cast<UINT>(NIF_INFO));
     EXPECT_EQ(dlg_->Tray().Record().dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
     // "%" sequences stay as they are with argument 0.
-    SendMessageW(dlg_->m_hWnd, UM_BALLOON, 247, 0);
+    SendMessageW(dlg_->Handle(), UM_BALLOON, 247, 0);
     EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfo), L"Update Device Info Failed[%#x]");
-    SendMessageW(dlg_->m_hWnd, UM_BALLOON, 247, 0x1F);
+    SendMessageW(dlg_->Handle(), UM_BALLOON, 247, 0x1F);
     EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfo), L"Update Device Info Failed[0x1f]");
 
     // A key whose certificate ends in ten days: its notice is the balloon's text.
@@ -475,23 +501,23 @@ TEST_F(UiTest, QuestionShowsTwoButtonsOnOneRowAndItsWholeText) {
                 }}};
     g_next = 0;
     g_deadline = GetTickCount() + 20000;
-    EXPECT_EQ(dlg_->ShowMessage(dlg_->m_hWnd, nullptr, 228, 0, 4), 2);
+    EXPECT_EQ(dlg_->ShowMessage(dlg_->Handle(), nullptr, 228, 0, 4), 2);
     EXPECT_TRUE(checked);
 }
 
 TEST_F(UiTest, EscapeEnterAndTheCloseBoxOnlyHide) {
     Command(ID_TRAY_OPEN);
-    EXPECT_TRUE(IsWindowVisible(dlg_->m_hWnd));
-    SendMessageW(dlg_->m_hWnd, WM_CLOSE, 0, 0);
-    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
-    SendMessageW(dlg_->m_hWnd, dlg_->Tray().Message(), 205, WM_LBUTTONDBLCLK);
-    EXPECT_TRUE(IsWindowVisible(dlg_->m_hWnd));
+    EXPECT_TRUE(IsWindowVisible(dlg_->Handle()));
+    SendMessageW(dlg_->Handle(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(dlg_->Handle()));
+    SendMessageW(dlg_->Handle(), dlg_->Tray().Message(), 205, WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(IsWindowVisible(dlg_->Handle()));
     Command(IDOK);
-    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
+    EXPECT_FALSE(IsWindowVisible(dlg_->Handle()));
     // Another icon's notification does nothing.
-    SendMessageW(dlg_->m_hWnd, dlg_->Tray().Message(), 7, WM_LBUTTONDBLCLK);
-    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
-    EXPECT_TRUE(IsWindow(dlg_->m_hWnd));
+    SendMessageW(dlg_->Handle(), dlg_->Tray().Message(), 7, WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(IsWindowVisible(dlg_->Handle()));
+    EXPECT_TRUE(IsWindow(dlg_->Handle()));
 }
 
 TEST(NoticeBalloon, KeepsWholeLinesAndAlwaysTheClosingSentence) {
@@ -507,4 +533,197 @@ TEST(NoticeBalloon, KeepsWholeLinesAndAlwaysTheClosingSentence) {
     EXPECT_EQ(wcslen(out), 31u);
     FitNoticeToBalloon(nullptr, out, 32);
     EXPECT_STREQ(out, L"");
+}
+
+// ---- a key's objects, the list and the open dialogs ------------------------------------------
+
+// The certificate viewer is a property sheet: neither a text nor a label dialog.
+bool IsViewer(HWND d) { return !IsTextDlg(d) && !IsLabelDlg(d); }
+
+TEST_F(UiTest, ReReadingButtonsLeaveTheCertificateItemsWorking) {
+    Command(ID_LANG_EN);
+    Insert("UA");
+    const std::set<std::wstring> uaCertificates = Registered();
+    ASSERT_EQ(uaCertificates.size(), 4u);
+    // Each button that re-reads the key, then the certificate item's button and double-click.
+    const std::vector<std::pair<int, std::vector<Step>>> rereads = {
+        {IDC_MODIFY_PIN, {}},
+        {IDC_MODIFY_LABEL, {{IsLabelDlg, [](HWND d) { Click(d, IDCANCEL); }}}},
+        {IDC_VIEW_DEVINFO, {{IsTextDlg, [](HWND d) { Click(d, IDOK); }}}},
+    };
+    for (const auto& reread : rereads) {
+        SCOPED_TRACE(reread.first);
+        ASSERT_EQ(Roots().size(), 1u);
+        Select(Key("UA"));
+        RunCommandWithSteps(reread.first, reread.second);
+        // The tree shows the key's objects as they are now, and the key stays selected.
+        auto roots = Roots();
+        ASSERT_EQ(roots.size(), 1u);
+        EXPECT_EQ(Selected(), roots[0]);
+        EXPECT_TRUE(Enabled(IDC_MODIFY_PIN));
+        EXPECT_FALSE(Enabled(IDC_VIEW_CERT));
+        auto certs = Children(roots[0]);
+        ASSERT_EQ(certs.size(), 4u);
+        EXPECT_EQ(Registered(), uaCertificates);
+
+        SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(certs[1]));
+        EXPECT_TRUE(Enabled(IDC_VIEW_CERT));
+        EXPECT_FALSE(Enabled(IDC_MODIFY_PIN));
+        EXPECT_FALSE(Enabled(IDC_MODIFY_LABEL));
+        int viewers = 0;
+        auto closeViewer = [&](HWND d) {
+            ++viewers;
+            PostMessageW(d, WM_CLOSE, 0, 0);
+        };
+        RunCommandWithSteps(IDC_VIEW_CERT, {{IsViewer, closeViewer}});
+        g_steps = {{IsViewer, closeViewer}};
+        g_next = 0;
+        g_deadline = GetTickCount() + 20000;
+        DoubleClick(certs[1]);
+        EXPECT_EQ(g_next, 1u);
+        EXPECT_EQ(viewers, 2);
+        EXPECT_EQ(Selected(), certs[1]);
+        EXPECT_TRUE(Enabled(IDC_VIEW_CERT));
+        EXPECT_FALSE(Enabled(IDC_MODIFY_LABEL));
+    }
+    Pull("UA");
+    WaitIdle();
+    EXPECT_TRUE(Registered().empty());
+}
+
+TEST_F(UiTest, PullWhileAnotherKeysDialogIsOpenTakesItsCertificatesAtOnce) {
+    Insert("UB");
+    Insert("UA");
+    ASSERT_TRUE(HasCertificatesOf(L"UB"));
+    Select(Key("UA"));
+    HWND version = nullptr;
+    DWORD pulled = 0, gone = 0;
+    RunCommandWithSteps(IDC_VIEW_DEVINFO,
+                        {{IsTextDlg,
+                          [&](HWND d) {
+                              version = d;
+                              Pull("UB");
+                              pulled = GetTickCount();
+                          }},
+                         {[&](HWND d) {
+                              return d == version &&
+                                     (!HasCertificatesOf(L"UB") || GetTickCount() - pulled > 3000);
+                          },
+                          [&](HWND d) {
+                              gone = GetTickCount() - pulled;
+                              EXPECT_TRUE(IsWindowVisible(d));  // UA's dialog stays
+                              EXPECT_EQ(Roots().size(), 1u);    // UB has left the tree as well
+                              EXPECT_TRUE(HasCertificatesOf(L"UA"));
+                              Click(d, IDOK);
+                          }}});
+    EXPECT_LT(gone, 1000u) << "UB's certificates stayed " << gone << " ms";
+    WaitIdle();
+
+    // Pulling the key whose dialog is open closes it, and its certificates go as quickly
+    // (watched from another thread: this one is busy with the dialog).
+    Select(Key("UA"));
+    std::thread watch;
+    std::atomic<DWORD> emptyAfter{~0u};
+    RunCommandWithSteps(IDC_VIEW_DEVINFO, {{IsTextDlg, [&](HWND) {
+                                                Pull("UA");
+                                                watch = std::thread([&, start = GetTickCount()] {
+                                                    while (GetTickCount() - start < 5000) {
+                                                        if (Registered().empty()) {
+                                                            emptyAfter = GetTickCount() - start;
+                                                            return;
+                                                        }
+                                                        Sleep(10);
+                                                    }
+                                                });
+                                            }}});
+    WaitIdle();
+    watch.join();
+    EXPECT_LT(emptyAfter.load(), 1000u);
+    EXPECT_TRUE(dlg_->Devices().Snapshot().empty());
+}
+
+TEST_F(UiTest, InsertWhileADialogIsOpenRegistersAtOnce) {
+    Insert("UA");
+    Select(Key("UA"));
+    DWORD inserted = 0, seen = 0;
+    RunCommandWithSteps(IDC_MODIFY_LABEL,
+                        {{IsLabelDlg,
+                          [&](HWND) {
+                              SetPresent("UB", true);
+                              SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL, DeviceName("UB"));
+                              inserted = GetTickCount();
+                          }},
+                         {[&](HWND d) {
+                              return IsLabelDlg(d) &&
+                                     (HasCertificatesOf(L"UB") || GetTickCount() - inserted > 3000);
+                          },
+                          [&](HWND d) {
+                              seen = GetTickCount() - inserted;
+                              EXPECT_EQ(Roots().size(), 2u);
+                              Click(d, IDCANCEL);
+                          }}});
+    EXPECT_LT(seen, 1000u) << "UB's certificates came after " << seen << " ms";
+    WaitIdle();
+    EXPECT_EQ(dlg_->Devices().Snapshot().size(), 2u);
+}
+
+TEST_F(UiTest, StormOfInsertsPullsAndRefreshesWhileADialogIsOpen) {
+    Insert("UB");
+    Select(Key("UB"));
+    const char* keys[] = {"KS1", "KS2", "KS3", "KS4"};
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    HWND hwnd = dlg_->Handle();
+    HWND version = nullptr;
+    bool checked = false;
+    auto storm = [&](HWND d) {
+        version = d;
+        for (int k = 0; k < 4; ++k) {
+            threads.emplace_back([&, k] {
+                std::mt19937 rng(4321 + k);
+                std::string name = DeviceName(keys[k]);
+                for (int i = 0; i < 50; ++i) {  // 4 keys x 50 = 200 inserts and 200 pulls
+                    SetPresent(keys[k], true);
+                    SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, name);
+                    if (rng() % 3 == 0) Sleep(rng() % 5);
+                    if (rng() % 10 == 0) PostMessageW(hwnd, WM_COMMAND, IDC_REFRESH, 0);
+                    SetPresent(keys[k], false);
+                    SendDeviceChange(hwnd, DBT_DEVICEREMOVECOMPLETE, name);
+                }
+                if (k % 2 == 0) {  // KS1 and KS3 stay plugged in
+                    SetPresent(keys[k], true);
+                    SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, name);
+                }
+                ++finished;
+            });
+        }
+    };
+    g_steps = {{IsTextDlg, storm},
+               {[&](HWND d) { return d == version && finished.load() == 4; },
+                [&](HWND d) {
+                    // Everything settles while the dialog stays open.
+                    dlg_->Devices().WaitForWorkers();
+                    std::set<std::string> listed;
+                    for (const DevicePtr& k : dlg_->Devices().Snapshot()) listed.insert(k->serial);
+                    EXPECT_EQ(listed, (std::set<std::string>{"UB", "KS1", "KS3"}));
+                    EXPECT_EQ(Registered(),
+                              (std::set<std::wstring>{L"RSA Exch UB #1", L"RSA Sign UB #1",
+                                                      L"RSA Exch KS1 #1", L"RSA Sign KS1 #1",
+                                                      L"RSA Exch KS3 #1", L"RSA Sign KS3 #1"}));
+                    EXPECT_EQ(Roots().size(), 3u);
+                    EXPECT_TRUE(IsWindowVisible(d));
+                    checked = true;
+                    Click(d, IDOK);
+                }}};
+    g_next = 0;
+    g_deadline = GetTickCount() + 120000;
+    Command(IDC_VIEW_DEVINFO);
+    for (auto& t : threads) t.join();
+    EXPECT_TRUE(checked);
+    WaitIdle();
+    Pull("KS1");
+    Pull("KS3");
+    Pull("UB");
+    WaitIdle();
+    EXPECT_TRUE(Registered().empty());
 }

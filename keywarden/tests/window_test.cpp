@@ -12,7 +12,7 @@
 
 #include "items.h"
 #include "log.h"
-#include "main_dlg.h"
+#include "main_window.h"
 #include "support.h"
 
 using namespace kwtest;
@@ -26,7 +26,7 @@ class WindowTest : public ::testing::Test {
         SweepProviderCertificates();
         logPrefix_ = MakeTempDir("win") + "\\KEVA_QMB4410_Client";
         LogInit(4, "CLIENT", logPrefix_.c_str());
-        ASSERT_TRUE(CMainDlg::RegisterWindowClass(GetModuleHandleW(nullptr)));
+        ASSERT_TRUE(RegisterMainWindowClass(GetModuleHandleW(nullptr)));
     }
     void TearDown() override {
         Close();
@@ -45,40 +45,40 @@ class WindowTest : public ::testing::Test {
 
     Observer Recorder() {
         return [this](const MSG& m) {
-            if (!dlg_ || m.hwnd != dlg_->m_hWnd) return;
+            if (!dlg_ || m.hwnd != dlg_->Handle()) return;
             if (m.message == UM_BALLOON) balloons_.push_back(static_cast<int>(m.wParam));
             if (m.message == UM_SHOWDEFPIN)
                 prompts_.push_back(reinterpret_cast<CDevObject*>(m.wParam));
         };
     }
-    void WaitIdle(DWORD ms = 30000) {
-        ASSERT_TRUE(PumpUntil([&] { return dlg_->RunningWorkers() == 0; }, ms, Recorder()));
+    void WaitIdle() {
+        dlg_->Devices().WaitForWorkers();
         PumpFor(30, Recorder());  // the last posts
     }
     void Insert(const std::string& serial, unsigned port = 1) {
         SetPresent(serial, true);
-        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName(serial, port));
+        SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL, DeviceName(serial, port));
         WaitIdle();
     }
     void Pull(const std::string& serial, unsigned port = 1) {
         SetPresent(serial, false);
-        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName(serial, port));
+        SendDeviceChange(dlg_->Handle(), DBT_DEVICEREMOVECOMPLETE, DeviceName(serial, port));
         WaitIdle();
     }
     std::vector<std::string> Listed() {
         std::vector<std::string> out;
-        DeviceListGuard hold(dlg_->ListLock(), "test", DeviceListGuard::UiThread);
-        for (CDevObject* d : dlg_->Devices()) out.emplace_back(d->serial);
+        for (const DevicePtr& d : dlg_->Devices().Snapshot()) out.emplace_back(d->serial);
         return out;
     }
     std::vector<CDevObject*> ListedObjects() {
-        DeviceListGuard hold(dlg_->ListLock(), "test", DeviceListGuard::UiThread);
-        return {dlg_->Devices().begin(), dlg_->Devices().end()};
+        std::vector<CDevObject*> out;
+        for (const DevicePtr& d : dlg_->Devices().Snapshot()) out.push_back(d.get());
+        return out;
     }
     // Root items' data and the number of their children.
     std::vector<std::pair<LPARAM, int>> Tree() {
         std::vector<std::pair<LPARAM, int>> out;
-        HWND tree = dlg_->m_tree;
+        HWND tree = dlg_->TreeWindow();
         auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
         while (item) {
             TVITEMW tv = {};
@@ -126,8 +126,8 @@ std::set<std::wstring> ProviderSubjects() {
 
 TEST_F(WindowTest, WindowIsFoundByItsClassName) {
     Open();
-    EXPECT_EQ(FindWindowW(L"KEVAClientClass", nullptr), dlg_->m_hWnd);
-    EXPECT_FALSE(IsWindowVisible(dlg_->m_hWnd));
+    EXPECT_EQ(FindWindowW(L"KEVAClientClass", nullptr), dlg_->Handle());
+    EXPECT_FALSE(IsWindowVisible(dlg_->Handle()));
     // No key at start: no balloon, and the tree says so.
     EXPECT_EQ(CountBalloons(IDS_UKEY_INSERTED), 0);
     auto tree = Tree();
@@ -178,7 +178,7 @@ TEST_F(WindowTest, InsertAndPullKeepStoreListAndTreeInStep) {
 
 TEST_F(WindowTest, KeyThatCannotBeOpenedLeavesTheBalloonAndNothingElse) {
     Open();
-    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL, DeviceName("KWB"));  // not plugged in
+    SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL, DeviceName("KWB"));  // not plugged in
     WaitIdle();
     EXPECT_EQ(balloons_, std::vector<int>{IDS_UKEY_INSERTED});
     EXPECT_TRUE(Listed().empty());
@@ -187,16 +187,17 @@ TEST_F(WindowTest, KeyThatCannotBeOpenedLeavesTheBalloonAndNothingElse) {
 
 TEST_F(WindowTest, ForeignInterfacesAndUnknownRemovalsStartNothing) {
     Open();
-    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL,
+    SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL,
                      "\\\\?\\USBSTOR#Disk&Ven_Generic#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
-    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB"));
+    SendDeviceChange(dlg_->Handle(), DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB"));
     DEV_BROADCAST_HDR volume = {sizeof volume, DBT_DEVTYP_VOLUME, 0};
-    SendMessageW(dlg_->m_hWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
+    SendMessageW(dlg_->Handle(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
                  reinterpret_cast<LPARAM>(&volume));
-    SendMessageW(dlg_->m_hWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
-    EXPECT_EQ(dlg_->RunningWorkers(), 0);
+    SendMessageW(dlg_->Handle(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
     WaitIdle();
     EXPECT_TRUE(balloons_.empty());
+    EXPECT_FALSE(Contains(Log(), "Ukey Insert"));
+    EXPECT_FALSE(Contains(Log(), "Ukey Remove"));
 }
 
 TEST_F(WindowTest, KeyBackUnderANewNameReplacesItsOldEntryAndKeepsItsCertificates) {
@@ -204,7 +205,7 @@ TEST_F(WindowTest, KeyBackUnderANewNameReplacesItsOldEntryAndKeepsItsCertificate
     Insert("KWB", 1);
     auto certs = ProviderSubjects();
     ASSERT_EQ(certs.size(), 2u);
-    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEARRIVAL,
+    SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL,
                      DeviceName("KWB", 2));  // old removal not seen
     WaitIdle();
     auto objs = ListedObjects();
@@ -214,7 +215,7 @@ TEST_F(WindowTest, KeyBackUnderANewNameReplacesItsOldEntryAndKeepsItsCertificate
     EXPECT_EQ(ProviderSubjects(), certs);
     EXPECT_EQ(Tree().size(), 1u);
     // The stale name's removal no longer matches; the new one's does.
-    SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB", 1));
+    SendDeviceChange(dlg_->Handle(), DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB", 1));
     WaitIdle();
     EXPECT_EQ(Listed().size(), 1u);
     Pull("KWB", 2);
@@ -261,24 +262,24 @@ TEST_F(WindowTest, RefreshRebuildsTheListAndSilentRefreshIsMarked) {
     Open();
     Insert("KWB");
     SetPresent("KWS", true);  // arrived without a notification
-    PostMessageW(dlg_->m_hWnd, WM_COMMAND, IDC_REFRESH, 0);
+    PostMessageW(dlg_->Handle(), WM_COMMAND, IDC_REFRESH, 0);
     PumpFor(50, Recorder());
     WaitIdle();
     EXPECT_EQ(Listed(), (std::vector<std::string>{"KWB", "KWS"}));
-    EXPECT_EQ(CMainDlg::s_silentRescan.load(), 0);
+    EXPECT_EQ(CDeviceList::s_silentRescan.load(), 0);
     EXPECT_EQ(ProviderEntries().size(), 3u);
-    PostMessageW(dlg_->m_hWnd, WM_COMMAND, ID_SILENT_REFRESH, 0);
+    PostMessageW(dlg_->Handle(), WM_COMMAND, ID_SILENT_REFRESH, 0);
     PumpFor(50, Recorder());
     WaitIdle();
-    EXPECT_EQ(CMainDlg::s_silentRescan.load(), 1);
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg_->m_hWnd, IDC_REFRESH)));
+    EXPECT_EQ(CDeviceList::s_silentRescan.load(), 1);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg_->Handle(), IDC_REFRESH)));
 }
 
 TEST_F(WindowTest, RefreshesRunOneAfterTheOther) {
     Open();
     SetPresent("KWB", true);
     SetPresent("KWS", true);
-    for (int i = 0; i < 3; ++i) PostMessageW(dlg_->m_hWnd, WM_COMMAND, IDC_REFRESH, 0);
+    for (int i = 0; i < 3; ++i) PostMessageW(dlg_->Handle(), WM_COMMAND, IDC_REFRESH, 0);
     PumpFor(50, Recorder());
     WaitIdle();
     int starts = 0, depth = 0, deepest = 0;
@@ -297,15 +298,18 @@ TEST_F(WindowTest, RefreshesRunOneAfterTheOther) {
 TEST_F(WindowTest, RemovalSeenWhileARescanIsQueuedIsAppliedAfterIt) {
     Open();
     SetPresent("KWB", true);  // the rescan will find it
-    {
-        // Hold the list so that the rescan waits in line.
-        DeviceListGuard hold(dlg_->ListLock(), "test", DeviceListGuard::UiThread);
-        PostMessageW(dlg_->m_hWnd, WM_COMMAND, IDC_REFRESH, 0);
-        ASSERT_TRUE(PumpUntil([&] { return dlg_->RescanPending(); }, 10000, Recorder()));
-        // Not listed yet, but the rescan may list it: the removal must not be dropped.
-        SendDeviceChange(dlg_->m_hWnd, DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB"));
-        EXPECT_GE(dlg_->RunningWorkers(), 2);
-    }
+    // Start the rescan, then stop serving the window: the rescan, once in line, needs the
+    // window (its refresh button) before it lists anything, so it stays pending.
+    PostMessageW(dlg_->Handle(), WM_COMMAND, IDC_REFRESH, 0);
+    MSG msg;
+    while (!PeekMessageW(&msg, dlg_->Handle(), WM_COMMAND, WM_COMMAND, PM_REMOVE)) Sleep(1);
+    DispatchMessageW(&msg);
+    const ULONGLONG until = GetTickCount64() + 10000;
+    while (!dlg_->Devices().RescanPending() && GetTickCount64() < until) Sleep(1);
+    ASSERT_TRUE(dlg_->Devices().RescanPending());
+    // Not listed yet, but the rescan may list it: the removal must not be dropped.
+    SendDeviceChange(dlg_->Handle(), DBT_DEVICEREMOVECOMPLETE, DeviceName("KWB"));
+    EXPECT_TRUE(Contains(Log(), "Ukey Remove"));
     WaitIdle();
     EXPECT_TRUE(Listed().empty());
     EXPECT_TRUE(ProviderEntries().empty());
@@ -343,7 +347,7 @@ TEST_F(WindowTest, StormOfInsertsPullsAndRefreshesEndsConsistent) {
     const char* keys[] = {"KS1", "KS2", "KS3", "KS4"};
     const int rounds = 50;  // 4 keys x 50 = 200 inserts and 200 pulls
     std::atomic<int> finished{0};
-    HWND hwnd = dlg_->m_hWnd;
+    HWND hwnd = dlg_->Handle();
     std::vector<std::thread> threads;
     for (int k = 0; k < 4; ++k) {
         threads.emplace_back([&, k] {
@@ -374,7 +378,7 @@ TEST_F(WindowTest, StormOfInsertsPullsAndRefreshesEndsConsistent) {
         },
         300000, Recorder()));
     for (auto& t : threads) t.join();
-    WaitIdle(300000);
+    WaitIdle();
 
     EXPECT_EQ(Listed(), (std::vector<std::string>{"KS1", "KS3"}));
     auto objs = ListedObjects();

@@ -3,8 +3,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include "device_list.h"
 #include "log.h"
-#include "main_dlg.h"
 #include "main_window.h"
 #include "resources.h"
 
@@ -107,7 +107,8 @@ void CKeyDialog::RemoveDlg(const char* devName) {
 void CMessageDlg::FormatText(int stringId, ULONG argument, wchar_t* out, size_t size) {
     if (!out || size == 0) return;
     UiText text(stringId);
-    if (stringId == 226 || stringId == 245 || stringId == 247)
+    if (stringId == IDS_PIN_WRONG || stringId == IDS_PIN_CHANGE_FAILED ||
+        stringId == IDS_UPDATE_DEVINFO_FAILED)
         _snwprintf(out, size - 1, text.c_str(), argument);
     else
         wcsncpy(out, text.c_str(), size - 1);
@@ -196,7 +197,7 @@ bool CMessageDlg::OnCommand(int id) {
 
 // ---- CVersionDlg ------------------------------------------------------------------------------
 
-void CVersionDlg::BuildText(CDevObject* dev, wchar_t* out, size_t size) {
+void CVersionDlg::BuildText(const CDevObject* dev, wchar_t* out, size_t size) {
     if (!out || size == 0) return;
     out[0] = 0;
     size_t used = 0;
@@ -240,7 +241,7 @@ void CVersionDlg::UpdateTexts() {
     SetWindowTextW(m_hWnd, UiText(IDS_CAPTION).c_str());
     SetDlgItemTextW(m_hWnd, IDOK, UiText(IDS_OK).c_str());
     wchar_t text[2048];
-    BuildText(m_dev, text, 2048);
+    BuildText(m_dev.get(), text, 2048);
     SetDlgItemTextW(m_hWnd, IDC_TEXT, text);
 }
 

@@ -5,32 +5,9 @@
 #include <windows.h>
 
 #include "items.h"
+#include "resource.h"
 
-class CKeywardenDlg;
-
-constexpr int IDD_ABOUTBOX = 100;
-constexpr int IDD_VERSION = 130;
-constexpr int IDD_LABEL = 211;
-constexpr int IDD_MESSAGE = 216;
-constexpr int IDC_ABOUT_TEXT = 1008;
-constexpr int IDC_LABEL_EDIT = 1019;
-constexpr int IDC_TEXT = 1077;
-
-// String ids of the dialogs.
-enum : int {
-    IDS_CAPTION = 202,
-    IDS_ABOUT_TEXT = 221,
-    IDS_OK = 222,
-    IDS_DEVICE_ID = 223,
-    IDS_COS_VERSION = 224,
-    IDS_VERSION = 225,
-    IDS_CANCEL = 227,
-    IDS_DEFAULT_PIN_PROMPT = 228,
-    IDS_LABEL_CAPTION = 229,
-    IDS_LABEL_CHANGED = 230,
-    IDS_LABEL_FAILED = 231,
-    IDS_LABEL_EMPTY = 232,
-};
+class CMainDlg;
 
 // Loads a string of the thread's language into a 1024-character buffer.
 struct UiText {
@@ -62,19 +39,19 @@ class CModalDialog {
 // Ends the dialog with 2 when its key's device name equals the given one (ignoring case).
 class CKeyDialog : public CModalDialog, public CDevBaseDlg {
   public:
-    CKeyDialog(CDevObject* dev, const char* traceName) : m_dev(dev), m_traceName(traceName) {}
+    CKeyDialog(DevicePtr dev, const char* traceName)
+        : m_dev(std::move(dev)), m_traceName(traceName) {}
     void RemoveDlg(const char* devName) override;
-    CDevObject* Device() const { return m_dev; }
 
   protected:
-    CDevObject* m_dev;
+    DevicePtr m_dev;  // keeps the key's object while the dialog runs, listed or not
     const char* m_traceName;
 };
 
 class CMessageDlg : public CKeyDialog {
   public:
-    CMessageDlg(CDevObject* dev, int stringId, ULONG argument, int kind)
-        : CKeyDialog(dev, "CMessageDlg::RemoveDlg"),
+    CMessageDlg(DevicePtr dev, int stringId, ULONG argument, int kind)
+        : CKeyDialog(std::move(dev), "CMessageDlg::RemoveDlg"),
           m_stringId(stringId),
           m_argument(argument),
           m_kind(kind) {}
@@ -96,10 +73,10 @@ class CMessageDlg : public CKeyDialog {
 
 class CVersionDlg : public CKeyDialog {
   public:
-    explicit CVersionDlg(CDevObject* dev) : CKeyDialog(dev, "CVersionDlg::RemoveDlg") {}
+    explicit CVersionDlg(DevicePtr dev) : CKeyDialog(std::move(dev), "CVersionDlg::RemoveDlg") {}
     void UpdateTexts() override;
     // The text of the dialog: device line and firmware line for a key, then the version.
-    static void BuildText(CDevObject* dev, wchar_t* out, size_t size);
+    static void BuildText(const CDevObject* dev, wchar_t* out, size_t size);
 
   protected:
     void OnInit() override;
@@ -108,8 +85,8 @@ class CVersionDlg : public CKeyDialog {
 
 class CModifyDevLabel : public CKeyDialog {
   public:
-    CModifyDevLabel(CDevObject* dev, CKeywardenDlg* owner)
-        : CKeyDialog(dev, "CModifyDevLabel::RemoveDlg"), m_owner(owner) {}
+    CModifyDevLabel(DevicePtr dev, CMainDlg* owner)
+        : CKeyDialog(std::move(dev), "CModifyDevLabel::RemoveDlg"), m_owner(owner) {}
     ~CModifyDevLabel() override;
     void UpdateTexts() override;
     const wchar_t* Label() const { return m_label; }
@@ -120,7 +97,7 @@ class CModifyDevLabel : public CKeyDialog {
 
   private:
     void OnOK();
-    CKeywardenDlg* m_owner;
+    CMainDlg* m_owner;
     HWND m_edit = nullptr;
     HFONT m_font = nullptr;
     wchar_t m_label[128] = {};

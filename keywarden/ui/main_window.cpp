@@ -1,13 +1,12 @@
 #include "main_window.h"
 
-#include <commctrl.h>
+#include <dbt.h>
 #include <shlobj.h>
 #include <stdio.h>
 #include <wchar.h>
 
 #include <string>
 
-#include "app.h"
 #include "dialogs.h"
 #include "pin_dialog.h"
 #include "log.h"
@@ -16,45 +15,23 @@
 
 namespace {
 
-enum : int {
-    IDS_MENU_OPEN = 212,
-    IDS_MENU_LANGUAGE = 213,
-    IDS_MENU_EXIT = 218,
-};
-
 // Texts of the main window's controls.
 const struct {
     int control, text;
-} kControlTexts[] = {{IDC_MODIFY_PIN, 203}, {IDC_MODIFY_LABEL, 204}, {IDC_VIEW_CERT, 205},
-                     {IDC_VIEW_DEVINFO, 206}, {IDC_REFRESH, 207}, {IDOK, 208},
+} kControlTexts[] = {{IDC_MODIFY_PIN, 203},   {IDC_MODIFY_LABEL, 204}, {IDC_VIEW_CERT, 205},
+                     {IDC_VIEW_DEVINFO, 206}, {IDC_REFRESH, 207},      {IDOK, 208},
                      {IDC_CERT_GROUP, 209}};
 
-// Registers a dialog as the open one of its kind (and as its key's dialog) while it runs.
-class OpenDialogScope {
-  public:
-    OpenDialogScope(CMainDlg* owner, CMainDlg::DialogSlot slot, CDevObject* dev, CDevBaseDlg* dlg)
-        : owner_(owner), slot_(slot), dev_(dev), previous_(owner->OpenDialog(slot)) {
-        owner_->SetOpenDialog(slot_, dlg);
-        if (dev_) {
-            previousOfKey_ = dev_->openDialog;
-            dev_->openDialog = dlg;
-        }
-    }
-    ~OpenDialogScope() {
-        owner_->SetOpenDialog(slot_, previous_);
-        if (!dev_) return;
-        // The key may have gone while the dialog ran (its release told the dialog): only a
-        // key still listed is touched.
-        DeviceListGuard guard(owner_->ListLock(), "OpenDialogScope", DeviceListGuard::UiThread);
-        if (owner_->IsListed(dev_)) dev_->openDialog = previousOfKey_;
-    }
+// Device-interface classes watched: CD-ROM, disk, HID.
+const GUID kWatchedClasses[] = {
+    {0x53F56308, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}},
+    {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}},
+    {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}},
+};
 
-  private:
-    CMainDlg* owner_;
-    CMainDlg::DialogSlot slot_;
-    CDevObject* dev_;
-    CDevBaseDlg* previous_;
-    CDevBaseDlg* previousOfKey_ = nullptr;
+// A worker's tree change, handed to the window's thread.
+struct TreeUpdate {
+    const KeyList* keys;
 };
 
 RECT TrayRectangle() {
@@ -75,6 +52,24 @@ RECT TrayRectangle() {
 }
 
 }  // namespace
+
+// Registers a dialog as the open one of its kind while it runs, so that a language switch and
+// the removal of its key reach it.
+class OpenDialogScope {
+  public:
+    OpenDialogScope(CMainDlg* owner, CMainDlg::DialogSlot slot, CDevBaseDlg* dlg)
+        : owner_(owner), slot_(slot), previous_(owner->m_openDialogs[slot]) {
+        owner_->m_openDialogs[slot_] = dlg;
+    }
+    ~OpenDialogScope() { owner_->m_openDialogs[slot_] = previous_; }
+    OpenDialogScope(const OpenDialogScope&) = delete;
+    OpenDialogScope& operator=(const OpenDialogScope&) = delete;
+
+  private:
+    CMainDlg* owner_;
+    CMainDlg::DialogSlot slot_;
+    CDevBaseDlg* previous_;
+};
 
 void FitNoticeToBalloon(const wchar_t* notice, wchar_t* out, size_t size) {
     if (!out || size == 0) return;
@@ -153,30 +148,178 @@ void CTrayIcon::Remove() {
     m_installed = false;
 }
 
-// ---- CKeywardenDlg ------------------------------------------------------------------------------
+// ---- CMainDlg -----------------------------------------------------------------------------------
 
-CMainDlg* MakeKeywardenDlg() { return new CKeywardenDlg(); }
+std::unique_ptr<IMainWindow> MakeMainWindow() { return std::make_unique<CMainDlg>(); }
 
-CKeywardenDlg::CKeywardenDlg() { SetKeyDialogs(this); }
+CMainDlg::CMainDlg() : m_devices(*this) {}
 
-CKeywardenDlg::~CKeywardenDlg() {
-    // The window goes first (its end removes the tray icon), then what it showed.
+CMainDlg::~CMainDlg() {
+    // The workers report to this window: they end, and every key is released, first.
+    m_devices.Shutdown();
     if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
     m_tray.Remove();
+    m_itemObjects.clear();
     if (m_images) ImageList_Destroy(m_images);
     if (m_logo) DeleteObject(m_logo);
     if (m_bigIcon) DestroyIcon(m_bigIcon);
     if (m_smallIcon) DestroyIcon(m_smallIcon);
 }
 
-void CKeywardenDlg::OnInitDialog() {
+HWND CMainDlg::Create(HINSTANCE instance) {
+    return CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAINDLG), nullptr, DialogProc,
+                              reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK CMainDlg::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    CMainDlg* self;
+    if (msg == WM_INITDIALOG) {
+        self = reinterpret_cast<CMainDlg*>(lParam);
+        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+        self->m_hWnd = hwnd;
+    } else {
+        self = reinterpret_cast<CMainDlg*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    }
+    if (!self) return FALSE;
+    LRESULT result = 0;
+    try {
+        if (!self->HandleMessage(msg, wParam, lParam, &result)) return FALSE;
+    } catch (...) {
+        // No exception may cross the system's frames: the program ends here, and the
+        // terminate handler removes the registered certificates first.
+        LogMessage(LOG_LEVEL_ERROR, "%s unhandled exception[%#x]", "CMainDlg::DialogProc", msg);
+        std::terminate();
+    }
+    if (msg == WM_INITDIALOG) return static_cast<INT_PTR>(result);
+    SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+bool CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    if (msg == m_tray.Message() && msg != 0) {
+        if (wParam != kTrayIconId) return true;
+        switch (LOWORD(lParam)) {
+            case WM_RBUTTONUP:
+                ShowTrayMenu();
+                break;
+            case WM_LBUTTONDBLCLK:
+                ShowWithAnimation();
+                break;
+        }
+        return true;
+    }
+    switch (msg) {
+        case WM_INITDIALOG:
+            OnInitDialog();
+            *result = TRUE;
+            return true;
+        case WM_DESTROY:
+            OnDestroy();
+            return false;
+        case WM_CLOSE:
+            ShowWindow(m_hWnd, SW_HIDE);
+            return true;
+        case WM_DEVICECHANGE:
+            OnDeviceChange(wParam, lParam);
+            *result = TRUE;
+            return true;
+        case UM_OPENURL:
+            *result = OnOpenURL();
+            return true;
+        case UM_QUIT:
+            m_devices.ReleaseAll();
+            Quit(0);
+            return true;
+        case UM_BALLOON:
+            OnShowBalloon(static_cast<int>(wParam), lParam);
+            return true;
+        case UM_SHOWDEFPIN:
+            OnShowDefPINDlg(reinterpret_cast<const CDevObject*>(wParam));
+            return true;
+        case UM_TREECHANGED: {
+            auto* update = reinterpret_cast<const TreeUpdate*>(lParam);
+            UpdateTreeUI(*update->keys);
+            return true;
+        }
+        case UM_KEYGONE:
+            OnKeyGone();
+            return true;
+        case WM_NOTIFY: {
+            auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
+            if (!hdr || hdr->idFrom != IDC_DEVICE_TREE) return false;
+            if (hdr->code == TVN_SELCHANGEDW) {
+                *result = OnSelChanged();
+                return true;
+            }
+            if (hdr->code == NM_DBLCLK) {
+                *result = OnDBLclk();
+                return true;
+            }
+            return false;
+        }
+        case WM_COMMAND:
+            return OnCommand(LOWORD(wParam));
+    }
+    return false;
+}
+
+bool CMainDlg::OnCommand(int id) {
+    switch (id) {
+        case IDC_MODIFY_PIN:
+        case IDC_MODIFY_LABEL:
+        case IDC_VIEW_CERT:
+            OnItemCommand(id);
+            return true;
+        case IDC_VIEW_DEVINFO:
+            OnViewDInfo();
+            return true;
+        case IDC_REFRESH:
+            if (!PromptBusy()) m_devices.StartRescan(false);
+            return true;
+        case ID_SILENT_REFRESH:
+            m_devices.StartRescan(true);
+            return true;
+        case IDOK:
+            if (!PromptBusy()) ShowWindow(m_hWnd, SW_HIDE);
+            return true;
+        case ID_TRAY_OPEN:
+            ShowWindow(m_hWnd, SW_SHOWNORMAL);
+            SetForegroundWindow(m_hWnd);
+            return true;
+        case ID_LANG_ZH_CN:
+        case ID_LANG_ZH_TW:
+        case ID_LANG_EN:
+            SetLanguageChoice(id == ID_LANG_ZH_CN ? 1 : id == ID_LANG_ZH_TW ? 2 : 9);
+            ChangeMutileLang();
+            return true;
+        case ID_APP_ABOUT:
+            ShowAboutDlg();
+            return true;
+        case IDCANCEL:
+        case 2000:
+        case ID_TRAY_EXIT:
+            Quit(id);
+            return true;
+    }
+    return false;
+}
+
+void CMainDlg::Quit(int code) {
+    // The keys are released when this object goes, after the message loop; a dialog still
+    // open ends with the window.
+    DestroyWindow(m_hWnd);
+    PostQuitMessage(code);
+}
+
+void CMainDlg::OnInitDialog() {
     CenterOnWorkArea();
     InitCtrl();
-    CMainDlg::OnInitDialog();  // device notifications and the start-up read
+    RegisterDeviceNotifications();
+    m_devices.StartStartupRead();
     HINSTANCE inst = KeywardenInstance();
-    m_bigIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXICON),
-                                              GetSystemMetrics(SM_CYICON), 0));
+    m_bigIcon =
+        static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     m_smallIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                                 GetSystemMetrics(SM_CXSMICON),
                                                 GetSystemMetrics(SM_CYSMICON), 0));
@@ -185,7 +328,48 @@ void CKeywardenDlg::OnInitDialog() {
     m_tray.Install(m_hWnd, m_smallIcon, UiText(IDS_CAPTION).c_str());
 }
 
-void CKeywardenDlg::CenterOnWorkArea() {
+void CMainDlg::OnDestroy() {
+    for (HDEVNOTIFY n : m_notifications) UnregisterDeviceNotification(n);
+    m_notifications.clear();
+    m_tray.Remove();
+}
+
+void CMainDlg::RegisterDeviceNotifications() {
+    for (const GUID& cls : kWatchedClasses) {
+        DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = cls;
+        HDEVNOTIFY n = RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        if (!n) break;
+        m_notifications.push_back(n);
+    }
+}
+
+void CMainDlg::OnDeviceChange(WPARAM event, LPARAM data) {
+    if (!data) return;
+    auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
+    auto* iface = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(data);
+    char name[kDevNameSize] = {};
+    // The name ends within the record; never read past what the sender declared.
+    size_t maxChars = 0;
+    if (header->dbch_size > offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name))
+        maxChars = (header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) /
+                   sizeof(wchar_t);
+    size_t len = 0;
+    while (len < maxChars && iface->dbcc_name[len]) ++len;
+    if (len == 0) return;
+    WideCharToMultiByte(CP_ACP, 0, iface->dbcc_name, static_cast<int>(len), name, kDevNameSize - 1,
+                        nullptr, nullptr);
+    if (event == DBT_DEVICEARRIVAL)
+        m_devices.OnArrival(name);
+    else
+        m_devices.OnRemoval(name);
+}
+
+void CMainDlg::CenterOnWorkArea() {
     RECT r;
     GetWindowRect(m_hWnd, &r);
     MONITORINFO mi = {};
@@ -202,7 +386,7 @@ void CKeywardenDlg::CenterOnWorkArea() {
     SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CKeywardenDlg::InitCtrl() {
+void CMainDlg::InitCtrl() {
     m_tree = GetDlgItem(m_hWnd, IDC_DEVICE_TREE);
     SendMessageW(m_tree, WM_SETFONT, reinterpret_cast<WPARAM>(ChineseUiFont()), TRUE);
 
@@ -226,94 +410,36 @@ void CKeywardenDlg::InitCtrl() {
     ChangeMutileLang();
 }
 
-void CKeywardenDlg::SetTexts() {
-    SetWindowTextW(m_hWnd, UiText(IDS_CAPTION).c_str());
-    for (auto t : kControlTexts) SetDlgItemTextW(m_hWnd, t.control, UiText(t.text).c_str());
-}
-
-void CKeywardenDlg::ChangeMutileLang() {
+void CMainDlg::ChangeMutileLang() {
     LogScope trace("CMainDlg::ChangeMutileLang");
-    ApplyLanguage(LanguageChoice.load());
+    ApplyLanguage(LanguageChoice());
     SetWindowTextW(m_hWnd, UiText(IDS_CAPTION).c_str());
     m_tray.SetTooltip(UiText(IDS_CAPTION).c_str());
     for (auto t : kControlTexts) SetDlgItemTextW(m_hWnd, t.control, UiText(t.text).c_str());
     if (m_about) m_about->UpdateTexts();
     // The default-PIN prompt is the open message dialog: renewed with the others.
     for (DialogSlot s : {DLG_VERSION, DLG_MESSAGE, DLG_LABEL, DLG_PIN})
-        if (CDevBaseDlg* d = OpenDialog(s)) d->UpdateTexts();
-    DeviceListGuard guard(ListLock(), "CMainDlg::ChangeMutileLang", DeviceListGuard::UiThread);
-    UpdateTreeUI(TREE_LANGUAGE, nullptr);
+        if (CDevBaseDlg* d = m_openDialogs[s]) d->UpdateTexts();
+    UpdateTreeUI(m_devices.Snapshot());
 }
 
-bool CKeywardenDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-    if (msg == m_tray.Message() && msg != 0) {
-        if (wParam != kTrayIconId) return true;
-        switch (LOWORD(lParam)) {
-            case WM_RBUTTONUP:
-                ShowTrayMenu();
-                break;
-            case WM_LBUTTONDBLCLK:
-                ShowWithAnimation();
-                break;
-        }
-        return true;
-    }
-    switch (msg) {
-        case WM_DESTROY:
-            m_tray.Remove();
-            break;  // the device notifications go in the core's handler
-        case UM_OPENURL:
-            *result = OnOpenURL();
-            return true;
-        case UM_BALLOON:
-            OnShowBalloon(static_cast<int>(wParam), lParam);
-            return true;
-        case UM_SHOWDEFPIN:
-            OnShowDefPINDlg(reinterpret_cast<CDevObject*>(wParam));
-            return true;
-        case WM_NOTIFY: {
-            auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
-            if (!hdr || hdr->idFrom != IDC_DEVICE_TREE) break;
-            if (hdr->code == TVN_SELCHANGEDW) {
-                *result = OnSelChanged();
-                return true;
-            }
-            if (hdr->code == NM_DBLCLK) {
-                *result = OnDBLclk();
-                return true;
-            }
-            break;
-        }
-        case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-                case ID_APP_ABOUT:
-                    ShowAboutDlg();
-                    return true;
-                case ID_LANG_ZH_CN:
-                case ID_LANG_ZH_TW:
-                case ID_LANG_EN:
-                    LanguageChoice = LOWORD(wParam) == ID_LANG_ZH_CN   ? 1
-                                     : LOWORD(wParam) == ID_LANG_ZH_TW ? 2
-                                                                       : 9;
-                    ChangeMutileLang();
-                    return true;
-                case IDC_VIEW_DEVINFO:
-                    OnViewDInfo();
-                    return true;
-                case IDC_MODIFY_PIN:
-                case IDC_MODIFY_LABEL:
-                case IDC_VIEW_CERT:
-                    OnItemCommand(LOWORD(wParam));
-                    return true;
-            }
-            break;
-    }
-    return CMainDlg::HandleMessage(msg, wParam, lParam, result);
+void CMainDlg::EnableButtons(unsigned mask, bool enable) {
+    if (!m_hWnd) return;
+    const struct {
+        unsigned bit;
+        int id;
+    } map[] = {{BUTTON_MODIFY_PIN, IDC_MODIFY_PIN},
+               {BUTTON_MODIFY_LABEL, IDC_MODIFY_LABEL},
+               {BUTTON_VIEW_CERT, IDC_VIEW_CERT},
+               {BUTTON_REFRESH, IDC_REFRESH}};
+    for (auto m : map)
+        if (mask & m.bit)
+            if (HWND b = GetDlgItem(m_hWnd, m.id)) EnableWindow(b, enable ? TRUE : FALSE);
 }
 
 // ---- tray ---------------------------------------------------------------------------------------
 
-HMENU CKeywardenDlg::BuildTrayMenu(HMENU* popupOut) {
+HMENU CMainDlg::BuildTrayMenu(HMENU* popupOut) {
     HMENU menu = LoadMenuW(KeywardenInstance(), MAKEINTRESOURCEW(IDR_TRAYMENU));
     HMENU popup = menu ? GetSubMenu(menu, 0) : nullptr;
     if (!popup) {
@@ -326,15 +452,17 @@ HMENU CKeywardenDlg::BuildTrayMenu(HMENU* popupOut) {
                 reinterpret_cast<UINT_PTR>(languages), UiText(IDS_MENU_LANGUAGE).c_str());
     ModifyMenuW(popup, 4, MF_BYPOSITION | MF_STRING, ID_TRAY_EXIT, UiText(IDS_MENU_EXIT).c_str());
     // The language names are the same in every language.
-    ModifyMenuW(languages, 0, MF_BYPOSITION | MF_STRING, ID_LANG_ZH_CN, L"\u7B80\u4F53\u4E2D\u6587");
-    ModifyMenuW(languages, 1, MF_BYPOSITION | MF_STRING, ID_LANG_ZH_TW, L"\u7E41\u9AD4\u4E2D\u6587");
+    ModifyMenuW(languages, 0, MF_BYPOSITION | MF_STRING, ID_LANG_ZH_CN,
+                L"\u7B80\u4F53\u4E2D\u6587");
+    ModifyMenuW(languages, 1, MF_BYPOSITION | MF_STRING, ID_LANG_ZH_TW,
+                L"\u7E41\u9AD4\u4E2D\u6587");
     ModifyMenuW(languages, 2, MF_BYPOSITION | MF_STRING, ID_LANG_EN, L"EngLish");
     SetMenuDefaultItem(popup, 0, TRUE);
     if (popupOut) *popupOut = popup;
     return menu;
 }
 
-void CKeywardenDlg::ShowTrayMenu() {
+void CMainDlg::ShowTrayMenu() {
     HMENU popup = nullptr;
     HMENU menu = BuildTrayMenu(&popup);
     if (!menu) return;
@@ -342,7 +470,7 @@ void CKeywardenDlg::ShowTrayMenu() {
     GetCursorPos(&pt);
     if (!MonitorFromPoint(pt, MONITOR_DEFAULTTONULL)) {
         MONITORINFO mi = {};
-    mi.cbSize = sizeof mi;
+        mi.cbSize = sizeof mi;
         GetMonitorInfoW(MonitorFromPoint(pt, MONITOR_DEFAULTTONEAREST), &mi);
         if (pt.x < mi.rcWork.left) pt.x = mi.rcWork.left;
         if (pt.x >= mi.rcWork.right) pt.x = mi.rcWork.right - 1;
@@ -353,7 +481,7 @@ void CKeywardenDlg::ShowTrayMenu() {
     DestroyMenu(menu);
 }
 
-void CKeywardenDlg::ShowWithAnimation() {
+void CMainDlg::ShowWithAnimation() {
     RECT to;
     GetWindowRect(m_hWnd, &to);
     if (!IsWindowVisible(m_hWnd)) {
@@ -371,17 +499,14 @@ void CKeywardenDlg::ShowWithAnimation() {
     SetForegroundWindow(m_hWnd);
 }
 
-void CKeywardenDlg::OnShowBalloon(int stringId, LPARAM argument) {
+void CMainDlg::OnShowBalloon(int stringId, LPARAM argument) {
     wchar_t text[260] = {};
     LoadStringW(KeywardenInstance(), static_cast<UINT>(stringId), text, 260);
     wchar_t out[256] = {};
     if (stringId == IDS_CERT_NOTICE_TITLE) {
         // The collected notice is the balloon's text under the title "certificate message".
         wchar_t notice[kCertNoticeSize] = {};
-        {
-            DeviceListGuard guard(ListLock(), "CMainDlg::OnShowBalloon", DeviceListGuard::UiThread);
-            CertNotice_Copy(notice, kCertNoticeSize);
-        }
+        CertNotice_Copy(notice, kCertNoticeSize);
         FitNoticeToBalloon(notice, out, 256);
         m_tray.ShowBalloon(text, out);
         return;
@@ -394,7 +519,7 @@ void CKeywardenDlg::OnShowBalloon(int stringId, LPARAM argument) {
     m_tray.ShowBalloon(L"", out);
 }
 
-void CKeywardenDlg::GetWebAddress(wchar_t* out, size_t size) {
+void CMainDlg::GetWebAddress(wchar_t* out, size_t size) {
     if (!out || size == 0) return;
     char config[MAX_PATH + 32];
     GetConfigPath(config, sizeof config);
@@ -405,7 +530,7 @@ void CKeywardenDlg::GetWebAddress(wchar_t* out, size_t size) {
     out[size - 1] = 0;
 }
 
-LRESULT CKeywardenDlg::OnOpenURL() {
+LRESULT CMainDlg::OnOpenURL() {
     LogScope trace("CMainDlg::OnOpenURL");
     PIDLIST_ABSOLUTE pidl = nullptr;
     if (FAILED(SHGetFolderLocation(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, &pidl)) || !pidl)
@@ -416,8 +541,8 @@ LRESULT CKeywardenDlg::OnOpenURL() {
     if (!ok) return 0;
     wchar_t url[1024];
     GetWebAddress(url, 1024);
-    std::wstring command = L"\"" + std::wstring(folder) + L"\\Internet Explorer\\iexplore.exe\" \"" +
-                           url + L"\"";
+    std::wstring command =
+        L"\"" + std::wstring(folder) + L"\\Internet Explorer\\iexplore.exe\" \"" + url + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESHOWWINDOW;
@@ -431,11 +556,111 @@ LRESULT CKeywardenDlg::OnOpenURL() {
     return 1;
 }
 
+// ---- device list events -------------------------------------------------------------------------
+
+bool CMainDlg::OnWindowThread() const {
+    return GetWindowThreadProcessId(m_hWnd, nullptr) == GetCurrentThreadId();
+}
+
+void CMainDlg::ShowBalloon(int stringId) { PostMessageW(m_hWnd, UM_BALLOON, stringId, 0); }
+
+void CMainDlg::TreeChanged(const KeyList& keys) {
+    if (OnWindowThread()) {
+        UpdateTreeUI(keys);
+        return;
+    }
+    // The tree and the objects its items keep belong to the window's thread.
+    TreeUpdate update{&keys};
+    SendMessageW(m_hWnd, UM_TREECHANGED, 0, reinterpret_cast<LPARAM>(&update));
+}
+
+void CMainDlg::KeyGone(const char* devName) {
+    if (!devName) return;
+    // The dialogs are told later on the window's thread: closing a window may take its time
+    // (the window manager), and nothing here needs to wait for it.
+    {
+        std::lock_guard<std::mutex> hold(m_goneMutex);
+        m_goneNames.emplace_back(devName);
+    }
+    PostMessageW(m_hWnd, UM_KEYGONE, 0, 0);
+}
+
+void CMainDlg::AskDefaultPin(const CDevObject* dev) {
+    PostMessageW(m_hWnd, UM_SHOWDEFPIN, reinterpret_cast<WPARAM>(dev), 0);
+}
+
+void CMainDlg::RefreshAllowed(bool allowed) { EnableButtons(BUTTON_REFRESH, allowed); }
+
+void CMainDlg::OnKeyGone() {
+    std::vector<std::string> names;
+    {
+        std::lock_guard<std::mutex> hold(m_goneMutex);
+        names.swap(m_goneNames);
+    }
+    // Ending a dialog that is already ending changes nothing.
+    for (const std::string& name : names)
+        for (CDevBaseDlg* d : m_openDialogs)
+            if (d) d->RemoveDlg(name.c_str());
+}
+
 // ---- tree ---------------------------------------------------------------------------------------
 
-CItemObj* CKeywardenDlg::SelectedObject(HTREEITEM* itemOut) {
-    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    if (itemOut) *itemOut = item;
+void CMainDlg::CleanTreeData() {
+    LogScope trace("CMainDlg::CleanTreeData");
+    if (!m_tree) return;
+    m_treeRebuilding = true;
+    SendMessageW(m_tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    m_treeRebuilding = false;
+    // Only now, with no item left to point at them, may the objects go.
+    m_itemObjects.clear();
+}
+
+HTREEITEM CMainDlg::InsertItem(const wchar_t* text, int image, HTREEITEM parent,
+                               std::shared_ptr<CItemObj> object) {
+    if (!m_tree) return nullptr;
+    TVINSERTSTRUCTW ins = {};
+    ins.hParent = parent ? parent : TVI_ROOT;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    ins.item.pszText = const_cast<wchar_t*>(text ? text : L"");
+    ins.item.iImage = image;
+    ins.item.iSelectedImage = image;
+    ins.item.lParam = reinterpret_cast<LPARAM>(object.get());
+    if (object) m_itemObjects.push_back(std::move(object));
+    auto item = reinterpret_cast<HTREEITEM>(
+        SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    if (item && !parent) {
+        SendMessageW(m_tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+        SetFocus(m_tree);
+    }
+    return item;
+}
+
+void CMainDlg::UpdateTreeUI(const KeyList& keys) {
+    LogScope trace("CMainDlg::UpdateTreeUI");
+    ApplyLanguage(LanguageChoice());
+    if (!m_tree) return;
+    CleanTreeData();
+    if (keys.empty()) {
+        InsertItem(UiText(IDS_NO_DEVICE).c_str(), 0, nullptr, nullptr);
+        return;
+    }
+    std::vector<HTREEITEM> keyItems;
+    for (const DevicePtr& dev : keys) {
+        wchar_t text[260];
+        dev->GetDisplayName(text);
+        HTREEITEM item = InsertItem(text, 0, nullptr, dev);
+        if (!item) continue;
+        keyItems.push_back(item);
+        // Containers are not shown: their certificates, exchange before signature.
+        for (const CertPtr& cert : dev->Certificates())
+            InsertItem(cert->subjectName, 1, item, cert);
+    }
+    for (HTREEITEM item : keyItems)
+        SendMessageW(m_tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+}
+
+CItemObj* CMainDlg::ItemObject(HTREEITEM item) const {
     if (!item) return nullptr;
     TVITEMW tv = {};
     tv.mask = TVIF_PARAM | TVIF_HANDLE;
@@ -444,55 +669,78 @@ CItemObj* CKeywardenDlg::SelectedObject(HTREEITEM* itemOut) {
     return reinterpret_cast<CItemObj*>(tv.lParam);
 }
 
-LRESULT CKeywardenDlg::OnSelChanged() {
-    if (TreeRebuilding()) return 0;
+std::shared_ptr<CItemObj> CMainDlg::SelectedObject(HTREEITEM* itemOut) const {
+    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (itemOut) *itemOut = item;
+    CItemObj* obj = ItemObject(item);
+    if (!obj) return nullptr;
+    for (const auto& owned : m_itemObjects)
+        if (owned.get() == obj) return owned;
+    return nullptr;
+}
+
+HTREEITEM CMainDlg::ItemOfKey(const CDevObject* dev) const {
+    for (auto item =
+             reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+         item; item = reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_GETNEXTITEM, TVGN_NEXT,
+                                                               reinterpret_cast<LPARAM>(item))))
+        if (ItemObject(item) == static_cast<const CItemObj*>(dev)) return item;
+    return nullptr;
+}
+
+LRESULT CMainDlg::OnSelChanged() {
+    if (m_treeRebuilding) return 0;
     HTREEITEM item = nullptr;
-    CItemObj* obj = SelectedObject(&item);
+    std::shared_ptr<CItemObj> obj = SelectedObject(&item);
     if (!item) return 0;
     if (obj)
-        obj->UpdateButtons(this);
+        obj->UpdateButtons(*this);
     else
-        EnableButtons(1 | 2 | 4, FALSE);
+        EnableButtons(BUTTONS_OF_ITEMS, false);
     return 0;
 }
 
-void CKeywardenDlg::OnItemCommand(int id) {
-    // The objects stay while the list is held; the per-key dialogs that run meanwhile close
-    // when their key is pulled, which lets the pull go on.
-    DeviceListGuard guard(ListLock(), "CMainDlg::OnItemCommand", DeviceListGuard::UiThread);
-    if (CItemObj* obj = SelectedObject()) obj->ButtonClick(id, this);
+void CMainDlg::OnItemCommand(int id) {
+    // The object stays alive for the whole command, whatever the tree and the list do while
+    // its dialog runs; the list itself is held only while the key is read.
+    if (std::shared_ptr<CItemObj> obj = SelectedObject()) obj->ButtonClick(id, *this);
 }
 
-LRESULT CKeywardenDlg::OnDBLclk() {
+LRESULT CMainDlg::OnDBLclk() {
     LogScope trace("CMainDlg::OnDBLclk");
-    DeviceListGuard guard(ListLock(), "CMainDlg::OnDBLclk", DeviceListGuard::UiThread);
     HTREEITEM item = nullptr;
-    CItemObj* obj = SelectedObject(&item);
-    if (!item || !SendMessageW(m_tree, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(item))) {
+    std::shared_ptr<CItemObj> obj = SelectedObject(&item);
+    if (!item ||
+        !SendMessageW(m_tree, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(item))) {
         trace.SetEnd("%s end1...");
         return 1;  // a key item neither expands nor collapses
     }
-    if (obj) obj->ButtonClick(IDC_VIEW_CERT, this);
+    if (obj) obj->ButtonClick(IDC_VIEW_CERT, *this);
     return 0;
 }
 
-void CKeywardenDlg::OnViewDInfo() {
+void CMainDlg::OnViewDInfo() {
     if (PromptBusy()) return;
     LogMessage(LOG_LEVEL_DEBUG, "%s start...", "CMainDlg::OnViewDInfo");
-    {
-        DeviceListGuard guard(ListLock(), "CMainDlg::OnViewDInfo", DeviceListGuard::UiThread);
-        if (CItemObj* obj = SelectedObject()) {
-            obj->ButtonClick(IDC_VIEW_DEVINFO, this);
-            return;
-        }
+    if (std::shared_ptr<CItemObj> obj = SelectedObject()) {
+        obj->ButtonClick(IDC_VIEW_DEVINFO, *this);
+        return;
     }
     ShowVersionDlg(nullptr);
     LogMessage(LOG_LEVEL_DEBUG, "%s end...", "CMainDlg::OnViewDInfo");
 }
 
+ULONG CMainDlg::RefreshKey(const DevicePtr& dev) {
+    ULONG rv = m_devices.RefreshKey(dev);
+    // The rebuild selected the last key; the command goes on with this one.
+    if (HTREEITEM item = ItemOfKey(dev.get()))
+        SendMessageW(m_tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    return rv;
+}
+
 // ---- dialogs ------------------------------------------------------------------------------------
 
-ULONG CKeywardenDlg::ModifyPIN(CDevObject* dev) {
+ULONG CMainDlg::ModifyPIN(const DevicePtr& dev) {
     if (PromptBusy() || !dev) return 0;
     LogScope trace("CMainDlg::ModifyPIN");
     if (dev->GetPinRetries() == 0) {
@@ -501,46 +749,48 @@ ULONG CKeywardenDlg::ModifyPIN(CDevObject* dev) {
         trace.SetEnd("%s end locked...");
         return 0;
     }
-    CClockFullScreen host(dev, this, m_hWnd);
+    // The list is held only while the key's reference is taken, never while the dimmed screen
+    // is up: inserts and pulls go on meanwhile, and a pull of this key closes the dialog.
+    DevicePtr key = m_devices.HoldForDialog(dev, "CMainDlg::ModifyPIN");
+    CClockFullScreen host(key, this, m_hWnd);
     {
-        OpenDialogScope open(this, DLG_PIN, dev, &host);
+        OpenDialogScope open(this, DLG_PIN, &host);
         host.Run(m_hWnd, IDD_FULLSCREEN);
     }
     if (host.PinChanged())
         PostMessageW(m_hWnd, UM_BALLOON, IDS_PIN_CHANGED, 0);
-    else if (dev->GetPinRetries() == 0 && !host.ReportedLocked())
+    else if (key->GetPinRetries() == 0 && !host.ReportedLocked())
         PostMessageW(m_hWnd, UM_BALLOON, IDS_PIN_LOCKED, 0);
     trace.SetEnd("%s end ok...");
     return 0;
 }
 
-void CKeywardenDlg::OnShowDefPINDlg(CDevObject* dev) {
+void CMainDlg::OnShowDefPINDlg(const CDevObject* posted) {
     LogScope trace("CMainDlg::OnShowDefPINDlg");
-    if (PromptBusy() || OpenDialog(DLG_PIN) || s_silentRescan.load() == 1) return;
+    if (PromptBusy() || m_openDialogs[DLG_PIN] || CDeviceList::s_silentRescan.load() == 1) return;
     // The key may have gone since the prompt was posted.
-    DeviceListGuard guard(ListLock(), "CMainDlg::OnShowDefPINDlg", DeviceListGuard::UiThread);
-    if (!IsListed(dev)) return;
-    SetPromptBusy(true);
+    DevicePtr dev = m_devices.FindListed(posted);
+    if (!dev) return;
+    m_promptBusy = true;
     HWND parent = GetActiveWindow();
     int answer = ShowMessage(parent ? parent : m_hWnd, dev, IDS_DEFAULT_PIN_PROMPT, 0, 4);
-    SetPromptBusy(false);
-    if (answer == 1 && IsListed(dev) && dev->Probe()) ModifyPIN(dev);
+    m_promptBusy = false;
+    if (answer == 1 && dev->Probe()) ModifyPIN(dev);
 }
 
-ULONG CKeywardenDlg::ModifyDevLabel(CDevObject* dev) {
+ULONG CMainDlg::ModifyDevLabel(const DevicePtr& dev) {
     if (PromptBusy() || !dev) return 0;
     LogScope trace("CMainDlg::ModifyDevLabel");
     CModifyDevLabel dlg(dev, this);
     INT_PTR r;
     {
-        OpenDialogScope open(this, DLG_LABEL, dev, &dlg);
+        OpenDialogScope open(this, DLG_LABEL, &dlg);
         r = dlg.Run(m_hWnd, IDD_LABEL);
     }
     if (r == 1) {
         PostMessageW(m_hWnd, UM_BALLOON, IDS_LABEL_CHANGED, 0);
-        HTREEITEM item = nullptr;
-        SelectedObject(&item);
-        if (item) {
+        // The key's item, wherever the tree has put it meanwhile.
+        if (HTREEITEM item = ItemOfKey(dev.get())) {
             TVITEMW tv = {};
             tv.mask = TVIF_TEXT | TVIF_HANDLE;
             tv.hItem = item;
@@ -551,27 +801,27 @@ ULONG CKeywardenDlg::ModifyDevLabel(CDevObject* dev) {
     return 0;
 }
 
-int CKeywardenDlg::ShowMessage(HWND parent, CDevObject* dev, int stringId, ULONG argument,
-                               int kind) {
+int CMainDlg::ShowMessage(HWND parent, const DevicePtr& dev, int stringId, ULONG argument,
+                          int kind) {
     CMessageDlg dlg(dev, stringId, argument, kind);
     INT_PTR r;
     {
-        OpenDialogScope open(this, DLG_MESSAGE, dev, &dlg);
+        OpenDialogScope open(this, DLG_MESSAGE, &dlg);
         r = dlg.Run(parent, IDD_MESSAGE);
     }
     return r == 1 ? 1 : 2;
 }
 
-ULONG CKeywardenDlg::ShowVersionDlg(CDevObject* dev) {
+ULONG CMainDlg::ShowVersionDlg(const DevicePtr& dev) {
     if (PromptBusy()) return 0;
     CVersionDlg dlg(dev);
     HWND parent = GetActiveWindow();
-    OpenDialogScope open(this, DLG_VERSION, dev, &dlg);
+    OpenDialogScope open(this, DLG_VERSION, &dlg);
     dlg.Run(parent ? parent : m_hWnd, IDD_VERSION);
     return 0;
 }
 
-void CKeywardenDlg::ShowAboutDlg() {
+void CMainDlg::ShowAboutDlg() {
     if (PromptBusy() || m_about) return;
     CAboutDlg dlg;
     m_about = &dlg;

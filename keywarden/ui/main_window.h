@@ -1,25 +1,36 @@
-// Keywarden's face: the main dialog with its tray icon, tooltip, menu and balloons, the tree's
-// selection and buttons, the small dialogs and the language switch.
+// The main dialog: Keywarden's one top-level window (class "KEVAClientClass"). It holds the tray
+// icon with its menu and balloons, builds the device tree from the device list, runs the item
+// buttons and opens the small dialogs.
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
-#include "main_dlg.h"
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app.h"
+#include "device_list.h"
+#include "items.h"
+#include "resource.h"
 
 class CAboutDlg;
 
-constexpr int IDI_APP = 128;
-constexpr int IDI_CERT = 204;
-constexpr int IDI_KEY = 205;
-constexpr int IDR_TRAYMENU = 205;
-constexpr int IDB_LOGO = 206;
-constexpr int IDB_KEYBOARD = 208;
-constexpr int IDC_LOGO = 1006;
-constexpr int ID_LANG_ZH_CN = 32783;
-constexpr int ID_LANG_ZH_TW = 32784;
-constexpr int ID_LANG_EN = 32785;
-constexpr int ID_APP_ABOUT = 57664;
+constexpr UINT UM_OPENURL = 0x0500;
+constexpr UINT UM_QUIT = 0x0501;
+// wParam = the CDevObject. The key may be gone before the message is handled: the receiver
+// looks it up in the device list.
+constexpr UINT UM_SHOWDEFPIN = 0x0601;
+constexpr UINT UM_BALLOON = 0x0602;
+// Sent by a worker so that the tree is rebuilt on the thread that owns it; lParam points at the
+// worker's data.
+constexpr UINT UM_TREECHANGED = 0x0603;
+// Posted when keys have left the list: their dialogs close (the names wait in the window).
+constexpr UINT UM_KEYGONE = 0x0604;
+
 constexpr UINT kTrayIconId = 205;
 constexpr char kTrayMessageName[] = "WM_TRAYICON";
 
@@ -49,56 +60,111 @@ class CTrayIcon {
     bool m_installed = false;
 };
 
-class CKeywardenDlg : public CMainDlg, public IKeyDialogs {
+class CMainDlg : public IMainWindow, private IDeviceListEvents, private IItemHost {
   public:
-    CKeywardenDlg();
-    ~CKeywardenDlg() override;
+    CMainDlg();
+    // Stops the device list's workers, releases every key, then the window goes.
+    ~CMainDlg() override;
+    CMainDlg(const CMainDlg&) = delete;
+    CMainDlg& operator=(const CMainDlg&) = delete;
 
-    // ---- per-key dialogs ---------------------------------------------------------------------
-    ULONG ModifyPIN(CDevObject* dev) override;
+    // Creates the modeless dialog (template 129, class "KEVAClientClass"), hidden.
+    HWND Create(HINSTANCE instance) override;
+    HWND Handle() const override { return m_hWnd; }
+
+    CDeviceList& Devices() { return m_devices; }
+    HWND TreeWindow() const { return m_tree; }
+    CTrayIcon& Tray() { return m_tray; }
+    // The object of a tree item; it stays alive until the tree is rebuilt.
+    CItemObj* ItemObject(HTREEITEM item) const;
+
+    // ---- per-key dialogs (user-interface thread) ------------------------------------------
+    ULONG ModifyPIN(const DevicePtr& dev) override;
     // The default-PIN prompt of a key (posted while the tree is built for it).
-    void OnShowDefPINDlg(CDevObject* dev);
-    ULONG ModifyDevLabel(CDevObject* dev) override;
-    ULONG ShowVersionDlg(CDevObject* dev) override;
-    int ShowMessage(HWND parent, CDevObject* dev, int stringId, ULONG argument,
+    void OnShowDefPINDlg(const CDevObject* dev);
+    ULONG ModifyDevLabel(const DevicePtr& dev) override;
+    ULONG ShowVersionDlg(const DevicePtr& dev) override;
+    int ShowMessage(HWND parent, const DevicePtr& dev, int stringId, ULONG argument,
                     int kind) override;
     void ShowAboutDlg();
 
-    // ---- language, tray, tree ----------------------------------------------------------------
+    // ---- language, tray ------------------------------------------------------------------------
     void ChangeMutileLang();
     void OnShowBalloon(int stringId, LPARAM argument);
     LRESULT OnOpenURL();
     // Menu 205's first pop-up with the texts of the current language; destroy the returned
     // menu (its parent) after use.
     HMENU BuildTrayMenu(HMENU* popup);
+    // The web address "UM_OPENURL" opens: "url" in section "exe_config" of config.ini.
+    static void GetWebAddress(wchar_t* out, size_t size);
+
+    // ---- IItemHost --------------------------------------------------------------------------
+    void EnableButtons(unsigned mask, bool enable) override;
+    bool PromptBusy() const override { return m_promptBusy; }
+    HWND Window() const override { return m_hWnd; }
+    ULONG RefreshKey(const DevicePtr& dev) override;
+
+  private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
+    bool OnCommand(int id);
+    void OnInitDialog();
+    void OnDestroy();
+    void OnDeviceChange(WPARAM event, LPARAM data);
+    void RegisterDeviceNotifications();
+    void CenterOnWorkArea();
+    void InitCtrl();
     void ShowTrayMenu();
     void ShowWithAnimation();
+    void Quit(int code);
+
+    // ---- tree ------------------------------------------------------------------------------
+    // Rebuilds the whole tree from keys; the items keep their objects alive until the next
+    // rebuild. The last key (or "No Device") is selected.
+    void UpdateTreeUI(const KeyList& keys);
+    // Empties the tree; selection changes meanwhile are ignored.
+    void CleanTreeData();
+    HTREEITEM InsertItem(const wchar_t* text, int image, HTREEITEM parent,
+                         std::shared_ptr<CItemObj> object);
+    HTREEITEM ItemOfKey(const CDevObject* dev) const;
+    // The selected item's object, kept alive for the caller however the tree changes.
+    std::shared_ptr<CItemObj> SelectedObject(HTREEITEM* item = nullptr) const;
     LRESULT OnSelChanged();
     LRESULT OnDBLclk();
     void OnItemCommand(int id);
     void OnViewDInfo();
+    void OnKeyGone();
 
-    CTrayIcon& Tray() { return m_tray; }
-    bool AboutOpen() const { return m_about != nullptr; }
-    // The web address "UM_OPENURL" opens: "url" in section "exe_config" of config.ini.
-    static void GetWebAddress(wchar_t* out, size_t size);
+    // ---- IDeviceListEvents ---------------------------------------------------------------------
+    void ShowBalloon(int stringId) override;
+    void TreeChanged(const KeyList& keys) override;
+    void KeyGone(const char* devName) override;
+    void AskDefaultPin(const CDevObject* dev) override;
+    void RefreshAllowed(bool allowed) override;
+    bool OnWindowThread() const;
 
-  protected:
-    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-    void OnInitDialog() override;
+    // The open dialogs (message, PIN change, device information, label); set while they run.
+    enum DialogSlot { DLG_MESSAGE, DLG_PIN, DLG_VERSION, DLG_LABEL, DLG_COUNT };
+    friend class OpenDialogScope;
 
-  private:
-    void CenterOnWorkArea();
-    void InitCtrl();
-    void SetTexts();
-    CItemObj* SelectedObject(HTREEITEM* item = nullptr);
-
+    HWND m_hWnd = nullptr;
+    HWND m_tree = nullptr;
     CTrayIcon m_tray;
     HIMAGELIST m_images = nullptr;
     HBITMAP m_logo = nullptr;
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
     CAboutDlg* m_about = nullptr;
+    CDevBaseDlg* m_openDialogs[DLG_COUNT] = {};
+    bool m_promptBusy = false;
+    bool m_treeRebuilding = false;
+    std::vector<HDEVNOTIFY> m_notifications;
+    std::mutex m_goneMutex;  // guards m_goneNames, written by workers
+    std::vector<std::string> m_goneNames;
+    // What the tree items point at, in item order: alive until the items are gone.
+    std::vector<std::shared_ptr<CItemObj>> m_itemObjects;
+    // Last: its workers report to the members above, and it ends first.
+    CDeviceList m_devices;
 };
 
 // The certificate notice as a balloon text of size characters with the terminator: the whole
@@ -106,5 +172,5 @@ class CKeywardenDlg : public CMainDlg, public IKeyDialogs {
 // closing sentence), which is always kept.
 void FitNoticeToBalloon(const wchar_t* notice, wchar_t* out, size_t size);
 
-// The main window of a running Keywarden: the face above, for the program's entry.
-CMainDlg* MakeKeywardenDlg();
+// The main window of a running Keywarden, for the program's entry.
+std::unique_ptr<IMainWindow> MakeMainWindow();

@@ -3,7 +3,9 @@
 #include <commctrl.h>
 #include <string.h>
 
+#include "device_list.h"
 #include "log.h"
+#include "main_window.h"
 #include "pin_rules.h"
 #include "png_loader.h"
 #include "resources.h"
@@ -21,15 +23,13 @@ struct PinBytes {
     const char* text() const { return reinterpret_cast<const char*>(bytes); }
 };
 
-constexpr int kPictureKeyboard = 208;
-
 }  // namespace
 
 // ---- CModifyPINDlg ------------------------------------------------------------------------------
 
-CModifyPINDlg::CModifyPINDlg(CDevObject* dev, IKeyDialogs* dialogs, HWND mainWindow)
-    : CKeyDialog(dev, "CModifyPINDlg::RemoveDlg"),
-      m_dialogs(dialogs),
+CModifyPINDlg::CModifyPINDlg(DevicePtr dev, IItemHost* host, HWND mainWindow)
+    : CKeyDialog(std::move(dev), "CModifyPINDlg::RemoveDlg"),
+      m_dialogs(host),
       m_main(mainWindow),
       m_keyboard(this) {}
 
@@ -56,7 +56,7 @@ void CModifyPINDlg::OnInit() {
 
     // The soft keyboard toggle shows the keyboard picture at its own size.
     HWND toggle = GetDlgItem(m_hWnd, IDC_SOFTKB_TOGGLE);
-    m_keyboardPicture = LoadPngResource(KeywardenInstance(), kPictureKeyboard, L"PNG");
+    m_keyboardPicture = LoadPngResource(KeywardenInstance(), IDB_KEYBOARD, L"PNG");
     if (m_keyboardPicture) {
         BITMAP bm = {};
         GetObjectW(m_keyboardPicture, sizeof bm, &bm);
@@ -99,7 +99,7 @@ void CModifyPINDlg::UpdateTexts() {
     if (m_tooltip) {
         TTTOOLINFOW ti = {};
         ti.cbSize = sizeof ti;
-        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS | TTF_TRANSPARENT;  // never takes a click
         ti.hwnd = m_hWnd;
         ti.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(m_hWnd, IDC_SOFTKB_TOGGLE));
         ti.lpszText = caption;
@@ -227,7 +227,7 @@ void CModifyPINDlg::OnOK() {
     } else {
         LogMessage(LOG_LEVEL_ERROR, "%s ChangePIN[%#x]", "CModifyPINDlg::OnOK",
                    static_cast<unsigned>(rv));
-        if (Message(IDS_PIN_FAILED, rv, 0) == 1) Finish(2);
+        if (Message(IDS_PIN_CHANGE_FAILED, rv, 0) == 1) Finish(2);
     }
     ClearAndFocus(false);
 }
@@ -246,8 +246,10 @@ void CModifyPINDlg::RemoveDlg(const char* devName) {
 // ---- CClockFullScreen
 // -----------------------------------------------------------------------------
 
-CClockFullScreen::CClockFullScreen(CDevObject* dev, IKeyDialogs* dialogs, HWND mainWindow)
-    : CKeyDialog(dev, "CClockFullScreen::RemoveDlg"), m_dialogs(dialogs), m_main(mainWindow) {}
+CClockFullScreen::CClockFullScreen(DevicePtr dev, IItemHost* host, HWND mainWindow)
+    : CKeyDialog(std::move(dev), "CClockFullScreen::RemoveDlg"),
+      m_dialogs(host),
+      m_main(mainWindow) {}
 
 CClockFullScreen::~CClockFullScreen() {
     if (m_shield) FreeLibrary(m_shield);

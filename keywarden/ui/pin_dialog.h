@@ -6,41 +6,15 @@
 #include <windows.h>
 
 #include "dialogs.h"
-#include "main_dlg.h"
+#include "resource.h"
 #include "safe_edit.h"
 #include "soft_keyboard.h"
 
-constexpr int IDD_MODIFYPIN = 207;
-constexpr int IDD_FULLSCREEN = 217;
-constexpr int IDC_PIN_HINT = 1009;
-constexpr int IDC_OLD_PIN = 1010;
-constexpr int IDC_NEW_PIN = 1011;
-constexpr int IDC_NEW_PIN2 = 1012;
-constexpr int IDC_SOFTKB_TOGGLE = 1014;
-constexpr int IDC_OLD_PIN_LABEL = 1015;
-constexpr int IDC_NEW_PIN_LABEL = 1016;
-constexpr int IDC_NEW_PIN2_LABEL = 1017;
 constexpr UINT UM_STARTPIN = 0x0511;
 constexpr INT_PTR kPinChangedResult = 8;
 constexpr size_t kMaxPinBytes = 32;
 constexpr int kMinPinLength = 6;
 constexpr int kPinFieldLimit = 16;
-
-// String ids of the PIN change.
-enum : int {
-    IDS_PIN_WRONG = 226,
-    IDS_PIN_HINT = 234,
-    IDS_OLD_PIN = 235,
-    IDS_NEW_PIN = 236,
-    IDS_NEW_PIN2 = 237,
-    IDS_PIN_CHANGED = 238,
-    IDS_PIN_MISMATCH = 240,
-    IDS_PIN_SAME = 241,
-    IDS_PIN_INVALID = 242,
-    IDS_SOFTKB_CAPTION = 243,
-    IDS_PIN_TOO_SIMPLE = 244,
-    IDS_PIN_FAILED = 245,
-};
 
 // Device status words of the PIN change.
 constexpr ULONG kPinWrongBase = 0x800063C0;  // plus the tries left
@@ -48,8 +22,8 @@ constexpr ULONG kPinBlocked = 0x80006983;
 
 class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
   public:
-    // dialogs shows the messages; balloons are posted to mainWindow.
-    CModifyPINDlg(CDevObject* dev, IKeyDialogs* dialogs, HWND mainWindow);
+    // host shows the messages; balloons are posted to mainWindow.
+    CModifyPINDlg(DevicePtr dev, IItemHost* host, HWND mainWindow);
     ~CModifyPINDlg() override;
     void RemoveDlg(const char* devName) override;
     void UpdateTexts() override;
@@ -76,7 +50,7 @@ class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
     void ClearAndFocus(bool keepOld);
     void FocusField(int id);
 
-    IKeyDialogs* m_dialogs;
+    IItemHost* m_dialogs;
     HWND m_main;
     HWND m_ok = nullptr;
     CMySafeEdit m_old, m_new, m_repeat;
@@ -90,7 +64,7 @@ class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
 
 class CClockFullScreen : public CKeyDialog {
   public:
-    CClockFullScreen(CDevObject* dev, IKeyDialogs* dialogs, HWND mainWindow);
+    CClockFullScreen(DevicePtr dev, IItemHost* host, HWND mainWindow);
     ~CClockFullScreen() override;
     // Passed to the open PIN dialog; before it opens, the host itself ends for its key.
     void RemoveDlg(const char* devName) override;
@@ -112,7 +86,7 @@ class CClockFullScreen : public CKeyDialog {
     void Unshield();
     static DWORD WINAPI Starter(void* window);
 
-    IKeyDialogs* m_dialogs;
+    IItemHost* m_dialogs;
     HWND m_main;
     HBRUSH m_brush = nullptr;
     HMODULE m_shield = nullptr;

@@ -5,13 +5,11 @@
 
 #include <windows.h>
 
+#include "resource.h"
 #include "safe_edit.h"
 
-constexpr int IDD_SOFTKB = 209;
 constexpr int IDC_SOFTKEY_FIRST = 1025;  // 36 keys, 1025 to 1060
 constexpr int kSoftKeyCount = 36;
-constexpr int IDC_SOFTKB_SHIFT = 1074;
-constexpr int IDC_SOFTKB_BACKSPACE = 1076;
 
 // The key order: a permutation of 0 to 35 drawn from the system's cryptographic random source.
 // False when no random bytes could be had (the order is then 0 to 35).
