@@ -522,6 +522,7 @@ TEST_F(PinChangeTest, RulesStopBeforeTheKeyIsAsked) {
 }
 
 TEST_F(PinChangeTest, OkIsEnabledAtSixCharactersInEachAndEqualNewLengths) {
+    SetPin("PB", kChangedPin, false);  // an earlier test may have locked it
     Insert("PB");
     std::vector<bool> states;
     Play(
@@ -661,6 +662,7 @@ TEST_F(PinChangeTest, TheSoftKeyboardTypesIntoTheLastFieldAndShiftKeepsThePlaces
 }
 
 TEST_F(PinChangeTest, TwoPinDialogsInARowShowDifferentLayouts) {
+    SetPin("PB", kChangedPin, false);  // an earlier test may have locked it
     Insert("PB");
     std::wstring layouts[2];
     for (auto& layout : layouts)
@@ -678,6 +680,7 @@ TEST_F(PinChangeTest, TwoPinDialogsInARowShowDifferentLayouts) {
 }
 
 TEST_F(PinChangeTest, TheHostDimsTheWholeScreenAboveEverything) {
+    SetPin("PB", kChangedPin, false);  // an earlier test may have locked it
     Insert("PB");
     RECT r = {};
     BYTE alpha = 0;
@@ -871,6 +874,7 @@ TEST_F(PinChangeTest, AWholeChangeAtDebugLevelLeavesNoPinInAnyLogOrOutput) {
 // Not a check: holds the PIN change on screen for a picture (scripts/pin-screenshot.sh runs it
 // in a Wine virtual desktop). KW_POSE_READY names a file made once everything is up.
 TEST_F(PinChangeTest, DISABLED_PoseForThePicture) {
+    SetPin("PB", kChangedPin, false);  // an earlier test may have locked it
     Insert("PB");
     char ready[MAX_PATH] = {};
     GetEnvironmentVariableA("KW_POSE_READY", ready, MAX_PATH);
