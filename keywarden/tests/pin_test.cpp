@@ -922,8 +922,7 @@ class MainWindowPinTest : public PinChangeTest {
 
 }  // namespace
 
-// Key PE is changed by this test only: after it, keywarden_pin_sealgate asks Sealgate's
-// VerifyUserPin on the same store whether the key takes the new PIN and refuses the old one.
+// Key PE is changed by this test only, so its final PIN is known (for a check through Sealgate).
 TEST_F(MainWindowPinTest, TheChangePinButtonRunsTheWholeChangeAndShowsTheBalloon) {
     SetPin("PE", kChangedPin, false);
     Insert("PE");
