@@ -70,12 +70,14 @@ bench: deps native
 	scripts/bench.sh
 
 fuzz: deps
+	@scripts/deps.sh fuzz
 	cmake --preset fuzz >/dev/null
 	$(CMAKE_BUILD) build/fuzz -j $(JOBS)
 	scripts/fuzz.sh
 
 # Every fuzz target for a few seconds on its committed corpus; fails on any report.
 fuzz-smoke: deps
+	@scripts/deps.sh fuzz
 	cmake --preset fuzz >/dev/null
 	$(CMAKE_BUILD) build/fuzz -j $(JOBS)
 	scripts/fuzz.sh --smoke

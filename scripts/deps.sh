@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, and only when some are missing
 # (no apt-get update when everything is already there).
-#   scripts/deps.sh native|windows|demo|package|installer ...
+#   scripts/deps.sh native|windows|demo|package|installer|fuzz ...
 set -euo pipefail
 
 native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn1c libpugixml-dev
@@ -21,6 +21,8 @@ for target in "$@"; do
         demo) wanted="$wanted $native" ;;
         package) wanted="$wanted $package" ;;
         installer) wanted="$wanted nsis" ;;
+        # libFuzzer and the sanitizers' run-times come with clang's run-time package.
+        fuzz) wanted="$wanted clang libclang-rt-14-dev" ;;
         *) echo "deps.sh: unknown target '$target'" >&2; exit 2 ;;
     esac
 done
