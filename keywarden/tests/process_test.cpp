@@ -1,7 +1,7 @@
 // Keywarden.exe as a process: single instance, binding retries, the log level from config.ini,
 // the exit codes, and the certificates of a key present while it runs.
-#include <windows.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -75,27 +75,30 @@ class ProcessTest : public ::testing::Test {
         return code;
     }
 
+    struct DialogSearch {
+        HWND main, found;
+        DWORD process;
+    };
+
+    // Window enumeration callbacks must be WINAPI functions (stdcall on 32-bit Windows).
+    static BOOL CALLBACK FindOtherVisibleWindow(HWND w, LPARAM p) {
+        auto* f = reinterpret_cast<DialogSearch*>(p);
+        DWORD process = 0;
+        GetWindowThreadProcessId(w, &process);
+        if (w != f->main && process == f->process && IsWindowVisible(w)) {
+            f->found = w;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
     // A dialog of the running Keywarden other than its main window, once one is shown.
     static HWND WaitDialog(HWND main, DWORD ms) {
-        struct Find {
-            HWND main, found;
-            DWORD process;
-        } f = {main, nullptr, 0};
+        DialogSearch f = {main, nullptr, 0};
         GetWindowThreadProcessId(main, &f.process);
         PumpUntil(
             [&] {
-                EnumWindows(
-                    [](HWND w, LPARAM p) -> BOOL {
-                        auto* f = reinterpret_cast<Find*>(p);
-                        DWORD process = 0;
-                        GetWindowThreadProcessId(w, &process);
-                        if (w != f->main && process == f->process && IsWindowVisible(w)) {
-                            f->found = w;
-                            return FALSE;
-                        }
-                        return TRUE;
-                    },
-                    reinterpret_cast<LPARAM>(&f));
+                EnumWindows(FindOtherVisibleWindow, reinterpret_cast<LPARAM>(&f));
                 return f.found != nullptr;
             },
             ms);
