@@ -72,14 +72,14 @@ bench: deps native
 fuzz: deps
 	@scripts/deps.sh fuzz
 	cmake --preset fuzz >/dev/null
-	$(CMAKE_BUILD) build/fuzz -j $(JOBS)
+	$(CMAKE_BUILD) build/fuzz -j $(JOBS) --target fuzz_targets
 	scripts/fuzz.sh
 
 # Every fuzz target for a few seconds on its committed corpus; fails on any report.
 fuzz-smoke: deps
 	@scripts/deps.sh fuzz
 	cmake --preset fuzz >/dev/null
-	$(CMAKE_BUILD) build/fuzz -j $(JOBS)
+	$(CMAKE_BUILD) build/fuzz -j $(JOBS) --target fuzz_targets
 	scripts/fuzz.sh --smoke
 
 clean:
