@@ -18,8 +18,14 @@ namespace {
 
 constexpr char kName[] = "GetSealInfo";
 
-// The trace that ends a result delivered to the host.
-void trace_delivered(int mode, const std::vector<uint8_t>& result) {
+// The frame's first trace; the separator is two full-width colons, in code page 936.
+void trace_call(const char* name, int mode) {
+    kit::trace_function()("%s---------------------------1\xA3\xBA\xA3\xBA%d", name, mode);
+}
+
+}  // namespace
+
+void trace_seal_info_delivered(int mode, const std::vector<uint8_t>& result) {
     const kit::TraceFunction trace = kit::trace_function();
     if (mode == 2) {
         std::string code(result.begin(), result.end());
@@ -29,13 +35,6 @@ void trace_delivered(int mode, const std::vector<uint8_t>& result) {
         trace("%s---------------------------4", kName);
     }
 }
-
-// The frame's first trace; the separator is two full-width colons, in code page 936.
-void trace_call(const char* name, int mode) {
-    kit::trace_function()("%s---------------------------1\xA3\xBA\xA3\xBA%d", name, mode);
-}
-
-}  // namespace
 
 int seal_count(void* device) {
     const kit::TraceFunction trace = kit::trace_function();
@@ -127,7 +126,7 @@ extern "C" SEALGATE_API int SEALGATE_CALL GetSealInfo(void* device, int index, i
         if (result.size() > SEALGATE_SEALINFO_SIZE) return 0;
         if (!result.empty()) std::memcpy(buffer, result.data(), result.size());
         *length = static_cast<int>(result.size());
-        trace_delivered(mode, result);
+        trace_seal_info_delivered(mode, result);
         return 1;
     } catch (...) {
         return 0;
@@ -149,7 +148,7 @@ extern "C" SEALGATE_API int SEALGATE_CALL GetSealInfo_WithCapacity(void* device,
         }
         if (!result.empty()) std::memcpy(buffer, result.data(), result.size());
         *length = static_cast<int>(result.size());
-        trace_delivered(mode, result);
+        trace_seal_info_delivered(mode, result);
         return 1;
     } catch (...) {
         return 0;

@@ -36,6 +36,7 @@ int seal_status(void* device, int index) {
     trace_seal_info_entry(0);
     if (!read_seal_info(device, index, 0, record) || record.size() < kRecordOverhead)
         return kUnusable;
+    trace_seal_info_delivered(0, record);
     trace("%s---------------------------4", name);
 
     // Valid to, at offset 240, against the local time in the same form; equal is still valid.
@@ -55,6 +56,7 @@ int seal_status(void* device, int index) {
         std::vector<uint8_t> code;
         trace_seal_info_entry(2);
         if (!read_seal_info(device, index, 2, code)) return kUnusable;
+        trace_seal_info_delivered(2, code);
         trace("%s---------------------------8.1", name);
         std::u16string wide_code = kit::to_utf16(std::string(code.begin(), code.end()));
         int status = 0;
