@@ -31,7 +31,9 @@ bool StoreHasSubject(const std::wstring& subject);
 
 // Runs the thread's messages until the predicate holds or the time is up; each posted message
 // is shown to the observer before it is dispatched.
-using Observer = std::function<void(const MSG&)>;
+// Sees each message before it is dispatched; it may turn a message into WM_NULL to keep it from
+// its window.
+using Observer = std::function<void(MSG&)>;
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs,
                const Observer& observe = nullptr);
 void PumpFor(DWORD ms, const Observer& observe = nullptr);

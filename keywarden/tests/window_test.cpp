@@ -44,11 +44,14 @@ class WindowTest : public ::testing::Test {
     }
 
     Observer Recorder() {
-        return [this](const MSG& m) {
+        return [this](MSG& m) {
             if (!dlg_ || m.hwnd != dlg_->Handle()) return;
             if (m.message == UM_BALLOON) balloons_.push_back(static_cast<int>(m.wParam));
-            if (m.message == UM_SHOWDEFPIN)
+            if (m.message == UM_SHOWDEFPIN) {
+                // Counted here; the prompt's modal dialog is the PIN suite's to drive.
                 prompts_.push_back(reinterpret_cast<CDevObject*>(m.wParam));
+                m.message = WM_NULL;
+            }
         };
     }
     void WaitIdle() {
