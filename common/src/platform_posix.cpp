@@ -45,7 +45,8 @@ std::string this_module_directory() {
                 const char* file = std::strchr(line, '/');
                 if (file) {
                     path = file;
-                    while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();
+                    while (!path.empty() && (path.back() == '\n' || path.back() == ' '))
+                        path.pop_back();
                 }
                 break;
             }
@@ -127,13 +128,20 @@ namespace {
 std::string iconv_name(unsigned code_page) {
     if (code_page == kAnsiCodePage) code_page = ansi_code_page();
     switch (code_page) {
-        case kUtf8CodePage: return "UTF-8";
-        case 936: return "GBK";
-        case 950: return "BIG5";
-        case 54936: return "GB18030";
-        case 20127: return "ASCII";
-        case 28591: return "ISO-8859-1";
-        default: return "CP" + std::to_string(code_page);
+        case kUtf8CodePage:
+            return "UTF-8";
+        case 936:
+            return "GBK";
+        case 950:
+            return "BIG5";
+        case 54936:
+            return "GB18030";
+        case 20127:
+            return "ASCII";
+        case 28591:
+            return "ISO-8859-1";
+        default:
+            return "CP" + std::to_string(code_page);
     }
 }
 
@@ -189,9 +197,22 @@ const char kReplacementUtf16[] = "\xFD\xFF";  // U+FFFD, little-endian
 bool ascii_compatible(unsigned code_page) {
     if (code_page == kAnsiCodePage) code_page = ansi_code_page();
     switch (code_page) {
-        case kUtf8CodePage: case 936: case 950: case 54936: case 20127: case 28591:
-        case 1250: case 1251: case 1252: case 1253: case 1254: case 1255: case 1256:
-        case 1257: case 1258: case 874:
+        case kUtf8CodePage:
+        case 936:
+        case 950:
+        case 54936:
+        case 20127:
+        case 28591:
+        case 1250:
+        case 1251:
+        case 1252:
+        case 1253:
+        case 1254:
+        case 1255:
+        case 1256:
+        case 1257:
+        case 1258:
+        case 874:
             return true;
         default:
             return false;
@@ -249,7 +270,8 @@ std::u16string to_utf16(std::string_view text, unsigned code_page) {
 }
 
 std::string from_utf16(std::u16string_view text, unsigned code_page) {
-    if (ascii_compatible(code_page) && all_ascii(text)) return std::string(text.begin(), text.end());
+    if (ascii_compatible(code_page) && all_ascii(text))
+        return std::string(text.begin(), text.end());
     std::string bytes(text.size() * 2, '\0');
     for (size_t i = 0; i < text.size(); ++i) {
         bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
@@ -294,7 +316,9 @@ std::string make_temp_file() {
 
 // ---- time --------------------------------------------------------------------------------
 
-bool local_time(std::time_t instant, std::tm& out) { return localtime_r(&instant, &out) != nullptr; }
+bool local_time(std::time_t instant, std::tm& out) {
+    return localtime_r(&instant, &out) != nullptr;
+}
 
 // ---- screen --------------------------------------------------------------------------------
 

@@ -10,9 +10,9 @@ std::string native_module_name(std::string_view windows_name) { return std::stri
 
 std::string this_module_directory() {
     HMODULE self = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&this_module_directory), &self))
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&this_module_directory), &self))
         return {};
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
@@ -77,7 +77,8 @@ unsigned ansi_code_page() { return GetACP(); }
 
 std::u16string to_utf16(std::string_view text, unsigned code_page) {
     if (text.empty()) return {};
-    int n = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int n =
+        MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::u16string out(static_cast<size_t>(n), u'\0');
     MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
                         reinterpret_cast<wchar_t*>(out.data()), n);
@@ -87,9 +88,11 @@ std::u16string to_utf16(std::string_view text, unsigned code_page) {
 std::string from_utf16(std::u16string_view text, unsigned code_page) {
     if (text.empty()) return {};
     auto w = reinterpret_cast<const wchar_t*>(text.data());
-    int n = WideCharToMultiByte(code_page, 0, w, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(code_page, 0, w, static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(code_page, 0, w, static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(code_page, 0, w, static_cast<int>(text.size()), out.data(), n, nullptr,
+                        nullptr);
     return out;
 }
 

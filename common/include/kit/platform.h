@@ -33,7 +33,7 @@ namespace kit {
 // A loaded module. Unloads on destruction unless release() was called (trace library and
 // driver modules that stay loaded for the life of the process).
 class Module {
-public:
+  public:
     Module() = default;
     ~Module();
     Module(Module&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
@@ -55,7 +55,7 @@ public:
     // Unloads now.
     void reset();
 
-private:
+  private:
     explicit Module(void* handle) : handle_(handle) {}
     void* handle_ = nullptr;
 };
@@ -115,7 +115,7 @@ std::string make_temp_file();
 // A temporary file that is removed when the object goes, on every path. The file holds key
 // material at times, so removal is not optional.
 class TempFile {
-public:
+  public:
     TempFile() : path_(make_temp_file()) {}
     ~TempFile() { remove(); }
     TempFile(const TempFile&) = delete;
@@ -125,7 +125,7 @@ public:
     const std::string& path() const { return path_; }
     void remove();
 
-private:
+  private:
     std::string path_;
 };
 

@@ -46,9 +46,9 @@ static void scan(const void* block) {
         long count = atomic_fetch_add(&hits, 1) + 1;
         if (count <= REPORTED_HITS) {
             char line[128];
-            int len = snprintf(line, sizeof line,
-                               "free_scan: freed block of %zu bytes holds watched string %d\n",
-                               size, i);
+            int len =
+                snprintf(line, sizeof line,
+                         "free_scan: freed block of %zu bytes holds watched string %d\n", size, i);
             if (write(2, line, (size_t)len) < 0) return;
             void* frames[32];
             int depth = backtrace(frames, 32);

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "kit/base64.h"
-#include "kit/secure_xml.h"
 #include "kit/platform.h"
+#include "kit/secure_xml.h"
 #include "sm2_material.h"
 #include "softkey_store.h"
 #include "testpki.h"
