@@ -150,6 +150,15 @@ KeyList CDeviceList::Snapshot() {
     return ListedLocked();
 }
 
+DevicePtr CDeviceList::HoldForDialog(const DevicePtr& dev, const char* traceName) {
+    LogMessage(LOG_LEVEL_DEBUG, "%s before _ECS...", traceName);
+    bool held = m_lock.TryEnter() || m_lock.TryEnter();
+    LogMessage(LOG_LEVEL_DEBUG, "%s in _ECS...", traceName);
+    DevicePtr reference = dev;
+    if (held) m_lock.Leave();
+    return reference;
+}
+
 DevicePtr CDeviceList::FindListed(const CDevObject* dev) {
     DeviceListGuard guard(m_lock, "CMainDlg::IsListed", DeviceListGuard::UiThread);
     for (const DevicePtr& d : m_devices)

@@ -76,6 +76,10 @@ class CDeviceList {
     KeyList Snapshot();
     // The listed key with this object, or none.
     DevicePtr FindListed(const CDevObject* dev);
+    // The reference a dialog keeps on its key. Two attempts at the list without waiting
+    // (traced "%s before _ECS...", "%s in _ECS..." under the name), so that a rescan in progress
+    // never blocks the user interface; the list is released before this returns.
+    DevicePtr HoldForDialog(const DevicePtr& dev, const char* traceName);
     // A full rescan has its place in line or runs.
     bool RescanPending();
     static std::atomic<int> s_silentRescan;

@@ -68,6 +68,20 @@ void DeviceListLock::EnterPumping(uint64_t ticket) {
     }
 }
 
+bool DeviceListLock::TryEnter() {
+    std::lock_guard<std::mutex> hold(m_);
+    const DWORD self = GetCurrentThreadId();
+    if (owner_ == self) {
+        ++depth_;
+        return true;
+    }
+    if (owner_ != 0 || serving_ != next_) return false;
+    ++next_;  // the ticket this entry takes is the one being served
+    owner_ = self;
+    depth_ = 1;
+    return true;
+}
+
 void DeviceListLock::Leave() {
     std::lock_guard<std::mutex> hold(m_);
     if (owner_ != GetCurrentThreadId() || depth_ <= 0) return;

@@ -33,6 +33,9 @@ class DeviceListLock {
     // User-interface thread: waits for the turn while serving sent messages; posted messages
     // stay queued.
     void EnterPumping(uint64_t ticket);
+    // Enters only when nobody holds the lock or waits for it (or this thread holds it); never
+    // waits. True when entered (Leave then follows).
+    bool TryEnter();
     void Leave();
     bool HeldByCurrentThread();
 

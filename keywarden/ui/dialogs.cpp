@@ -70,6 +70,8 @@ INT_PTR CALLBACK CModalDialog::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
     }
     self = reinterpret_cast<CModalDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
     if (!self) return FALSE;
+    INT_PTR handled = 0;
+    if (msg != WM_DESTROY && self->OnMessage(msg, wParam, lParam, &handled)) return handled;
     switch (msg) {
         case WM_COMMAND:
             if (self->OnCommand(LOWORD(wParam))) return TRUE;

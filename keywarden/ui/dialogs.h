@@ -28,6 +28,8 @@ class CModalDialog {
     virtual void OnInit() = 0;
     // Returns true when handled. Cancel and Escape end with 2 unless handled.
     virtual bool OnCommand(int id) = 0;
+    // Any other message, before the default handling; true when handled (result is returned).
+    virtual bool OnMessage(UINT, WPARAM, LPARAM, INT_PTR*) { return false; }
     void CenterOnParent();
 
   private:

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "dialogs.h"
+#include "pin_dialog.h"
 #include "log.h"
 #include "png_loader.h"
 #include "resources.h"
@@ -233,7 +234,7 @@ bool CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* re
             OnShowBalloon(static_cast<int>(wParam), lParam);
             return true;
         case UM_SHOWDEFPIN:
-            // The default-PIN prompt comes with the PIN change.
+            OnShowDefPINDlg(reinterpret_cast<const CDevObject*>(wParam));
             return true;
         case UM_TREECHANGED: {
             auto* update = reinterpret_cast<const TreeUpdate*>(lParam);
@@ -739,9 +740,42 @@ ULONG CMainDlg::RefreshKey(const DevicePtr& dev) {
 
 // ---- dialogs ------------------------------------------------------------------------------------
 
-ULONG CMainDlg::ModifyPIN(const DevicePtr&) {
-    // The PIN change has a dialog of its own that is not part of this program yet.
+ULONG CMainDlg::ModifyPIN(const DevicePtr& dev) {
+    if (PromptBusy() || !dev) return 0;
+    LogScope trace("CMainDlg::ModifyPIN");
+    if (dev->GetPinRetries() == 0) {
+        ShowMessage(m_hWnd, dev, IDS_PIN_LOCKED, 0, 0);
+        PostMessageW(m_hWnd, UM_BALLOON, IDS_PIN_LOCKED, 0);
+        trace.SetEnd("%s end locked...");
+        return 0;
+    }
+    // The list is held only while the key's reference is taken, never while the dimmed screen
+    // is up: inserts and pulls go on meanwhile, and a pull of this key closes the dialog.
+    DevicePtr key = m_devices.HoldForDialog(dev, "CMainDlg::ModifyPIN");
+    CClockFullScreen host(key, this, m_hWnd);
+    {
+        OpenDialogScope open(this, DLG_PIN, &host);
+        host.Run(m_hWnd, IDD_FULLSCREEN);
+    }
+    if (host.PinChanged())
+        PostMessageW(m_hWnd, UM_BALLOON, IDS_PIN_CHANGED, 0);
+    else if (key->GetPinRetries() == 0 && !host.ReportedLocked())
+        PostMessageW(m_hWnd, UM_BALLOON, IDS_PIN_LOCKED, 0);
+    trace.SetEnd("%s end ok...");
     return 0;
+}
+
+void CMainDlg::OnShowDefPINDlg(const CDevObject* posted) {
+    LogScope trace("CMainDlg::OnShowDefPINDlg");
+    if (PromptBusy() || m_openDialogs[DLG_PIN] || CDeviceList::s_silentRescan.load() == 1) return;
+    // The key may have gone since the prompt was posted.
+    DevicePtr dev = m_devices.FindListed(posted);
+    if (!dev) return;
+    m_promptBusy = true;
+    HWND parent = GetActiveWindow();
+    int answer = ShowMessage(parent ? parent : m_hWnd, dev, IDS_DEFAULT_PIN_PROMPT, 0, 4);
+    m_promptBusy = false;
+    if (answer == 1 && dev->Probe()) ModifyPIN(dev);
 }
 
 ULONG CMainDlg::ModifyDevLabel(const DevicePtr& dev) {

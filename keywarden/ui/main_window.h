@@ -80,6 +80,8 @@ class CMainDlg : public IMainWindow, private IDeviceListEvents, private IItemHos
 
     // ---- per-key dialogs (user-interface thread) ------------------------------------------
     ULONG ModifyPIN(const DevicePtr& dev) override;
+    // The default-PIN prompt of a key (posted while the tree is built for it).
+    void OnShowDefPINDlg(const CDevObject* dev);
     ULONG ModifyDevLabel(const DevicePtr& dev) override;
     ULONG ShowVersionDlg(const DevicePtr& dev) override;
     int ShowMessage(HWND parent, const DevicePtr& dev, int stringId, ULONG argument,
