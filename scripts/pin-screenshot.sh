@@ -23,10 +23,7 @@ export SOFTKEY_STORE=$work/keys KW_POSE_READY='Z:'$(echo "$work/ready" | tr / '\
 "$root/build/linux/out/keva-testkeys" "$SOFTKEY_STORE" "PA:rsa=1,sm2=0" "PB:rsa=1,sm2=0,changed" \
     "PC:rsa=1,sm2=0,changed" "PD:rsa=1,sm2=0,changed" >/dev/null
 
-display=
-for n in $(seq 71 99); do
-    [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
-done
+display=$("$root/scripts/free-display.sh")
 Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=$display

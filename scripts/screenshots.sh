@@ -37,10 +37,7 @@ xvfb=
 if [ "$demo" = 1 ] && [ -n "${DISPLAY:-}" ]; then
     display=$DISPLAY
 else
-    display=
-    for n in $(seq 71 99); do
-        [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
-    done
+    display=$("$root/scripts/free-display.sh")
     Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb=$!
     export DISPLAY=$display

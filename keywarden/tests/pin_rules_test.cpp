@@ -63,6 +63,9 @@ TEST(SafeKeyMap, UsEnglishLayoutWhateverTheKeyboard) {
     EXPECT_EQ(SafeKeyChar(VK_NUMPAD7, true, false, true), '7');
     EXPECT_EQ(SafeKeyChar(VK_NUMPAD7, false, false, false), -1);  // Num Lock off: passed on
     EXPECT_EQ(SafeKeyChar(VK_DIVIDE, false, false, true), '/');
+    EXPECT_EQ(SafeKeyChar(VK_ADD, true, false, false), -1);  // Num Lock off: no character
+    EXPECT_EQ(SafeKeyChar(VK_OEM_PLUS, false, false, false), '=');
+    EXPECT_EQ(SafeKeyChar(VK_OEM_4, true, false, false), '{');
     EXPECT_EQ(SafeKeyChar(VK_OEM_3, false, false, false), '`');
     EXPECT_EQ(SafeKeyChar(VK_OEM_3, true, false, false), '~');
     EXPECT_EQ(SafeKeyChar(VK_OEM_5, true, false, false), '|');

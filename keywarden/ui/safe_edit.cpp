@@ -30,6 +30,27 @@ void SafeText::Wipe() {
 
 // ---- the fixed US English key map ---------------------------------------------------------------
 
+namespace {
+// The keys whose character does not follow from their code: the number pad's operators (with
+// Num Lock on) and the punctuation keys, each plain and with Shift.
+struct KeyChars {
+    UINT vk;
+    char plain;
+    char shifted;
+    bool numPad;
+};
+constexpr KeyChars kOtherKeys[] = {
+    {VK_MULTIPLY, '*', '*', true},   {VK_ADD, '+', '+', true},
+    {VK_SUBTRACT, '-', '-', true},   {VK_DECIMAL, '.', '.', true},
+    {VK_DIVIDE, '/', '/', true},     {VK_OEM_1, ';', ':', false},
+    {VK_OEM_PLUS, '=', '+', false},  {VK_OEM_COMMA, ',', '<', false},
+    {VK_OEM_MINUS, '-', '_', false}, {VK_OEM_PERIOD, '.', '>', false},
+    {VK_OEM_2, '/', '?', false},     {VK_OEM_3, '`', '~', false},
+    {VK_OEM_4, '[', '{', false},     {VK_OEM_5, '\\', '|', false},
+    {VK_OEM_6, ']', '}', false},     {VK_OEM_7, '\'', '"', false},
+};
+}  // namespace
+
 int SafeKeyChar(UINT vk, bool shift, bool capsLock, bool numLock) {
     if (vk == VK_SPACE) return ' ';
     if (vk >= '0' && vk <= '9') return shift ? ")!@#$%^&*("[vk - '0'] : static_cast<int>(vk);
@@ -37,39 +58,10 @@ int SafeKeyChar(UINT vk, bool shift, bool capsLock, bool numLock) {
         return shift != capsLock ? static_cast<int>(vk) : static_cast<int>(vk - 'A' + 'a');
     if (vk >= VK_NUMPAD0 && vk <= VK_NUMPAD9)
         return numLock ? static_cast<int>('0' + vk - VK_NUMPAD0) : -1;
-    switch (vk) {
-        case VK_MULTIPLY:
-            return numLock ? '*' : -1;
-        case VK_ADD:
-            return numLock ? '+' : -1;
-        case VK_SUBTRACT:
-            return numLock ? '-' : -1;
-        case VK_DECIMAL:
-            return numLock ? '.' : -1;
-        case VK_DIVIDE:
-            return numLock ? '/' : -1;
-        case VK_OEM_1:
-            return shift ? ':' : ';';
-        case VK_OEM_PLUS:
-            return shift ? '+' : '=';
-        case VK_OEM_COMMA:
-            return shift ? '<' : ',';
-        case VK_OEM_MINUS:
-            return shift ? '_' : '-';
-        case VK_OEM_PERIOD:
-            return shift ? '>' : '.';
-        case VK_OEM_2:
-            return shift ? '?' : '/';
-        case VK_OEM_3:
-            return shift ? '~' : '`';
-        case VK_OEM_4:
-            return shift ? '{' : '[';
-        case VK_OEM_5:
-            return shift ? '|' : '\\';
-        case VK_OEM_6:
-            return shift ? '}' : ']';
-        case VK_OEM_7:
-            return shift ? '"' : '\'';
+    for (const KeyChars& k : kOtherKeys) {
+        if (k.vk != vk) continue;
+        if (k.numPad) return numLock ? k.plain : -1;
+        return shift ? k.shifted : k.plain;
     }
     return -1;
 }
