@@ -2,8 +2,8 @@
 // its buffer editing and the soft keyboard's layout draw.
 #include "pin_rules.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
