@@ -593,8 +593,18 @@ std::wstring Captions(HWND keyboard) {
         out += Text(GetDlgItem(keyboard, IDC_SOFTKEY_FIRST + i));
     return out;
 }
-// Clicks the soft keys that carry the characters of a text.
-void ClickSoftKeys(HWND keyboard, const std::string& text) {
+// Clicks a soft key until it has done what it does (under Wine a click on a window that has
+// just moved or changed is lost at times): a click the keyboard took changes what done() looks at.
+void ClickSoftKey(HWND keyboard, int control, const std::function<bool()>& done) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ClickControl(keyboard, control);
+        if (WaitFor(done, 1500)) return;
+    }
+    ADD_FAILURE() << "the soft key " << control << " took no click";
+}
+int Length(HWND field) { return GetWindowTextLengthW(field); }
+// Clicks the soft keys that carry the characters of a text; each adds one to the field.
+void ClickSoftKeys(HWND keyboard, HWND field, const std::string& text) {
     for (char c : text) {
         std::wstring captions = Captions(keyboard);
         size_t at = captions.find(static_cast<wchar_t>(c));
@@ -602,15 +612,20 @@ void ClickSoftKeys(HWND keyboard, const std::string& text) {
             ADD_FAILURE() << "no soft key for " << c;
             continue;
         }
-        ClickControl(keyboard, IDC_SOFTKEY_FIRST + static_cast<int>(at));
+        const int before = Length(field);
+        ClickSoftKey(keyboard, IDC_SOFTKEY_FIRST + static_cast<int>(at),
+                     [&] { return Length(field) == before + 1; });
     }
+}
+// Clicks Shift: the letters' captions change case.
+void ClickShift(HWND keyboard) {
+    const std::wstring before = Captions(keyboard);
+    ClickSoftKey(keyboard, IDC_SOFTKB_SHIFT, [&] { return Captions(keyboard) != before; });
 }
 
 }  // namespace
 
-// Flaky in the full run under Wine (mouse clicks on the soft keys are sometimes lost); passes
-// on its own (--gtest_also_run_disabled_tests --gtest_filter='*SoftKeyboardTypes*').
-TEST_F(PinChangeTest, DISABLED_TheSoftKeyboardTypesIntoTheLastFieldAndShiftKeepsThePlaces) {
+TEST_F(PinChangeTest, TheSoftKeyboardTypesIntoTheLastFieldAndShiftKeepsThePlaces) {
     SetPin("PD", kChangedPin, false);
     Insert("PD");
     std::wstring lower, upper, placeholders;
@@ -629,20 +644,20 @@ TEST_F(PinChangeTest, DISABLED_TheSoftKeyboardTypesIntoTheLastFieldAndShiftKeeps
             GetWindowRect(pin, &pinRect);
             GetWindowRect(kb, &kbRect);
             lower = Captions(kb);
-            ClickSoftKeys(kb, "123456789");
-            ClickControl(kb, IDC_SOFTKB_BACKSPACE);
-            WaitFor([&] { return GetWindowTextLengthW(GetDlgItem(pin, IDC_OLD_PIN)) == 8; });
-            afterBackspace = GetWindowTextLengthW(GetDlgItem(pin, IDC_OLD_PIN));
-            placeholders = Text(GetDlgItem(pin, IDC_OLD_PIN));
+            HWND oldPin = GetDlgItem(pin, IDC_OLD_PIN), newPin = GetDlgItem(pin, IDC_NEW_PIN);
+            ClickSoftKeys(kb, oldPin, "123456789");
+            ClickSoftKey(kb, IDC_SOFTKB_BACKSPACE, [&] { return Length(oldPin) == 8; });
+            afterBackspace = Length(oldPin);
+            placeholders = Text(oldPin);
             // The new PIN by mouse, with Shift for the capitals; the repeat by keyboard.
             ClickControl(pin, IDC_NEW_PIN);
             WaitFocus(pin, IDC_NEW_PIN);
-            ClickSoftKeys(kb, "k");
-            ClickControl(kb, IDC_SOFTKB_SHIFT);
+            ClickSoftKeys(kb, newPin, "k");
+            ClickShift(kb);
             upper = Captions(kb);
-            ClickSoftKeys(kb, "W");
-            ClickControl(kb, IDC_SOFTKB_SHIFT);
-            ClickSoftKeys(kb, "7pq2x9");
+            ClickSoftKeys(kb, newPin, "W");
+            ClickShift(kb);
+            ClickSoftKeys(kb, newPin, "7pq2x9");
             ClickControl(pin, IDC_NEW_PIN2);
             WaitFocus(pin, IDC_NEW_PIN2);
             Type("kW7pq2x9");
