@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Makes a Wine prefix once (first start takes seconds) and maps the Chinese UI faces to the
-# installed CJK font. A lock keeps parallel test runs from initialising the same prefix twice.
+# Makes a Wine prefix once (first start takes seconds), maps the Chinese UI faces to the
+# installed CJK font, and makes a crashing program end at once: Wine's debugger prints the
+# backtrace and ends it instead of waiting for an answer in a crash dialog nobody sees (a test
+# then fails instead of hanging until its time-out). A lock keeps parallel test runs from
+# initialising the same prefix twice; a prefix made with other settings gets these ones.
 #   wine-prefix.sh PREFIX
 # The prefix's width follows WINEARCH (win32: made and served by the 32-bit loader `wine`;
 # otherwise win64 with `wine64`); KIT_WINE names another loader.
@@ -14,11 +17,9 @@ fi
 mkdir -p "$prefix"
 exec 9>"$prefix.lock"
 flock 9
-if [ ! -f "$prefix/.kit-ready" ]; then
-    export WINEPREFIX="$prefix" WINEARCH="$arch" WINEDEBUG=-all
-    WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1 || true
-    reg=$(mktemp --suffix=.reg)
-    cat >"$reg" <<'REG'
+reg=$(mktemp --suffix=.reg)
+trap 'rm -f "$reg" "$reg.u16"' EXIT
+cat >"$reg" <<'REG'
 Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
@@ -30,10 +31,18 @@ Windows Registry Editor Version 5.00
 "MS Shell Dlg"="WenQuanYi Micro Hei"
 "MS Shell Dlg 2"="WenQuanYi Micro Hei"
 "Tahoma"="WenQuanYi Micro Hei"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
 REG
+settings=$(sha256sum <"$reg" | cut -d' ' -f1)
+if [ "$(cat "$prefix/.kit-ready" 2>/dev/null)" != "$settings" ]; then
+    export WINEPREFIX="$prefix" WINEARCH="$arch" WINEDEBUG=-all
+    if [ ! -f "$prefix/system.reg" ]; then
+        WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1 || true
+    fi
     iconv -f UTF-8 -t UTF-16 "$reg" >"$reg.u16"
     "$wine" regedit "$reg.u16" >/dev/null 2>&1 || true
     wineserver -w || true
-    rm -f "$reg" "$reg.u16"
-    touch "$prefix/.kit-ready"
+    echo "$settings" >"$prefix/.kit-ready"
 fi

@@ -1,6 +1,6 @@
 // PostDataByHttp on WinINet. The request carries the service's header lines in their order and
 // no others: no user agent (none is named), WinINet's own Host line removed before the
-// service's goes in, caching off.
+// service's goes in, no cache flag that adds a line of its own.
 //
 // Time limits: connecting gets the connect limit; sending and the wait for the answer's head get
 // what is left of the whole limit, and each read of the body what is left then. WinINet has no
@@ -99,10 +99,12 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
             user.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
         step("4");
         if (!connection) return false;
-        // Caching off without INTERNET_FLAG_RELOAD, which adds a "Cache-Control" line of its own
-        // (a POST answer is never read from the cache anyway).
-        const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
-                            INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
+        // No cache flags: INTERNET_FLAG_RELOAD, and INTERNET_FLAG_NO_CACHE_WRITE on any verb but
+        // GET, each make WinINet send a "Cache-Control: no-cache" line of its own, which is not
+        // one of the service's lines. The service's own "Pragma: no-cache" line asks proxies not
+        // to answer from a cache, and a POST answer is never read from WinINet's cache.
+        const DWORD flags =
+            INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
         InternetHandle request(HttpOpenRequestA(connection.get(), "POST", parts.object.c_str(),
                                                 "HTTP/1.1", nullptr, nullptr, flags, 0));
         step("5");

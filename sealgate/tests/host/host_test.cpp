@@ -381,6 +381,20 @@ TEST_F(HostTest, SubjectStringsOfFixtureCertificates) {
     }
     EXPECT_GE(count, 3);
     write_output("subjects.txt", lines);
+    // The X.500 string form: a value is quoted only when it must be, Chinese text never by
+    // itself; the system code page's bytes (GBK).
+    const std::string expected[] = {
+        "plain\tC=CN, O=Kit Test, OU=Seals, CN=Plain Holder\n",
+        "chinese\tC=CN, S=" + kit::from_utf8("江苏") + ", L=" + kit::from_utf8("南京") +
+            ", O=" + kit::from_utf8("测试单位") + ", CN=" + kit::from_utf8("张三") + "\n",
+        "quoting\tO=\"Comma, Inc.\", OU=\" padded \", CN=\"a=b+c \"\"quoted\"\";#<>\"\n",
+        "multivalue\tC=CN, O=Kit Test, SERIALNUMBER=12345 + CN=Holder\n",
+        "oid\tCN=Odd Holder, OID.0.9.2342.19200300.100.1.1=odd value, T=Officer, G=Given, "
+        "SN=Family\n",
+        "chinese-blanks\tO=" + kit::from_utf8("丠") + ", CN=" + kit::from_utf8("三张") +
+            ", OU=" + kit::from_utf8("张") + "\n"};
+    for (const std::string& line : expected)
+        EXPECT_NE(lines.find(line), std::string::npos) << "missing: " << kit::to_utf8(line);
     const Bytes cut = read_bytes(fixture("signcert.der"));
     std::string subject = "unchanged";
     EXPECT_EQ(kit::certificate_subject(cut.data(), 40, subject),

@@ -101,7 +101,10 @@ cert chinese -subj "/C=CN/ST=江苏/L=南京/O=测试单位/CN=张三"
 cert quoting -subj "/O=Comma, Inc./OU= padded /CN=a=b\\+c \"quoted\";#<>"
 cert multivalue -multivalue-rdn -subj "/C=CN/O=Kit Test/CN=Holder+serialNumber=12345"
 cert email -subj "/CN=Mail Holder/emailAddress=holder@example.test/DC=example/DC=test"
-cert oid -subj "/CN=Odd Holder/1.2.3.4.5=odd value/title=Officer/GN=Given/SN=Family"
+# (openssl takes no bare dotted OID in -subj; the user id has no X.500 key of its own.)
+cert oid -subj "/CN=Odd Holder/UID=odd value/title=Officer/GN=Given/SN=Family"
+# Chinese values whose first character's low byte is a blank or a tab (U+4E20, U+4E09, U+5F20).
+cert chinese-blanks -subj "/O=丠/CN=三张/OU=张"
 cp "$fx/signcert.der" "$fx/certs/key.der" && echo key >>"$fx/certs/list.txt"
 
 # Registry services on 127.0.0.1: one that knows the valid seal, and one per fault.
