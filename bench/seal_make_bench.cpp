@@ -6,7 +6,6 @@
 // every blocking file operation can cost a wait for the processor, which the CPU split leaves
 // out.
 #include <benchmark/benchmark.h>
-
 #include <time.h>
 
 #include <chrono>
@@ -61,8 +60,8 @@ void BM_MakeSeal(benchmark::State& state) {
     }
     Bytes info(static_cast<size_t>(length)), cert(5120), sign(1024);
     int info_len = length, cert_len = 5120, sign_len = 1024;
-    ParsingSeal_ForVerify(seal, length, info.data(), &info_len, cert.data(), &cert_len,
-                          sign.data(), &sign_len);
+    ParsingSeal_ForVerify(seal, length, info.data(), &info_len, cert.data(), &cert_len, sign.data(),
+                          &sign_len);
     info.resize(static_cast<size_t>(info_len));
     ReleaseSealData();
 

@@ -11,7 +11,8 @@ bool read_whole_file(const std::string& path, std::vector<uint8_t>& out) {
     std::vector<uint8_t> data;
     uint8_t chunk[65536];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        data.insert(data.end(), chunk, chunk + n);
     bool ok = !std::ferror(f);
     std::fclose(f);
     if (ok) out.swap(data);

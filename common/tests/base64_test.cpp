@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "kit/base64.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

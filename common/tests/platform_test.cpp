@@ -1,9 +1,9 @@
+#include "kit/platform.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
-
-#include "kit/platform.h"
 
 namespace {
 
@@ -44,7 +44,10 @@ TEST(CodePage, GbkRoundTripsChineseText) {
 
 TEST(CodePage, InvalidBytesAreReplacedNotDropped) {
     // 0xFF is not a GBK lead byte; the rest still converts.
-    std::u16string wide = kit::to_utf16("a\xFF" "b", 936);
+    std::u16string wide = kit::to_utf16(
+        "a\xFF"
+        "b",
+        936);
     ASSERT_EQ(wide.size(), 3u);
     EXPECT_EQ(wide[0], u'a');
     EXPECT_EQ(wide[2], u'b');

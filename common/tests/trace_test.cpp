@@ -1,9 +1,9 @@
+#include "kit/trace.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
-
-#include "kit/trace.h"
 
 namespace {
 

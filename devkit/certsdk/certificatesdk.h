@@ -12,13 +12,13 @@
 #define CERTIFICATESDK_H
 
 #ifdef _WIN32
-#  include <windows.h>
-#  include <wincrypt.h>
-#  define CERTIFICATESDK_CALL __cdecl
+#include <windows.h>
+#include <wincrypt.h>
+#define CERTIFICATESDK_CALL __cdecl
 typedef PCCERT_CONTEXT CERTIFICATESDK_CERT;
 #else
-#  include <stdint.h>
-#  define CERTIFICATESDK_CALL
+#include <stdint.h>
+#define CERTIFICATESDK_CALL
 typedef struct CERTIFICATESDK_CONTEXT {
     uint32_t dwCertEncodingType; /* X509_ASN_ENCODING | PKCS_7_ASN_ENCODING = 0x10001 */
     unsigned char* pbCertEncoded;
@@ -41,7 +41,8 @@ extern "C" {
 #define CERTIFICATESDK_BAD_SIGNATURE 4 /* the signature does not have the r || s form */
 #define CERTIFICATESDK_INVALID 5       /* the signature does not match the data */
 
-/* The function as the module exports it ("SKFVerifyData"). Returns 0 when the signature is valid. */
+/* The function as the module exports it ("SKFVerifyData"). Returns 0 when the signature is valid.
+ */
 typedef int(CERTIFICATESDK_CALL* SKFVerifyData_fn)(CERTIFICATESDK_CERT cert,
                                                    const unsigned char* data, int data_length,
                                                    const unsigned char* signature,

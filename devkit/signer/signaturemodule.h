@@ -13,15 +13,15 @@
 #define SIGNATUREMODULE_H
 
 #ifdef _WIN32
-#  ifdef SIGNATUREMODULE_BUILDING
-#    define SIGNATUREMODULE_API __declspec(dllexport)
-#  else
-#    define SIGNATUREMODULE_API __declspec(dllimport)
-#  endif
-#  define SIGNATUREMODULE_CALL __cdecl
+#ifdef SIGNATUREMODULE_BUILDING
+#define SIGNATUREMODULE_API __declspec(dllexport)
 #else
-#  define SIGNATUREMODULE_API __attribute__((visibility("default")))
-#  define SIGNATUREMODULE_CALL
+#define SIGNATUREMODULE_API __declspec(dllimport)
+#endif
+#define SIGNATUREMODULE_CALL __cdecl
+#else
+#define SIGNATUREMODULE_API __attribute__((visibility("default")))
+#define SIGNATUREMODULE_CALL
 #endif
 
 #ifdef __cplusplus
@@ -33,14 +33,14 @@ extern "C" {
 
 /* Results of ParsePfxFile and PfxSign. */
 #define SIGNATUREMODULE_OK 0
-#define SIGNATUREMODULE_BAD_ARGUMENT 1     /* a null pointer or a negative length */
-#define SIGNATUREMODULE_NO_FILE 2          /* the PFX file cannot be read */
-#define SIGNATUREMODULE_NOT_PFX 3          /* the file is not a PKCS #12 structure */
-#define SIGNATUREMODULE_BAD_PASSWORD 4     /* the password does not open the PFX */
-#define SIGNATUREMODULE_NO_KEY 5           /* the PFX lacks a private key or a certificate */
-#define SIGNATUREMODULE_NOT_SM2 6          /* the key is not an SM2 key */
-#define SIGNATUREMODULE_SIGN_FAILED 7      /* the signature could not be computed */
-#define SIGNATUREMODULE_TOO_LARGE 8        /* the result would not fit the caller's buffer */
+#define SIGNATUREMODULE_BAD_ARGUMENT 1 /* a null pointer or a negative length */
+#define SIGNATUREMODULE_NO_FILE 2      /* the PFX file cannot be read */
+#define SIGNATUREMODULE_NOT_PFX 3      /* the file is not a PKCS #12 structure */
+#define SIGNATUREMODULE_BAD_PASSWORD 4 /* the password does not open the PFX */
+#define SIGNATUREMODULE_NO_KEY 5       /* the PFX lacks a private key or a certificate */
+#define SIGNATUREMODULE_NOT_SM2 6      /* the key is not an SM2 key */
+#define SIGNATUREMODULE_SIGN_FAILED 7  /* the signature could not be computed */
+#define SIGNATUREMODULE_TOO_LARGE 8    /* the result would not fit the caller's buffer */
 
 /*
  * Base64_decode: decodes Base64 text (RFC 4648 alphabet). Line breaks and blanks inside the
@@ -61,8 +61,9 @@ SIGNATUREMODULE_API int SIGNATUREMODULE_CALL Base64_decode(const char* text, int
  *   info         buffer of SIGNATUREMODULE_INFO_SIZE bytes; the text is NUL-terminated
  *   info_length  out: length of the text
  */
-SIGNATUREMODULE_API int SIGNATUREMODULE_CALL ParsePfxFile(const char* pfx_path, const char* password,
-                                                          char* info, int* info_length);
+SIGNATUREMODULE_API int SIGNATUREMODULE_CALL ParsePfxFile(const char* pfx_path,
+                                                          const char* password, char* info,
+                                                          int* info_length);
 
 /*
  * PfxSign: signs data with the PFX's SM2 key (SM3, default user id) and stores the 64-byte

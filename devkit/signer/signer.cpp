@@ -21,7 +21,6 @@
 
 namespace {
 
-
 template <class T, void (*Free)(T*)>
 struct Deleter {
     void operator()(T* p) const { Free(p); }
@@ -75,10 +74,17 @@ std::string xml_escape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -163,8 +169,7 @@ extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL Base64_decode(const char
 
 extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL ParsePfxFile(const char* pfx_path,
                                                                      const char* password,
-                                                                     char* info,
-                                                                     int* info_length) {
+                                                                     char* info, int* info_length) {
     if (!pfx_path || !password || !info || !info_length) return SIGNATUREMODULE_BAD_ARGUMENT;
     PfxContents pfx = open_pfx(pfx_path, password);
     ERR_clear_error();
@@ -177,12 +182,9 @@ extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL ParsePfxFile(const char*
     return SIGNATUREMODULE_OK;
 }
 
-extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL PfxSign(const char* pfx_path,
-                                                                const char* password,
-                                                                const unsigned char* data,
-                                                                int data_length,
-                                                                unsigned char* signature,
-                                                                int* signature_length) {
+extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL
+PfxSign(const char* pfx_path, const char* password, const unsigned char* data, int data_length,
+        unsigned char* signature, int* signature_length) {
     if (!pfx_path || !password || (!data && data_length != 0) || data_length < 0 || !signature ||
         !signature_length)
         return SIGNATUREMODULE_BAD_ARGUMENT;

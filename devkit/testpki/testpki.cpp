@@ -1,7 +1,5 @@
 #include "testpki.h"
 
-#include "sm2_raw.h"
-
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -11,12 +9,16 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "sm2_raw.h"
+
 namespace testpki {
 namespace {
 
 constexpr char kDefaultSm2Id[] = "1234567812345678";
 
-[[noreturn]] void fail(const char* what) { throw std::runtime_error(std::string("testpki: ") + what); }
+[[noreturn]] void fail(const char* what) {
+    throw std::runtime_error(std::string("testpki: ") + what);
+}
 
 bool is_sm2(EVP_PKEY* key) { return EVP_PKEY_is_a(key, "SM2"); }
 
@@ -66,7 +68,8 @@ Cert make_certificate(EVP_PKEY* subject_key, const CertSpec& spec, EVP_PKEY* iss
     auto add = [&](const char* field, const std::string& value) {
         if (!value.empty())
             X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8,
-                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0);
+                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1,
+                                       -1, 0);
     };
     add("C", spec.country);
     add("O", spec.organization);
@@ -76,8 +79,9 @@ Cert make_certificate(EVP_PKEY* subject_key, const CertSpec& spec, EVP_PKEY* iss
     X509V3_CTX v3;
     X509V3_set_ctx_nodb(&v3);
     X509V3_set_ctx(&v3, issuer ? issuer : x, x, nullptr, nullptr, 0);
-    const char* usage = spec.signing_only ? "critical,digitalSignature,nonRepudiation"
-                                          : "critical,digitalSignature,nonRepudiation,keyEncipherment";
+    const char* usage = spec.signing_only
+                            ? "critical,digitalSignature,nonRepudiation"
+                            : "critical,digitalSignature,nonRepudiation,keyEncipherment";
     if (X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &v3, NID_key_usage, usage)) {
         X509_add_ext(x, ext, -1);
         X509_EXTENSION_free(ext);
@@ -144,7 +148,8 @@ Bytes sm2_private_scalar(EVP_PKEY* key) {
 Bytes sm2_public_point(EVP_PKEY* key) {
     Bytes out(65);
     size_t len = 0;
-    if (!EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, out.data(), out.size(), &len))
+    if (!EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, out.data(), out.size(),
+                                         &len))
         fail("sm2 public point");
     out.resize(len);
     return out;
@@ -152,8 +157,8 @@ Bytes sm2_public_point(EVP_PKEY* key) {
 
 Bytes make_pfx(EVP_PKEY* key, X509* cert, const std::string& password,
                const std::string& friendly_name) {
-    PKCS12* p12 = PKCS12_create(password.c_str(), friendly_name.c_str(), key, cert, nullptr, 0, 0,
-                                0, 0, 0);
+    PKCS12* p12 =
+        PKCS12_create(password.c_str(), friendly_name.c_str(), key, cert, nullptr, 0, 0, 0, 0, 0);
     if (!p12) fail("pkcs12");
     int n = i2d_PKCS12(p12, nullptr);
     Bytes out(static_cast<size_t>(n));

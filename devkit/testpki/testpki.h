@@ -46,7 +46,7 @@ Bytes cert_der(X509* cert);
 Cert cert_from_der(const Bytes& der);
 Bytes private_key_der(EVP_PKEY* key);  // PKCS#8, unencrypted
 Pkey private_key_from_der(const Bytes& der);
-Bytes public_key_der(EVP_PKEY* key);   // SubjectPublicKeyInfo
+Bytes public_key_der(EVP_PKEY* key);  // SubjectPublicKeyInfo
 // The raw 32-byte private scalar of an SM2 key and the 65-byte uncompressed public point.
 Bytes sm2_private_scalar(EVP_PKEY* key);
 Bytes sm2_public_point(EVP_PKEY* key);

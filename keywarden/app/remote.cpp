@@ -5,7 +5,6 @@
 // "command ID" posts a command as a button of the window would; "dismiss" cancels the dialogs
 // Keywarden has open.
 #include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -36,7 +35,9 @@ BOOL CALLBACK DismissDialog(HWND hwnd, LPARAM param) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: keywarden-remote open|hide|menu|lang cn|tw|en|balloon ID|about|command ID|dismiss|quit\n");
+        fprintf(stderr,
+                "usage: keywarden-remote open|hide|menu|lang cn|tw|en|balloon ID|about|command "
+                "ID|dismiss|quit\n");
         return 2;
     }
     HWND window = nullptr;

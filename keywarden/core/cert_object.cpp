@@ -1,8 +1,8 @@
 // CCertObject: the certificate's details, its expiry notice and its entry in the current
 // user's personal store, bound to the key's provider.
 #include <windows.h>
-#include <wincrypt.h>
 #include <prsht.h>
+#include <wincrypt.h>
 #include <cryptuiapi.h>
 #include <stdio.h>
 #include <string.h>

@@ -1,7 +1,7 @@
 // Certificate details, the expiry notice and the personal store.
 #include <windows.h>
-#include <gtest/gtest.h>
 #include <wincrypt.h>
+#include <gtest/gtest.h>
 
 #include <memory>
 

@@ -1,4 +1,6 @@
 // The log file: line format, levels, hourly files and concurrent writers.
+#include "log.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "app.h"
-#include "log.h"
 #include "support.h"
 
 using namespace kwtest;

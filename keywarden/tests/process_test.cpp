@@ -1,7 +1,7 @@
 // Keywarden.exe as a process: single instance, binding retries, the log level from config.ini,
 // the exit codes, and the certificates of a key present while it runs.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 

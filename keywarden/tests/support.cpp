@@ -1,8 +1,8 @@
 #include "support.h"
 
 #include <windows.h>
-#include <dbt.h>
 #include <wincrypt.h>
+#include <dbt.h>
 
 #include <algorithm>
 #include <fstream>
@@ -11,8 +11,8 @@
 
 #include "items.h"
 #include "keva_names.h"
-#include "resource.h"
 #include "kit/platform.h"
+#include "resource.h"
 #include "softkey_store.h"
 
 namespace kwtest {
@@ -120,8 +120,8 @@ LRESULT SendDeviceChange(HWND window, WPARAM event, const std::string& name) {
     return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(rec));
 }
 
-void PlugAndPull(HWND window, const std::string& serial, unsigned seed, int rounds,
-                 bool refreshes, bool stays) {
+void PlugAndPull(HWND window, const std::string& serial, unsigned seed, int rounds, bool refreshes,
+                 bool stays) {
     std::mt19937 rng(seed);
     const std::string name = DeviceName(serial);
     for (int i = 0; i < rounds; ++i) {

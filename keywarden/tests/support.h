@@ -44,8 +44,8 @@ LRESULT SendDeviceChange(HWND window, WPARAM event, const std::string& name);
 // Plugs a key in and pulls it rounds times, telling the window each time as the system would,
 // with short random pauses (and, when asked, a refresh request now and then); a key that stays
 // ends plugged in.
-void PlugAndPull(HWND window, const std::string& serial, unsigned seed, int rounds,
-                 bool refreshes, bool stays);
+void PlugAndPull(HWND window, const std::string& serial, unsigned seed, int rounds, bool refreshes,
+                 bool stays);
 
 std::string MakeTempDir(const char* tag);
 std::string ReadText(const std::string& path);

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "dialogs.h"
-#include "pin_dialog.h"
 #include "log.h"
+#include "pin_dialog.h"
 #include "png_loader.h"
 #include "resources.h"
 

@@ -88,8 +88,8 @@ std::optional<std::string> local_generalized_time(std::string_view s) {
 
     struct tm local {};
     if (has_zone) {
-        time_t instant = static_cast<time_t>(
-            utc_seconds(year, month, day, hour, minute, second) - offset_seconds);
+        time_t instant = static_cast<time_t>(utc_seconds(year, month, day, hour, minute, second) -
+                                             offset_seconds);
         if (!kit::local_time(instant, local)) return std::nullopt;
     } else {
         // Already local time: the digits stay as they are.

@@ -6,10 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-
-#include <pugixml.hpp>
 
 #include "seal_codec.h"
 
@@ -65,7 +64,7 @@ bool set_signature(SESeal_t& seal, const uint8_t* signature, size_t size);
 
 // A maker's signer.
 class SealSigner {
-public:
+  public:
     virtual ~SealSigner() = default;
     // The maker's certificate that the seal carries.
     virtual const Bytes& maker_certificate() const = 0;

@@ -11,8 +11,6 @@ namespace sealform {
 inline void mark(const char* label) { kit::trace_marker(label); }
 inline void mark(const std::string& text) { kit::trace_marker(text.c_str()); }
 
-inline void trace_marker_utf8(const char* utf8) {
-    kit::trace_marker(kit::from_utf8(utf8).c_str());
-}
+inline void trace_marker_utf8(const char* utf8) { kit::trace_marker(kit::from_utf8(utf8).c_str()); }
 
 }  // namespace sealform

@@ -1,8 +1,7 @@
 #include "maker_fixture.h"
 
-#include <pugixml.hpp>
-
 #include <algorithm>
+#include <pugixml.hpp>
 
 #include "kit/base64.h"
 
@@ -65,10 +64,11 @@ SealParams SealParams::standard(const MakerMaterial& material) {
 }
 
 std::string SealParams::xml() const {
-    static const char* const kOrder[] = {"id",       "version",    "vid",      "type",
-                                         "name",     "certlist",   "createdate", "vaildstart",
-                                         "vaildend", "imgtype",    "imgtdate", "imgwidth",
-                                         "imgheight", "sealmakerpfx", "sealmakerpfxpwd", "esid"};
+    static const char* const kOrder[] = {
+        "id",       "version",    "vid",        "type",         "name",
+        "certlist", "createdate", "vaildstart", "vaildend",     "imgtype",
+        "imgtdate", "imgwidth",   "imgheight",  "sealmakerpfx", "sealmakerpfxpwd",
+        "esid"};
     auto omitted = [&](const std::string& name) {
         return std::find(omit.begin(), omit.end(), name) != omit.end();
     };

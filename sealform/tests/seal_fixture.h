@@ -39,13 +39,13 @@ std::vector<uint8_t> encode_seal(const SealSpec& spec);
 // Runs with the process time zone set to a POSIX TZ string (no zone database needed) and
 // restores the previous one.
 class TimeZone {
-public:
+  public:
     explicit TimeZone(const char* tz);
     ~TimeZone();
     TimeZone(const TimeZone&) = delete;
     TimeZone& operator=(const TimeZone&) = delete;
 
-private:
+  private:
     bool had_ = false;
     std::string old_;
 };

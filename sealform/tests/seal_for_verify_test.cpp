@@ -16,9 +16,8 @@ namespace {
 
 using sealform::testing::TimeZone;
 
-
 class ForVerifyTest : public SealformHost {
-protected:
+  protected:
     static constexpr uint8_t kFill = 0xCC;
 
     struct Call {
@@ -125,7 +124,7 @@ TEST_F(ForVerifyTest, BytesThatAreNotASealGive404AndNoOutput) {
 
 TEST_F(ForVerifyTest, NothingIsWrittenPastTheCapacityTold) {
     SealSpec spec;
-    spec.picture = Bytes(30000, 0x42);  // seal information larger than 20480 bytes
+    spec.picture = Bytes(30000, 0x42);    // seal information larger than 20480 bytes
     spec.maker_cert = Bytes(6000, 0x5A);  // certificate larger than 5120 bytes
     Bytes seal = encode_seal(spec);
 

@@ -20,7 +20,7 @@ namespace sealform::testing {
 namespace {
 
 class MakeSealTest : public SealformHost {
-protected:
+  protected:
     const MakerMaterial& material = MakerMaterial::shared();
     SealParams params = SealParams::standard(material);
 
@@ -35,8 +35,8 @@ protected:
         out.cert.resize(5120);
         out.sign.resize(1024);
         int info_len = 20480, cert_len = 5120, sign_len = 1024;
-        out.rc = for_verify_(seal.data(), static_cast<int>(seal.size()), out.info.data(),
-                             &info_len, out.cert.data(), &cert_len, out.sign.data(), &sign_len);
+        out.rc = for_verify_(seal.data(), static_cast<int>(seal.size()), out.info.data(), &info_len,
+                             out.cert.data(), &cert_len, out.sign.data(), &sign_len);
         out.info.resize(static_cast<size_t>(info_len));
         out.cert.resize(static_cast<size_t>(cert_len));
         out.sign.resize(static_cast<size_t>(sign_len));

@@ -19,7 +19,7 @@ struct Element {
 };
 
 class OpensslCheckTest : public SealformHost {
-protected:
+  protected:
     std::string openssl() {
         const char* p = std::getenv("OPENSSL_PROGRAM");
         return p && *p ? p : "openssl";
@@ -43,7 +43,8 @@ protected:
     // The depth-1 elements of asn1parse's listing, in order.
     static std::vector<std::pair<std::string, Element>> top_elements(const std::string& listing) {
         std::vector<std::pair<std::string, Element>> out;
-        std::regex line(R"((\d+):d=1\s+hl=\s*(\d+)\s+l=\s*(\d+)\s+(?:cons|prim):\s+([A-Z]+(?: [A-Z]+)?))");
+        std::regex line(
+            R"((\d+):d=1\s+hl=\s*(\d+)\s+l=\s*(\d+)\s+(?:cons|prim):\s+([A-Z]+(?: [A-Z]+)?))");
         for (std::sregex_iterator it(listing.begin(), listing.end(), line), end; it != end; ++it) {
             Element e{std::stoul((*it)[1]), std::stoul((*it)[2]), std::stoul((*it)[3])};
             out.emplace_back((*it)[4], e);
@@ -101,8 +102,11 @@ TEST_F(OpensslCheckTest, MadeSealVerifiesWithOpenssl) {
     save("info.bin", info);
     save("cert.der", cert);
     std::string out;
-    ASSERT_EQ(run(openssl() + " x509 -inform DER -in " + path("cert.der") + " -pubkey -noout -out " +
-                      path("pub.pem"), &out), 0) << out;
+    ASSERT_EQ(run(openssl() + " x509 -inform DER -in " + path("cert.der") +
+                      " -pubkey -noout -out " + path("pub.pem"),
+                  &out),
+              0)
+        << out;
 
     Bytes r = der_integer(Bytes(bits.begin() + 1, bits.begin() + 33));
     Bytes s = der_integer(Bytes(bits.begin() + 33, bits.end()));

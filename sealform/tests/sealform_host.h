@@ -4,9 +4,9 @@
 #pragma once
 
 #include <dirent.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,7 +19,7 @@
 namespace sealform::testing {
 
 class SealformHost : public ::testing::Test {
-protected:
+  protected:
     using MakeFn = unsigned char* (*)(const char*, int*);
     using ReleaseFn = void (*)();
     using ParseFn = char* (*)(const unsigned char*, int*);

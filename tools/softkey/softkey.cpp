@@ -17,9 +17,9 @@
 
 #include "kit/platform.h"
 #include "maker_document.h"
-#include "testpki.h"
 #include "softkey_factory.h"
 #include "softkey_store.h"
+#include "testpki.h"
 
 namespace {
 
@@ -362,7 +362,8 @@ int run(int argc, char** argv) {
         if (r.sign_cert.empty() || r.sign_key.empty())
             throw softkey::StoreError("key " + r.serial + " has no signing certificate and key");
         testpki::Pkey key = testpki::private_key_from_der(r.sign_key);
-        if (!key) throw softkey::StoreError("key " + r.serial + ": the signing key does not decode");
+        if (!key)
+            throw softkey::StoreError("key " + r.serial + ": the signing key does not decode");
         std::string doc = securemodel::encrypted_maker_document(key.get(), r.sign_cert);
         if (!kit::write_whole_file(a.positional[1], doc.data(), doc.size()))
             throw softkey::StoreError("cannot write " + a.positional[1]);

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <pugixml.hpp>
-
 #include <string>
 
 #include "certificatesdk.h"

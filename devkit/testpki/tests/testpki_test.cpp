@@ -1,10 +1,10 @@
+#include "testpki.h"
+
 #include <gtest/gtest.h>
 #include <openssl/pkcs12.h>
 
 #include <cstdlib>
 #include <fstream>
-
-#include "testpki.h"
 
 namespace {
 
