@@ -6,12 +6,17 @@
 #include <net/if.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "kit/platform.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace kit {
 
@@ -225,10 +230,39 @@ bool all_ascii(std::string_view text) {
     return true;
 }
 
-bool all_ascii(std::u16string_view text) {
-    for (char16_t c : text)
-        if (c >= 0x80) return false;
-    return true;
+// Widens the ASCII text at the start of text[0, n) into `out` and returns its length: the
+// bulk of most texts the libraries move, done sixteen units at a time.
+size_t widen_ascii_prefix(const char* text, size_t n, char16_t* out) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        if (_mm_movemask_epi8(v) != 0) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < n && static_cast<unsigned char>(text[i]) < 0x80; ++i)
+        out[i] = static_cast<char16_t>(text[i]);
+    return i;
+}
+
+// The reverse: narrows the ASCII units at the start of text[0, n) and returns how many.
+size_t narrow_ascii_prefix(const char16_t* text, size_t n, char* out) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; i + 16 <= n; i += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
+        __m128i over = _mm_and_si128(_mm_or_si128(a, b), high);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(over, _mm_setzero_si128())) != 0xFFFF) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < n && text[i] < 0x80; ++i) out[i] = static_cast<char>(text[i]);
+    return i;
 }
 
 }  // namespace
@@ -252,26 +286,34 @@ std::u16string to_utf16(std::string_view text, unsigned code_page) {
     // ASCII widens as it is; only the runs holding other bytes go through the converter. A run
     // takes each byte from 0x80 up together with the byte after it (the second byte of a
     // double-byte character may lie in the ASCII range), so runs end on character boundaries.
-    std::u16string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            out.push_back(static_cast<char16_t>(text[i]));
-            ++i;
-            continue;
-        }
-        size_t start = i;
+    // Most texts are ASCII throughout and are widened in blocks.
+    std::u16string out(text.size(), u'\0');
+    size_t i = 0, o = 0;
+    while (true) {
+        const size_t ascii = widen_ascii_prefix(text.data() + i, text.size() - i, out.data() + o);
+        i += ascii;
+        o += ascii;
+        if (i >= text.size()) break;
+        const size_t start = i;
         while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80) i += 2;
         if (i > text.size()) i = text.size();
-        out += convert_to_utf16(text.substr(start, i - start), code_page);
+        const std::u16string run = convert_to_utf16(text.substr(start, i - start), code_page);
+        // A run gives at most one unit per byte; room is made should a converter give more.
+        if (out.size() - o < run.size() + (text.size() - i))
+            out.resize(o + run.size() + (text.size() - i));
+        std::copy(run.begin(), run.end(), out.begin() + static_cast<std::ptrdiff_t>(o));
+        o += run.size();
     }
+    out.resize(o);
     return out;
 }
 
 std::string from_utf16(std::u16string_view text, unsigned code_page) {
-    if (ascii_compatible(code_page) && all_ascii(text))
-        return std::string(text.begin(), text.end());
+    if (ascii_compatible(code_page)) {
+        std::string narrow(text.size(), '\0');
+        if (narrow_ascii_prefix(text.data(), text.size(), narrow.data()) == text.size())
+            return narrow;
+    }
     std::string bytes(text.size() * 2, '\0');
     for (size_t i = 0; i < text.size(); ++i) {
         bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
