@@ -141,6 +141,23 @@ inline uint32_t FindChar(const char16_t* s, uint32_t from, uint32_t n, char16_t 
     return n;
 }
 
+// Offset of the first `a` or `b` in s[from, n), or n.
+inline uint32_t FindEither(const char16_t* s, uint32_t from, uint32_t n, char16_t a, char16_t b) {
+    uint32_t i = from;
+#ifdef __SSE2__
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+    for (; i + 8 <= n; i += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)));
+        if (mask != 0) return i + (static_cast<uint32_t>(__builtin_ctz(mask)) >> 1);
+    }
+#endif
+    for (; i < n; ++i)
+        if (s[i] == a || s[i] == b) return i;
+    return n;
+}
+
 // Offset of the first occurrence of the ASCII text `what` in s[from, n), or n.
 template <size_t N>
 uint32_t FindText(const char16_t* s, uint32_t from, uint32_t n, const char (&what)[N]) {
@@ -289,7 +306,7 @@ class Parser {
                 break;
             }
             char16_t quote = s_[k++];
-            while (k < n_ && s_[k] != quote && s_[k] != u'<') ++k;
+            k = FindEither(s_, k, n_, quote, u'<');
             if (k >= n_ || s_[k] != quote) {
                 ok = false;
                 break;
@@ -336,6 +353,15 @@ class Parser {
             return i + 1;
         }
         uint32_t name_start = k;
+        // Mostly the end tag of the innermost open element: its name is compared in place
+        // rather than scanned character by character first.
+        const Open& top = stack_.back();
+        if (stack_.size() > 1 && n_ - k > top.name_len && s_[k + top.name_len] == u'>' &&
+            std::char_traits<char16_t>::compare(s_ + k, s_ + top.name_start, top.name_len) == 0) {
+            k += top.name_len + 1;
+            Pop(i, k, true);
+            return k;
+        }
         k = SkipName(k);
         uint32_t name_len = k - name_start;
         k = SkipSpace(k);
@@ -571,12 +597,14 @@ uint32_t DecodeReference(const char16_t* s, uint32_t k, uint32_t end, std::u16st
 
 // Content s[b, e) of an element without child elements, as its text.
 std::u16string DecodeContent(const char16_t* s, uint32_t b, uint32_t e) {
+    uint32_t run = FindEither(s, b, e, u'&', u'<');
+    // Most texts hold neither references nor markup: they are taken as they are.
+    if (run >= e) return std::u16string(s + b, e - b);
     std::u16string out;
     out.reserve(e - b);
     uint32_t k = b;
     while (k < e) {
-        uint32_t run = k;
-        while (run < e && s[run] != u'&' && s[run] != u'<') ++run;
+        if (run < k) run = FindEither(s, k, e, u'&', u'<');
         out.append(s + k, run - k);
         k = run;
         if (k >= e) break;
