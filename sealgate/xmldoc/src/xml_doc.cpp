@@ -35,7 +35,6 @@ struct ElemRecord {
     uint32_t parent;
     uint32_t first_child;
     uint32_t next;
-    uint32_t prev;
 };
 
 }  // namespace
@@ -327,7 +326,6 @@ class Parser {
         r.length = empty ? k - i : 0;
         r.flags = (empty ? kEmptyTag : 0) | (ok ? 0 : kIllFormed);
         r.parent = top.pos;
-        r.prev = top.last_child;
         if (top.last_child != 0)
             index_[top.last_child].next = pos;
         else
@@ -340,7 +338,12 @@ class Parser {
                 root_ = pos;
         }
         if (!empty) {
-            stack_.push_back({pos, 0, name_start, name_len});
+            // Filled field by field: a whole record built aside and copied in costs a stall
+            // on every start tag.
+            Open& open = stack_.emplace_back();
+            open.pos = pos;
+            open.name_start = name_start;
+            open.name_len = name_len;
             if (counting_) ++open_names_[Name(name_start, name_len)];
         }
         return k;
@@ -684,7 +687,9 @@ bool CXmlDoc::SetDoc(std::u16string text) {
             errors_.push_back({XmlErrorKind::DocumentTooLarge, 0});
             return false;
         }
-        index_->Reset(text_.size() / 64 + 8);
+        // About one element per 40 characters, as in typical documents: room for most
+        // without growing (which copies the records made so far).
+        index_->Reset(text_.size() / 40 + 8);
         Parser(text_.data(), static_cast<uint32_t>(text_.size()), *index_, errors_).Run();
     } catch (const std::bad_alloc&) {
         // Out of memory on a huge text: an empty index and a false result, never a throw.
@@ -929,13 +934,11 @@ bool CXmlDoc::AddElem(std::u16string_view name, std::u16string_view text) {
     r.end_tag = end_tag;
     r.flags = text.empty() ? kEmptyTag : 0;
     r.parent = parent;
-    r.prev = prev;
     r.next = prev != 0 ? index[prev].next : 0;
     if (prev != 0)
         index[prev].next = pos;
     else
         index[parent].first_child = pos;
-    if (r.next != 0) index[r.next].prev = pos;
 
     if (parent == 0) {
         if (prev != 0) {
