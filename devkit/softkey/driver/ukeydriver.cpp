@@ -42,6 +42,10 @@ constexpr int kRequestSignatureBuffer = 2048;
 // thread-local storage, which would keep the driver from being unloaded.
 struct Answers {
     std::string seal_list, seal, serial_text, cert;
+    // The seal `seal` holds the text of: asked for again and unchanged, it is not encoded
+    // again. The key is held so that its address is not reused by another.
+    std::shared_ptr<const softkey::KeyRecord> seal_key;
+    int seal_index = -1;
 };
 
 struct Device {
@@ -139,10 +143,24 @@ UKD_EXPORT const char* EnumSeal(void* handle) {
 }
 
 UKD_EXPORT const char* ReadSeal(void* handle, int index) {
-    return text_answer(handle, [index](Device& d, const softkey::KeyRecord& key) -> const char* {
-        if (index < 0 || size_t(index) >= key.seals.size()) return nullptr;
-        return keep(d, &Answers::seal, kit::base64_encode(key.seals[size_t(index)]));
-    });
+    try {
+        auto d = find_device(handle);
+        if (!d) return nullptr;
+        std::lock_guard<std::mutex> guard(d->lock);
+        Key key;
+        if (!load_present(*d, key)) return nullptr;
+        if (index < 0 || size_t(index) >= key->seals.size()) return nullptr;
+        Answers& answers = d->answers[std::this_thread::get_id()];
+        if (answers.seal_key != key || answers.seal_index != index) {
+            answers.seal_key.reset();  // no stale pairing should the encoding throw
+            answers.seal = kit::base64_encode(key->seals[size_t(index)]);
+            answers.seal_key = key;
+            answers.seal_index = index;
+        }
+        return answers.seal.c_str();
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
