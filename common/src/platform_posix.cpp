@@ -150,47 +150,73 @@ std::string iconv_name(unsigned code_page) {
     }
 }
 
-// Converts with iconv; a byte sequence that is not valid input is replaced by `bad` and
-// skipped one byte at a time, as Windows' converters replace what they cannot read.
+// One iconv conversion, opened on first use and closed with the object, so that a text of
+// many pieces opens it once.
+class Converter {
+  public:
+    Converter(const char* from, const char* to) : from_(from), to_(to) {}
+    ~Converter() {
+        if (open_ && cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Converts `in`; a byte sequence that is not valid input is replaced by `bad` and skipped
+    // one `unit` at a time, as Windows' converters replace what they cannot read. When the
+    // conversion is unknown, the text is given back as it is.
+    std::string run(std::string_view in, std::string_view bad, size_t unit) {
+        std::string out;
+        if (in.empty()) return out;
+        if (!open_) {
+            cd_ = iconv_open(to_, from_);
+            open_ = true;
+        }
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // every piece starts afresh
+        out.resize(in.size() * 4 + 16);
+        char* src = const_cast<char*>(in.data());
+        size_t src_left = in.size();
+        char* dst = out.data();
+        size_t dst_left = out.size();
+        while (src_left > 0) {
+            size_t r = iconv(cd_, &src, &src_left, &dst, &dst_left);
+            if (r != static_cast<size_t>(-1)) break;
+            if (errno == E2BIG) {
+                size_t used = out.size() - dst_left;
+                out.resize(out.size() * 2);
+                dst = out.data() + used;
+                dst_left = out.size() - used;
+                continue;
+            }
+            // EILSEQ or EINVAL: skip one input unit and emit the replacement.
+            if (dst_left < bad.size()) {
+                size_t used = out.size() - dst_left;
+                out.resize(out.size() * 2 + bad.size());
+                dst = out.data() + used;
+                dst_left = out.size() - used;
+            }
+            std::memcpy(dst, bad.data(), bad.size());
+            dst += bad.size();
+            dst_left -= bad.size();
+            size_t skip = src_left < unit ? src_left : unit;
+            src += skip;
+            src_left -= skip;
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        }
+        out.resize(out.size() - dst_left);
+        return out;
+    }
+
+  private:
+    const char* from_;
+    const char* to_;
+    bool open_ = false;
+    iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+};
+
 std::string convert(const char* from, const char* to, std::string_view in, std::string_view bad,
                     size_t unit) {
-    std::string out;
-    if (in.empty()) return out;
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
-    out.resize(in.size() * 4 + 16);
-    char* src = const_cast<char*>(in.data());
-    size_t src_left = in.size();
-    char* dst = out.data();
-    size_t dst_left = out.size();
-    while (src_left > 0) {
-        size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
-        if (r != static_cast<size_t>(-1)) break;
-        if (errno == E2BIG) {
-            size_t used = out.size() - dst_left;
-            out.resize(out.size() * 2);
-            dst = out.data() + used;
-            dst_left = out.size() - used;
-            continue;
-        }
-        // EILSEQ or EINVAL: skip one input unit and emit the replacement.
-        if (dst_left < bad.size()) {
-            size_t used = out.size() - dst_left;
-            out.resize(out.size() * 2 + bad.size());
-            dst = out.data() + used;
-            dst_left = out.size() - used;
-        }
-        std::memcpy(dst, bad.data(), bad.size());
-        dst += bad.size();
-        dst_left -= bad.size();
-        size_t skip = src_left < unit ? src_left : unit;
-        src += skip;
-        src_left -= skip;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-    out.resize(out.size() - dst_left);
-    iconv_close(cd);
-    return out;
+    return Converter(from, to).run(in, bad, unit);
 }
 
 const char kUtf16Le[] = "UTF-16LE";
@@ -269,9 +295,7 @@ size_t narrow_ascii_prefix(const char16_t* text, size_t n, char* out) {
 
 namespace {
 
-std::u16string convert_to_utf16(std::string_view text, unsigned code_page) {
-    std::string bytes = convert(iconv_name(code_page).c_str(), kUtf16Le, text,
-                                std::string_view(kReplacementUtf16, 2), 1);
+std::u16string utf16_of_bytes(const std::string& bytes) {
     std::u16string out(bytes.size() / 2, u'\0');
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
@@ -279,32 +303,36 @@ std::u16string convert_to_utf16(std::string_view text, unsigned code_page) {
     return out;
 }
 
+std::u16string convert_to_utf16(Converter& converter, std::string_view text) {
+    return utf16_of_bytes(converter.run(text, std::string_view(kReplacementUtf16, 2), 1));
+}
+
 }  // namespace
 
 std::u16string to_utf16(std::string_view text, unsigned code_page) {
-    if (!ascii_compatible(code_page)) return convert_to_utf16(text, code_page);
+    const std::string from = iconv_name(code_page);
+    Converter converter(from.c_str(), kUtf16Le);
+    if (!ascii_compatible(code_page)) return convert_to_utf16(converter, text);
     // ASCII widens as it is; only the runs holding other bytes go through the converter. A run
     // takes each byte from 0x80 up together with the byte after it (the second byte of a
     // double-byte character may lie in the ASCII range), so runs end on character boundaries.
-    // Most texts are ASCII throughout and are widened in blocks.
-    std::u16string out(text.size(), u'\0');
-    size_t i = 0, o = 0;
-    while (true) {
-        const size_t ascii = widen_ascii_prefix(text.data() + i, text.size() - i, out.data() + o);
+    // ASCII is widened a block at a time through a buffer on the stack.
+    std::u16string out;
+    out.reserve(text.size());
+    constexpr size_t kBlock = 2048;
+    char16_t block[kBlock];
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t want = std::min(kBlock, text.size() - i);
+        const size_t ascii = widen_ascii_prefix(text.data() + i, want, block);
+        out.append(block, ascii);
         i += ascii;
-        o += ascii;
-        if (i >= text.size()) break;
+        if (ascii == want) continue;
         const size_t start = i;
         while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80) i += 2;
         if (i > text.size()) i = text.size();
-        const std::u16string run = convert_to_utf16(text.substr(start, i - start), code_page);
-        // A run gives at most one unit per byte; room is made should a converter give more.
-        if (out.size() - o < run.size() + (text.size() - i))
-            out.resize(o + run.size() + (text.size() - i));
-        std::copy(run.begin(), run.end(), out.begin() + static_cast<std::ptrdiff_t>(o));
-        o += run.size();
+        out += convert_to_utf16(converter, text.substr(start, i - start));
     }
-    out.resize(o);
     return out;
 }
 
