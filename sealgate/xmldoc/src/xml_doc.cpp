@@ -157,6 +157,31 @@ inline uint32_t FindEither(const char16_t* s, uint32_t from, uint32_t n, char16_
     return n;
 }
 
+// The same for a short stretch s[from, end) inside a longer text s[0, limit): blocks of eight
+// may be read past `end` while they stay inside the text, so short stretches need no
+// unit-by-unit tail.
+inline uint32_t FindEitherWithin(const char16_t* s, uint32_t from, uint32_t end, uint32_t limit,
+                                 char16_t a, char16_t b) {
+#ifdef __SSE2__
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+    uint32_t i = from;
+    for (; i < end && i + 8 <= limit; i += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)));
+        if (mask != 0) {
+            uint32_t at = i + (static_cast<uint32_t>(__builtin_ctz(mask)) >> 1);
+            return at < end ? at : end;
+        }
+    }
+    if (i >= end) return end;
+    return FindEither(s, i, end, a, b);
+#else
+    (void)limit;
+    return FindEither(s, from, end, a, b);
+#endif
+}
+
 // Offset of the first occurrence of the ASCII text `what` in s[from, n), or n.
 template <size_t N>
 uint32_t FindText(const char16_t* s, uint32_t from, uint32_t n, const char (&what)[N]) {
@@ -598,16 +623,17 @@ uint32_t DecodeReference(const char16_t* s, uint32_t k, uint32_t end, std::u16st
     return k + 1;
 }
 
-// Content s[b, e) of an element without child elements, as its text.
-std::u16string DecodeContent(const char16_t* s, uint32_t b, uint32_t e) {
-    uint32_t run = FindEither(s, b, e, u'&', u'<');
+// Content s[b, e) of an element without child elements, as its text; the document's text
+// is s[0, limit).
+std::u16string DecodeContent(const char16_t* s, uint32_t b, uint32_t e, uint32_t limit) {
+    uint32_t run = FindEitherWithin(s, b, e, limit, u'&', u'<');
     // Most texts hold neither references nor markup: they are taken as they are.
     if (run >= e) return std::u16string(s + b, e - b);
     std::u16string out;
     out.reserve(e - b);
     uint32_t k = b;
     while (k < e) {
-        if (run < k) run = FindEither(s, k, e, u'&', u'<');
+        if (run < k) run = FindEitherWithin(s, k, e, limit, u'&', u'<');
         out.append(s + k, run - k);
         k = run;
         if (k >= e) break;
@@ -781,7 +807,7 @@ std::u16string CXmlDoc::ElementText(uint32_t pos) const {
     uint32_t b = r.start + r.start_tag;
     uint32_t e = r.start + r.length - r.end_tag;
     if (e <= b) return {};
-    return DecodeContent(text_.data(), b, e);
+    return DecodeContent(text_.data(), b, e, static_cast<uint32_t>(text_.size()));
 }
 
 std::u16string CXmlDoc::GetData() const { return ElementText(main_); }
