@@ -376,11 +376,6 @@ class Parser {
 
     uint32_t EndTag(uint32_t i) {
         uint32_t k = i + 2;
-        if (k >= n_ || !IsNameStart(s_[k])) {
-            Error(XmlErrorKind::FirstTagSyntax, i);
-            return i + 1;
-        }
-        uint32_t name_start = k;
         // Mostly the end tag of the innermost open element: its name is compared in place
         // rather than scanned character by character first.
         const Open& top = stack_.back();
@@ -390,6 +385,11 @@ class Parser {
             Pop(i, k, true);
             return k;
         }
+        if (k >= n_ || !IsNameStart(s_[k])) {
+            Error(XmlErrorKind::FirstTagSyntax, i);
+            return i + 1;
+        }
+        uint32_t name_start = k;
         k = SkipName(k);
         uint32_t name_len = k - name_start;
         k = SkipSpace(k);
@@ -753,11 +753,25 @@ std::u16string_view CXmlDoc::ElementName(uint32_t pos) const {
     return std::u16string_view(text_.data() + b, e - b);
 }
 
+// ElementName(pos) == name, compared in place: the name's characters match and the tag's
+// name ends after them.
+bool CXmlDoc::NameIs(uint32_t pos, std::u16string_view name) const {
+    const ElemRecord& r = (*index_)[pos];
+    const uint32_t b = r.start + 1, limit = r.start + r.start_tag;
+    if (limit - b < name.size()) return false;
+    const char16_t* s = text_.data() + b;
+    for (size_t k = 0; k < name.size(); ++k)
+        if (s[k] != name[k] || !IsNameChar(name[k])) return false;
+    const uint32_t after = b + static_cast<uint32_t>(name.size());
+    return after == limit || !IsNameChar(text_[after]);
+}
+
 uint32_t CXmlDoc::FindSibling(uint32_t after, uint32_t parent, std::u16string_view name) const {
     const Index& index = *index_;
     uint32_t pos = after != 0 ? index[after].next : index[parent].first_child;
+    if (name.empty()) return pos;
     for (; pos != 0; pos = index[pos].next)
-        if (name.empty() || ElementName(pos) == name) return pos;
+        if (NameIs(pos, name)) return pos;
     return 0;
 }
 
