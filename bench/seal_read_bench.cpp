@@ -197,7 +197,8 @@ void rss_loop(benchmark::State& state, const std::function<bool(int64_t)>& call)
     int64_t n = 0;
     for (auto _ : state)
         if (!call(n++)) {
-            state.SkipWithError("the call failed");
+            const std::string what = "call " + std::to_string(n) + " failed";
+            state.SkipWithError(what.c_str());
             break;
         }
     const long after = resident_kib();
