@@ -40,6 +40,7 @@ struct Bench {
     decltype(&::GetSealInfo) get_info = nullptr;
     decltype(&::GetSealInfo_WithCapacity) get_info_sized = nullptr;
     decltype(&::GetSealStatus) get_status = nullptr;
+    decltype(&::GetSealCount) get_count = nullptr;
     std::string stored_50k;        // the driver's Base64 text of the 50 KB seal
     std::vector<uint8_t> der_50k;  // its DER
     std::string xml_50k;           // its description
@@ -95,8 +96,9 @@ struct Bench {
         get_info_sized =
             sealgate.function<decltype(&::GetSealInfo_WithCapacity)>("GetSealInfo_WithCapacity");
         get_status = sealgate.function<decltype(&::GetSealStatus)>("GetSealStatus");
+        get_count = sealgate.function<decltype(&::GetSealCount)>("GetSealCount");
         setenv("SEALGATE_ONLINE", "0", 1);  // GetSealStatus checks the signature offline
-        ready = init && get_info && get_info_sized && get_status && init(&device) == 1;
+        ready = init && get_info && get_info_sized && get_status && get_count && init(&device) == 1;
         std::printf(
             "seals: 12 KB picture %zu bytes, 50 KB picture %zu bytes; 50 KB description "
             "%zu bytes, record %zu bytes\n",
@@ -186,48 +188,70 @@ long resident_kib() {
 }
 
 // Every export a host reads a seal with, on the 1 MB seal (index 2), many times: the resident
-// set before the timed loop (after a warm-up) and after it.
-void rss_loop(benchmark::State& state, const std::function<bool()>& call) {
-    for (int i = 0; i < 20; ++i) call();
+// set before the timed loop (after a warm-up) and after it. One iteration is one call; the
+// modes take turns. SEAL_READ_RSS_CALLS=100000 holds each to that many calls (minutes each);
+// without it Google Benchmark chooses.
+void rss_loop(benchmark::State& state, const std::function<bool(int64_t)>& call) {
+    for (int64_t i = 0; i < 30; ++i) call(i);
     const long before = resident_kib();
+    int64_t n = 0;
     for (auto _ : state)
-        if (!call()) {
-            state.SkipWithError("the call failed");
+        if (!call(n++)) {
+            const std::string what = "call " + std::to_string(n) + " failed";
+            state.SkipWithError(what.c_str());
             break;
         }
-    state.counters["rss_growth_kib"] = static_cast<double>(resident_kib() - before);
+    const long after = resident_kib();
+    state.counters["rss_start_kib"] = static_cast<double>(before);
+    state.counters["rss_end_kib"] = static_cast<double>(after);
+    state.counters["rss_growth_kib"] = static_cast<double>(after - before);
 }
 
 void BM_Rss_WithCapacity_1MB(benchmark::State& state) {
     NEED_BENCH(state);
     std::vector<unsigned char> buffer(2 * 1024 * 1024);
-    rss_loop(state, [&] {
-        int length = 0, ok = 1;
-        for (int mode = 0; mode <= 2 && ok == 1; ++mode)
-            ok = b.get_info_sized(b.device, 2, mode, buffer.data(), static_cast<int>(buffer.size()),
-                                  &length);
-        return ok == 1;
+    rss_loop(state, [&](int64_t i) {
+        int length = 0;
+        return b.get_info_sized(b.device, 2, static_cast<int>(i % 3), buffer.data(),
+                                static_cast<int>(buffer.size()), &length) == 1;
     });
 }
-BENCHMARK(BM_Rss_WithCapacity_1MB)->Unit(benchmark::kMillisecond);
 
-void BM_Rss_GetSealInfoRefusing_1MB(benchmark::State& state) {
+// Modes 0 and 1 are refused (the results exceed 20480 bytes), mode 2 answers.
+void BM_Rss_GetSealInfo_1MB(benchmark::State& state) {
     NEED_BENCH(state);
     std::vector<unsigned char> buffer(SEALGATE_SEALINFO_SIZE);
-    rss_loop(state, [&] {
-        int length = 0, refused = 0;
-        for (int mode = 0; mode <= 1; ++mode)
-            refused += b.get_info(b.device, 2, mode, buffer.data(), &length) == 0;
-        return refused == 2 && b.get_info(b.device, 2, 2, buffer.data(), &length) == 1;
+    rss_loop(state, [&](int64_t i) {
+        int length = 0;
+        const int mode = static_cast<int>(i % 3);
+        return b.get_info(b.device, 2, mode, buffer.data(), &length) == (mode == 2 ? 1 : 0);
     });
 }
-BENCHMARK(BM_Rss_GetSealInfoRefusing_1MB)->Unit(benchmark::kMillisecond);
 
 void BM_Rss_GetSealStatusOffline_1MB(benchmark::State& state) {
     NEED_BENCH(state);
-    rss_loop(state, [&] { return b.get_status(b.device, 2) == 1; });
+    rss_loop(state, [&](int64_t) { return b.get_status(b.device, 2) == 1; });
 }
-BENCHMARK(BM_Rss_GetSealStatusOffline_1MB)->Unit(benchmark::kMillisecond);
+
+// The key holds the 1 MB seal among its three.
+void BM_Rss_GetSealCount(benchmark::State& state) {
+    NEED_BENCH(state);
+    rss_loop(state, [&](int64_t) { return b.get_count(b.device) == 3; });
+}
+
+void register_rss_benchmarks() {
+    const char* calls = std::getenv("SEAL_READ_RSS_CALLS");
+    const long long n = calls ? std::atoll(calls) : 0;
+    for (auto* bm :
+         {benchmark::RegisterBenchmark("BM_Rss_WithCapacity_1MB", BM_Rss_WithCapacity_1MB),
+          benchmark::RegisterBenchmark("BM_Rss_GetSealInfo_1MB", BM_Rss_GetSealInfo_1MB),
+          benchmark::RegisterBenchmark("BM_Rss_GetSealStatusOffline_1MB",
+                                       BM_Rss_GetSealStatusOffline_1MB),
+          benchmark::RegisterBenchmark("BM_Rss_GetSealCount", BM_Rss_GetSealCount)}) {
+        bm->Unit(benchmark::kMicrosecond);
+        if (n > 0) bm->Iterations(n);
+    }
+}
 
 // Step 1: the driver's ReadSeal (mode 1 returns exactly that text; it fails for 50 KB, so the
 // 12 KB seal's text stands in, and the driver is asked directly below).
@@ -356,4 +380,11 @@ BENCHMARK(BM_Pipeline_50KB)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    register_rss_benchmarks();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -72,31 +72,65 @@ char* base64_encode_to(char* o, const uint8_t* data, size_t size) {
     return size - i ? o + 4 : o;
 }
 
+// The value of a character shifted into its place in a group of four (`shift` 18, 12, 6 or 0
+// bits); characters outside the alphabet have the top bit set.
+struct DecodeTables {
+    uint32_t at[4][256];
+};
+constexpr DecodeTables make_decode_tables() {
+    DecodeTables t{};
+    for (int place = 0; place < 4; ++place)
+        for (int c = 0; c < 256; ++c)
+            t.at[place][c] = kDecode[c] < 0 ? 0x80000000u
+                                            : static_cast<uint32_t>(kDecode[c]) << (18 - 6 * place);
+    return t;
+}
+constexpr DecodeTables kDecodeAt = make_decode_tables();
+
 template <class Bytes>
 void base64_decode_into(std::string_view text, Bytes& out) {
     out.clear();
-    out.reserve(text.size() / 4 * 3 + 2);  // one block: growing would leave copies behind
+    // One block of the most the text can give, written in place and cut to what it gave
+    // (growing would leave copies behind).
+    out.resize(text.size() / 4 * 3 + 2);
+    uint8_t* o = out.data();
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    // Whole groups of four characters of the alphabet.
+    for (; i + 4 <= n; i += 4) {
+        uint32_t v = kDecodeAt.at[0][p[i]] | kDecodeAt.at[1][p[i + 1]] | kDecodeAt.at[2][p[i + 2]] |
+                     kDecodeAt.at[3][p[i + 3]];
+        if (v & 0x80000000u) break;
+        o[0] = static_cast<uint8_t>(v >> 16);
+        o[1] = static_cast<uint8_t>(v >> 8);
+        o[2] = static_cast<uint8_t>(v);
+        o += 3;
+    }
+    // The rest, up to the first character outside the alphabet ("=" included).
     uint32_t acc = 0;
     int count = 0;
-    for (char c : text) {
-        int8_t v = kDecode[static_cast<uint8_t>(c)];
-        if (v < 0) break;  // "=" and every other character outside the alphabet end the data
+    for (; i < n; ++i) {
+        int8_t v = kDecode[p[i]];
+        if (v < 0) break;
         acc = (acc << 6) | static_cast<uint32_t>(v);
         if (++count == 4) {
-            out.push_back(static_cast<uint8_t>(acc >> 16));
-            out.push_back(static_cast<uint8_t>(acc >> 8));
-            out.push_back(static_cast<uint8_t>(acc));
+            o[0] = static_cast<uint8_t>(acc >> 16);
+            o[1] = static_cast<uint8_t>(acc >> 8);
+            o[2] = static_cast<uint8_t>(acc);
+            o += 3;
             acc = 0;
             count = 0;
         }
     }
     if (count == 2) {
-        out.push_back(static_cast<uint8_t>(acc >> 4));
+        *o++ = static_cast<uint8_t>(acc >> 4);
     } else if (count == 3) {
-        out.push_back(static_cast<uint8_t>(acc >> 10));
-        out.push_back(static_cast<uint8_t>(acc >> 2));
+        *o++ = static_cast<uint8_t>(acc >> 10);
+        *o++ = static_cast<uint8_t>(acc >> 2);
     }
     acc = 0;
+    out.resize(static_cast<size_t>(o - out.data()));
 }
 
 template void base64_decode_into(std::string_view, std::vector<uint8_t>&);

@@ -6,12 +6,17 @@
 #include <net/if.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "kit/platform.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace kit {
 
@@ -145,47 +150,73 @@ std::string iconv_name(unsigned code_page) {
     }
 }
 
-// Converts with iconv; a byte sequence that is not valid input is replaced by `bad` and
-// skipped one byte at a time, as Windows' converters replace what they cannot read.
+// One iconv conversion, opened on first use and closed with the object, so that a text of
+// many pieces opens it once.
+class Converter {
+  public:
+    Converter(const char* from, const char* to) : from_(from), to_(to) {}
+    ~Converter() {
+        if (open_ && cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Converts `in`; a byte sequence that is not valid input is replaced by `bad` and skipped
+    // one `unit` at a time, as Windows' converters replace what they cannot read. When the
+    // conversion is unknown, the text is given back as it is.
+    std::string run(std::string_view in, std::string_view bad, size_t unit) {
+        std::string out;
+        if (in.empty()) return out;
+        if (!open_) {
+            cd_ = iconv_open(to_, from_);
+            open_ = true;
+        }
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // every piece starts afresh
+        out.resize(in.size() * 4 + 16);
+        char* src = const_cast<char*>(in.data());
+        size_t src_left = in.size();
+        char* dst = out.data();
+        size_t dst_left = out.size();
+        while (src_left > 0) {
+            size_t r = iconv(cd_, &src, &src_left, &dst, &dst_left);
+            if (r != static_cast<size_t>(-1)) break;
+            if (errno == E2BIG) {
+                size_t used = out.size() - dst_left;
+                out.resize(out.size() * 2);
+                dst = out.data() + used;
+                dst_left = out.size() - used;
+                continue;
+            }
+            // EILSEQ or EINVAL: skip one input unit and emit the replacement.
+            if (dst_left < bad.size()) {
+                size_t used = out.size() - dst_left;
+                out.resize(out.size() * 2 + bad.size());
+                dst = out.data() + used;
+                dst_left = out.size() - used;
+            }
+            std::memcpy(dst, bad.data(), bad.size());
+            dst += bad.size();
+            dst_left -= bad.size();
+            size_t skip = src_left < unit ? src_left : unit;
+            src += skip;
+            src_left -= skip;
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        }
+        out.resize(out.size() - dst_left);
+        return out;
+    }
+
+  private:
+    const char* from_;
+    const char* to_;
+    bool open_ = false;
+    iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+};
+
 std::string convert(const char* from, const char* to, std::string_view in, std::string_view bad,
                     size_t unit) {
-    std::string out;
-    if (in.empty()) return out;
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
-    out.resize(in.size() * 4 + 16);
-    char* src = const_cast<char*>(in.data());
-    size_t src_left = in.size();
-    char* dst = out.data();
-    size_t dst_left = out.size();
-    while (src_left > 0) {
-        size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
-        if (r != static_cast<size_t>(-1)) break;
-        if (errno == E2BIG) {
-            size_t used = out.size() - dst_left;
-            out.resize(out.size() * 2);
-            dst = out.data() + used;
-            dst_left = out.size() - used;
-            continue;
-        }
-        // EILSEQ or EINVAL: skip one input unit and emit the replacement.
-        if (dst_left < bad.size()) {
-            size_t used = out.size() - dst_left;
-            out.resize(out.size() * 2 + bad.size());
-            dst = out.data() + used;
-            dst_left = out.size() - used;
-        }
-        std::memcpy(dst, bad.data(), bad.size());
-        dst += bad.size();
-        dst_left -= bad.size();
-        size_t skip = src_left < unit ? src_left : unit;
-        src += skip;
-        src_left -= skip;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-    out.resize(out.size() - dst_left);
-    iconv_close(cd);
-    return out;
+    return Converter(from, to).run(in, bad, unit);
 }
 
 const char kUtf16Le[] = "UTF-16LE";
@@ -225,19 +256,46 @@ bool all_ascii(std::string_view text) {
     return true;
 }
 
-bool all_ascii(std::u16string_view text) {
-    for (char16_t c : text)
-        if (c >= 0x80) return false;
-    return true;
+// Widens the ASCII text at the start of text[0, n) into `out` and returns its length: the
+// bulk of most texts the libraries move, done sixteen units at a time.
+size_t widen_ascii_prefix(const char* text, size_t n, char16_t* out) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        if (_mm_movemask_epi8(v) != 0) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < n && static_cast<unsigned char>(text[i]) < 0x80; ++i)
+        out[i] = static_cast<char16_t>(text[i]);
+    return i;
+}
+
+// The reverse: narrows the ASCII units at the start of text[0, n) and returns how many.
+size_t narrow_ascii_prefix(const char16_t* text, size_t n, char* out) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; i + 16 <= n; i += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
+        __m128i over = _mm_and_si128(_mm_or_si128(a, b), high);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(over, _mm_setzero_si128())) != 0xFFFF) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < n && text[i] < 0x80; ++i) out[i] = static_cast<char>(text[i]);
+    return i;
 }
 
 }  // namespace
 
 namespace {
 
-std::u16string convert_to_utf16(std::string_view text, unsigned code_page) {
-    std::string bytes = convert(iconv_name(code_page).c_str(), kUtf16Le, text,
-                                std::string_view(kReplacementUtf16, 2), 1);
+std::u16string utf16_of_bytes(const std::string& bytes) {
     std::u16string out(bytes.size() / 2, u'\0');
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
@@ -245,33 +303,45 @@ std::u16string convert_to_utf16(std::string_view text, unsigned code_page) {
     return out;
 }
 
+std::u16string convert_to_utf16(Converter& converter, std::string_view text) {
+    return utf16_of_bytes(converter.run(text, std::string_view(kReplacementUtf16, 2), 1));
+}
+
 }  // namespace
 
 std::u16string to_utf16(std::string_view text, unsigned code_page) {
-    if (!ascii_compatible(code_page)) return convert_to_utf16(text, code_page);
+    const std::string from = iconv_name(code_page);
+    Converter converter(from.c_str(), kUtf16Le);
+    if (!ascii_compatible(code_page)) return convert_to_utf16(converter, text);
     // ASCII widens as it is; only the runs holding other bytes go through the converter. A run
     // takes each byte from 0x80 up together with the byte after it (the second byte of a
     // double-byte character may lie in the ASCII range), so runs end on character boundaries.
+    // ASCII is widened a block at a time through a buffer on the stack.
     std::u16string out;
     out.reserve(text.size());
+    constexpr size_t kBlock = 2048;
+    char16_t block[kBlock];
     size_t i = 0;
     while (i < text.size()) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            out.push_back(static_cast<char16_t>(text[i]));
-            ++i;
-            continue;
-        }
-        size_t start = i;
+        const size_t want = std::min(kBlock, text.size() - i);
+        const size_t ascii = widen_ascii_prefix(text.data() + i, want, block);
+        out.append(block, ascii);
+        i += ascii;
+        if (ascii == want) continue;
+        const size_t start = i;
         while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80) i += 2;
         if (i > text.size()) i = text.size();
-        out += convert_to_utf16(text.substr(start, i - start), code_page);
+        out += convert_to_utf16(converter, text.substr(start, i - start));
     }
     return out;
 }
 
 std::string from_utf16(std::u16string_view text, unsigned code_page) {
-    if (ascii_compatible(code_page) && all_ascii(text))
-        return std::string(text.begin(), text.end());
+    if (ascii_compatible(code_page)) {
+        std::string narrow(text.size(), '\0');
+        if (narrow_ascii_prefix(text.data(), text.size(), narrow.data()) == text.size())
+            return narrow;
+    }
     std::string bytes(text.size() * 2, '\0');
     for (size_t i = 0; i < text.size(); ++i) {
         bytes[2 * i] = static_cast<char>(text[i] & 0xFF);

@@ -30,6 +30,19 @@ TEST(Base64, DecoderStopsAtFirstCharacterOutsideAlphabet) {
     EXPECT_EQ(kit::base64_decode("Q"), bytes(""));  // a lone character carries no whole byte
 }
 
+// Groups of four are decoded together: a character outside the alphabet at any place of any
+// group ends the data there, with the whole bytes before it kept.
+TEST(Base64, DecoderStopsAtEveryPlaceOfAGroup) {
+    const std::string text = "QUJDREVGR0hJSktM";  // "ABCDEFGHIJKL"
+    for (size_t at = 0; at <= text.size(); ++at) {
+        std::string cut = text;
+        cut.insert(at, 1, '*');
+        std::vector<uint8_t> expected = kit::base64_decode(text.substr(0, at));
+        EXPECT_EQ(kit::base64_decode(cut), expected) << "at " << at;
+        EXPECT_EQ(expected.size(), at * 3 / 4) << "at " << at;
+    }
+}
+
 TEST(Base64, RoundTripsEveryLengthAndByte) {
     std::vector<uint8_t> data;
     for (int n = 0; n < 300; ++n) {

@@ -67,6 +67,39 @@ TEST(CodePage, MixedTextConvertsAsAWhole) {
     EXPECT_EQ(kit::to_utf16("a\x81\x30\x81\x30z", 54936), u"a\u0080z");
 }
 
+// Long texts are widened and narrowed in blocks: a character beyond ASCII at every place in
+// and around a block, and texts of every length up to a few blocks, convert as short ones do.
+TEST(CodePage, LongTextsConvertAtEveryOffset) {
+    const std::string gbk = "\xB5\xE7";  // U+7535
+    for (size_t at = 0; at < 40; ++at) {
+        std::string text(at, 'a');
+        text += gbk;
+        text.append(40, 'z');
+        std::u16string wide(at, u'a');
+        wide += u'\u7535';
+        wide.append(40, u'z');
+        EXPECT_EQ(kit::to_utf16(text, 936), wide) << "at " << at;
+        EXPECT_EQ(kit::from_utf16(wide, 936), text) << "at " << at;
+        // A byte from 0x80 up takes the next byte with it even across a block's end.
+        std::string cut(at, 'b');
+        cut += "\x81@";
+        EXPECT_EQ(kit::to_utf16(cut, 936), std::u16string(at, u'b') + u"\u4E02") << "at " << at;
+    }
+    for (size_t n = 0; n < 70; ++n) {
+        std::string text;
+        std::u16string wide;
+        for (size_t i = 0; i < n; ++i) {
+            text += static_cast<char>(0x20 + (i * 7) % 0x5F);
+            wide += static_cast<char16_t>(0x20 + (i * 7) % 0x5F);
+        }
+        EXPECT_EQ(kit::to_utf16(text, 936), wide) << "length " << n;
+        EXPECT_EQ(kit::from_utf16(wide, 936), text) << "length " << n;
+        // A unit beyond ASCII last in the text is not narrowed as if it were ASCII.
+        EXPECT_EQ(kit::from_utf16(wide + u'\u7535', 936), text + gbk) << "length " << n;
+        EXPECT_EQ(kit::from_utf16(wide + u'\u0100', 20127), text + "?") << "length " << n;
+    }
+}
+
 TEST(CodePage, AnsiFollowsEnvironment) {
     ::setenv("KIT_ANSI_CODEPAGE", "65001", 1);
     EXPECT_EQ(kit::ansi_code_page(), 65001u);

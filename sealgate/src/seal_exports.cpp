@@ -66,7 +66,7 @@ void trace_seal_info_entry(int mode) { trace_call(kName, mode); }
 
 int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& result) {
     const kit::TraceFunction trace = kit::trace_function();
-    std::string text;
+    std::vector<uint8_t> der;
     {
         DriverCall call(device);
         auto read_seal = call.function<ReadSealFn>("ReadSeal");
@@ -75,16 +75,17 @@ int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& resu
         const char* stored = read_seal(device, index);
         if (!stored) return 0;
         trace("%s---------------------------1.2::%d", kName, index);
-        text = stored;  // the driver keeps its answer only until the session's next call
-    }
-    if (mode == 1) {
-        result.assign(text.begin(), text.end());
-        return 1;
+        // The driver keeps its answer only until the session's next call, which waits for
+        // this one: the text is taken (or decoded) straight from the answer.
+        if (mode == 1) {
+            result.assign(stored, stored + std::strlen(stored));
+            return 1;
+        }
+        if (mode == 0 || mode == 2) der = kit::base64_decode(stored);
     }
 
     std::string xml;
     if (mode == 0 || mode == 2) {
-        std::vector<uint8_t> der = kit::base64_decode(text);
         int rc = parse_seal_with_key(der, xml);
         trace("%s---------------------------2::%d", kName, rc);
         if (rc != kSealformOk) return 0;

@@ -1,7 +1,8 @@
 // The key driver stand-in "UKeyDriver.dll": serves a software key of the store (STORE.md) to
-// Sealgate and Sealform. Each handle stands for one open key; every call reads the key from the
+// Sealgate and Sealform. Each handle stands for one open key; every call looks at the key in the
 // store afresh, so changes by the softkey tool or the device library show at once, and a key that
-// is pulled fails every call until it is plugged in again.
+// is pulled fails every call until it is plugged in again. A key unchanged since the last call is
+// not read again (softkey::CachedReader).
 #include "ukeydriver.h"
 
 #include <cstdlib>
@@ -41,6 +42,10 @@ constexpr int kRequestSignatureBuffer = 2048;
 // thread-local storage, which would keep the driver from being unloaded.
 struct Answers {
     std::string seal_list, seal, serial_text, cert;
+    // The seal `seal` holds the text of: asked for again and unchanged, it is not encoded
+    // again. The key is held so that its address is not reused by another.
+    std::shared_ptr<const softkey::KeyRecord> seal_key;
+    int seal_index = -1;
 };
 
 struct Device {
@@ -61,12 +66,16 @@ std::shared_ptr<Device> find_device(void* handle) {
 
 softkey::Store store() { return softkey::Store(softkey::Store::default_root()); }
 
+softkey::CachedReader g_keys;
+
+using Key = std::shared_ptr<const softkey::KeyRecord>;
+
 // The key behind a handle, if it is still there and plugged in.
-bool load_present(const Device& d, softkey::KeyRecord& out) {
+bool load_present(const Device& d, Key& out) {
     softkey::Store s = store();
     if (!s.exists(d.serial)) return false;
-    out = s.load(d.serial);
-    return out.present;
+    out = g_keys.load(s, d.serial);
+    return out->present;
 }
 
 // Called under the device's lock.
@@ -85,9 +94,9 @@ const char* text_answer(void* handle, Answer answer) {
         auto d = find_device(handle);
         if (!d) return nullptr;
         std::lock_guard<std::mutex> guard(d->lock);
-        softkey::KeyRecord key;
+        Key key;
         if (!load_present(*d, key)) return nullptr;
-        return answer(*d, key);
+        return answer(*d, *key);
     } catch (...) {
         return nullptr;
     }
@@ -134,10 +143,24 @@ UKD_EXPORT const char* EnumSeal(void* handle) {
 }
 
 UKD_EXPORT const char* ReadSeal(void* handle, int index) {
-    return text_answer(handle, [index](Device& d, const softkey::KeyRecord& key) -> const char* {
-        if (index < 0 || size_t(index) >= key.seals.size()) return nullptr;
-        return keep(d, &Answers::seal, kit::base64_encode(key.seals[size_t(index)]));
-    });
+    try {
+        auto d = find_device(handle);
+        if (!d) return nullptr;
+        std::lock_guard<std::mutex> guard(d->lock);
+        Key key;
+        if (!load_present(*d, key)) return nullptr;
+        if (index < 0 || size_t(index) >= key->seals.size()) return nullptr;
+        Answers& answers = d->answers[std::this_thread::get_id()];
+        if (answers.seal_key != key || answers.seal_index != index) {
+            answers.seal_key.reset();  // no stale pairing should the encoding throw
+            answers.seal = kit::base64_encode(key->seals[size_t(index)]);
+            answers.seal_key = key;
+            answers.seal_index = index;
+        }
+        return answers.seal.c_str();
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
@@ -145,7 +168,7 @@ UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
         auto d = find_device(handle);
         if (!d || !pin) return kBadHandle;
         std::lock_guard<std::mutex> guard(d->lock);
-        softkey::KeyRecord key;
+        Key key;
         if (!load_present(*d, key)) return kBadHandle;
         auto outcome = store().verify_pin(d->serial, pin);
         d->pin_verified = outcome.result == softkey::PinResult::Ok;
@@ -178,14 +201,14 @@ UKD_EXPORT int SignMessage(void* handle, int /*reserved*/, const unsigned char* 
         int capacity = *sig_len > 0 ? *sig_len : kConventionalSignatureBuffer;
         if (capacity < 64) return kBufferTooShort;
         std::lock_guard<std::mutex> guard(d->lock);
-        softkey::KeyRecord key;
+        Key key;
         if (!load_present(*d, key)) return kBadHandle;
         // The private key is used only after the user PIN was verified on this handle, and not
         // once the PIN is blocked (by this handle or any other user of the key).
-        if (key.pin.blocked()) return kPinBlocked;
+        if (key->pin.blocked()) return kPinBlocked;
         if (!d->pin_verified) return kPinNotVerified;
-        if (key.sign_key.empty()) return kNoObject;
-        testpki::Pkey pkey = testpki::private_key_from_der(key.sign_key);
+        if (key->sign_key.empty()) return kNoObject;
+        testpki::Pkey pkey = testpki::private_key_from_der(key->sign_key);
         testpki::Bytes message(data, data + data_len);
         testpki::Bytes signature = testpki::sm2_sign_raw(pkey.get(), message);
         std::memcpy(sig, signature.data(), signature.size());
@@ -202,7 +225,7 @@ UKD_EXPORT int ECCSignExt(void* handle, const char* request, unsigned char* sig,
         if (!d || !request || !sig || !sig_len) return kBadHandle;
         {
             std::lock_guard<std::mutex> guard(d->lock);
-            softkey::KeyRecord key;
+            Key key;
             if (!load_present(*d, key)) return kBadHandle;
         }
         // The request carries a private key: parsed in place in a self-wiping copy, so no

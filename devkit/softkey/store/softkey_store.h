@@ -18,6 +18,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -153,6 +156,28 @@ class Store {
   private:
     std::filesystem::path key_dir(std::string_view serial) const;
     std::filesystem::path root_;
+};
+
+// Reads keys for a process that reads the same key again and again (the key driver answers
+// every call from the key). A key is read whole, record and every binary file; the last read of
+// each key is kept together with the text of its record file and handed out again while that
+// text is unchanged. The record names every other file of the key by its content and writers
+// replace it last, so the same text means the same key, whichever process changed the store.
+// (Write times and sizes are no guide: times are as coarse as the system clock tick, and a PIN
+// try counted down keeps the size.) Safe for concurrent use.
+class CachedReader {
+  public:
+    // The key as Store::load reads it, failing the same way; the record is shared and never
+    // changed.
+    std::shared_ptr<const KeyRecord> load(const Store& store, std::string_view serial);
+
+  private:
+    struct Entry {
+        std::string record_text;
+        std::shared_ptr<const KeyRecord> record;
+    };
+    std::mutex lock_;
+    std::map<std::string, Entry> entries_;  // by store folder and serial
 };
 
 // Validation used by the store and the tools: an empty string when valid, else the reason.

@@ -602,6 +602,54 @@ void Store::remove(std::string_view serial) {
     fs::remove_all(gone, ec);
 }
 
+// ---- CachedReader -------------------------------------------------------------------------
+
+namespace {
+
+// The record file's text, or false when it cannot be read now.
+bool read_record_text(const fs::path& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// Keys kept at most; a process that meets more (tests with a store of their own each) starts
+// afresh rather than keep every key it ever read.
+constexpr size_t kCachedKeys = 16;
+
+}  // namespace
+
+std::shared_ptr<const KeyRecord> CachedReader::load(const Store& store, std::string_view serial) {
+    if (auto e = check_serial(serial); !e.empty()) throw StoreError(e);
+    const fs::path record_file = store.root() / std::string(serial) / kRecordFile;
+    const std::string id = store.root().u8string() + '|' + std::string(serial);
+    std::string before;
+    const bool have_text = read_record_text(record_file, before);
+    if (have_text) {
+        std::lock_guard<std::mutex> hold(lock_);
+        auto it = entries_.find(id);
+        if (it != entries_.end() && it->second.record_text == before) return it->second.record;
+    }
+    if (have_text) {
+        // The key this very text names (its files never change), so what is kept always
+        // matches the text it is kept with. Should a writer have replaced the record and
+        // removed a file it named meanwhile, Store::load below reads the new one.
+        try {
+            auto record = std::make_shared<const KeyRecord>(
+                parse_record(before, store.root() / std::string(serial)));
+            if (record->serial == serial) {
+                std::lock_guard<std::mutex> hold(lock_);
+                if (entries_.size() >= kCachedKeys && !entries_.count(id)) entries_.clear();
+                entries_[id] = Entry{std::move(before), record};
+                return record;
+            }
+        } catch (const StoreError&) {
+        }
+    }
+    return std::make_shared<const KeyRecord>(store.load(serial));
+}
+
 PinOutcome Store::verify_pin(std::string_view serial, std::string_view pin) {
     PinOutcome outcome;
     update(serial, [&](KeyRecord& r) { outcome = check_pin(r.pin, pin); });

@@ -120,6 +120,28 @@ TEST_F(DriverTest, SealsAreListedAndReadAsBase64) {
     d_.CloseDevice(h);
 }
 
+// A seal asked for again gives its text again; a seal changed in the store, or another seal,
+// gives the new text, also when the store is changed between two reads of the same index.
+TEST_F(DriverTest, SealReadAgainFollowsTheStore) {
+    auto key = add_key("RESEAL", 2);
+    void* h = d_.OpenDevice();
+    ASSERT_NE(h, nullptr);
+    const std::string first = d_.ReadSeal(h, 0);
+    EXPECT_EQ(kit::base64_decode(first), key.seals[0]);
+    EXPECT_EQ(d_.ReadSeal(h, 0), first);
+    EXPECT_EQ(kit::base64_decode(d_.ReadSeal(h, 1)), key.seals[1]);
+    EXPECT_EQ(d_.ReadSeal(h, 0), first);
+    const Bytes changed{0x30, 0x03, 0x02, 0x01, 0x7F};
+    softkey::Store(root_).update("RESEAL", [&](softkey::KeyRecord& k) { k.seals[0] = changed; });
+    const char* after = d_.ReadSeal(h, 0);
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(kit::base64_decode(after), changed);
+    softkey::Store(root_).update("RESEAL", [&](softkey::KeyRecord& k) { k.seals.resize(1); });
+    EXPECT_EQ(d_.ReadSeal(h, 1), nullptr);
+    EXPECT_EQ(kit::base64_decode(d_.ReadSeal(h, 0)), changed);
+    d_.CloseDevice(h);
+}
+
 TEST_F(DriverTest, SerialAndSigningCertificate) {
     auto key = add_key("CERTKEY", 0);
     void* h = d_.OpenDevice();

@@ -420,6 +420,66 @@ TEST_F(StoreTest, ReaderNeverSeesHalfAnUpdate) {
     EXPECT_GT(reads.load(), 0);
 }
 
+// The cached reader hands out the key it read while the record is unchanged, and sees every
+// change a writer makes: one that keeps the record's size (a PIN try counted down) as well.
+TEST_F(StoreTest, CachedReaderSeesEveryChange) {
+    Store store(root_);
+    store.create(sample("SK0022"));
+    softkey::CachedReader reader;
+    auto first = reader.load(store, "SK0022");
+    EXPECT_EQ(first->seals, sample("SK0022").seals);
+    EXPECT_EQ(reader.load(store, "SK0022"), first);  // not read again
+
+    store.verify_pin("SK0022", "000000");
+    auto after_try = reader.load(store, "SK0022");
+    EXPECT_EQ(after_try->pin.retries_left, first->pin.retries_left - 1);
+    EXPECT_EQ(first->pin.retries_left, softkey::kDefaultMaxRetries);  // what was handed out stays
+
+    store.update("SK0022", [](KeyRecord& k) { k.seals.push_back(Bytes{0x30, 0x55}); });
+    auto more_seals = reader.load(store, "SK0022");
+    ASSERT_EQ(more_seals->seals.size(), 3u);
+    EXPECT_EQ(more_seals->seals[2], (Bytes{0x30, 0x55}));
+
+    store.update("SK0022", [](KeyRecord& k) { k.present = false; });
+    EXPECT_FALSE(reader.load(store, "SK0022")->present);
+
+    // A record written behind the store's back (same size, other label) is read anew too.
+    fs::path record = root_ / "SK0022" / "key.txt";
+    std::string text;
+    {
+        std::ifstream f(record, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    }
+    text.replace(text.find("label=Test key"), 14, "label=Best key");
+    {
+        std::ofstream f(record, std::ios::binary | std::ios::trunc);
+        f << text;
+    }
+    EXPECT_EQ(reader.load(store, "SK0022")->label, "Best key");
+
+    // A damaged record fails as Store::load fails, and so does a key that is gone.
+    {
+        std::ofstream f(record, std::ios::binary | std::ios::trunc);
+        f << "format=1\nserial=SK0022\n";
+    }
+    EXPECT_THROW(reader.load(store, "SK0022"), softkey::StoreError);
+    store.remove("SK0022");
+    EXPECT_THROW(reader.load(store, "SK0022"), softkey::StoreError);
+}
+
+// Keys of different stores with the same serial are told apart.
+TEST_F(StoreTest, CachedReaderKeepsStoresApart) {
+    Store a(root_ / "a"), b(root_ / "b");
+    KeyRecord ka = sample("SK0023"), kb = sample("SK0023");
+    kb.label = "other store";
+    a.create(ka);
+    b.create(kb);
+    softkey::CachedReader reader;
+    EXPECT_EQ(reader.load(a, "SK0023")->label, "Test key");
+    EXPECT_EQ(reader.load(b, "SK0023")->label, "other store");
+    EXPECT_EQ(reader.load(a, "SK0023")->label, "Test key");
+}
+
 TEST_F(StoreTest, RootFromEnvironment) {
     set_env(softkey::kStoreEnv, root_.string());
     EXPECT_EQ(Store::default_root(), root_);

@@ -129,6 +129,7 @@ class CXmlDoc {
     uint32_t FindSibling(uint32_t after, uint32_t parent, std::u16string_view name) const;
     std::u16string ElementText(uint32_t pos) const;
     std::u16string_view ElementName(uint32_t pos) const;
+    bool NameIs(uint32_t pos, std::u16string_view name) const;
     void Shift(uint32_t at, int64_t delta);
 
     std::u16string text_;

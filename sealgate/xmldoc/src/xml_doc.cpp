@@ -35,7 +35,6 @@ struct ElemRecord {
     uint32_t parent;
     uint32_t first_child;
     uint32_t next;
-    uint32_t prev;
 };
 
 }  // namespace
@@ -139,6 +138,48 @@ inline uint32_t FindChar(const char16_t* s, uint32_t from, uint32_t n, char16_t 
     for (; i < n; ++i)
         if (s[i] == ch) return i;
     return n;
+}
+
+// Offset of the first `a` or `b` in s[from, n), or n.
+inline uint32_t FindEither(const char16_t* s, uint32_t from, uint32_t n, char16_t a, char16_t b) {
+    uint32_t i = from;
+#ifdef __SSE2__
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+    for (; i + 8 <= n; i += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)));
+        if (mask != 0) return i + (static_cast<uint32_t>(__builtin_ctz(mask)) >> 1);
+    }
+#endif
+    for (; i < n; ++i)
+        if (s[i] == a || s[i] == b) return i;
+    return n;
+}
+
+// The same for a short stretch s[from, end) inside a longer text s[0, limit): blocks of eight
+// may be read past `end` while they stay inside the text, so short stretches need no
+// unit-by-unit tail.
+inline uint32_t FindEitherWithin(const char16_t* s, uint32_t from, uint32_t end, uint32_t limit,
+                                 char16_t a, char16_t b) {
+#ifdef __SSE2__
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+    uint32_t i = from;
+    for (; i < end && i + 8 <= limit; i += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)));
+        if (mask != 0) {
+            uint32_t at = i + (static_cast<uint32_t>(__builtin_ctz(mask)) >> 1);
+            return at < end ? at : end;
+        }
+    }
+    if (i >= end) return end;
+    return FindEither(s, i, end, a, b);
+#else
+    (void)limit;
+    return FindEither(s, from, end, a, b);
+#endif
 }
 
 // Offset of the first occurrence of the ASCII text `what` in s[from, n), or n.
@@ -289,7 +330,7 @@ class Parser {
                 break;
             }
             char16_t quote = s_[k++];
-            while (k < n_ && s_[k] != quote && s_[k] != u'<') ++k;
+            k = FindEither(s_, k, n_, quote, u'<');
             if (k >= n_ || s_[k] != quote) {
                 ok = false;
                 break;
@@ -310,7 +351,6 @@ class Parser {
         r.length = empty ? k - i : 0;
         r.flags = (empty ? kEmptyTag : 0) | (ok ? 0 : kIllFormed);
         r.parent = top.pos;
-        r.prev = top.last_child;
         if (top.last_child != 0)
             index_[top.last_child].next = pos;
         else
@@ -323,7 +363,12 @@ class Parser {
                 root_ = pos;
         }
         if (!empty) {
-            stack_.push_back({pos, 0, name_start, name_len});
+            // Filled field by field: a whole record built aside and copied in costs a stall
+            // on every start tag.
+            Open& open = stack_.emplace_back();
+            open.pos = pos;
+            open.name_start = name_start;
+            open.name_len = name_len;
             if (counting_) ++open_names_[Name(name_start, name_len)];
         }
         return k;
@@ -331,6 +376,15 @@ class Parser {
 
     uint32_t EndTag(uint32_t i) {
         uint32_t k = i + 2;
+        // Mostly the end tag of the innermost open element: its name is compared in place
+        // rather than scanned character by character first.
+        const Open& top = stack_.back();
+        if (stack_.size() > 1 && n_ - k > top.name_len && s_[k + top.name_len] == u'>' &&
+            std::char_traits<char16_t>::compare(s_ + k, s_ + top.name_start, top.name_len) == 0) {
+            k += top.name_len + 1;
+            Pop(i, k, true);
+            return k;
+        }
         if (k >= n_ || !IsNameStart(s_[k])) {
             Error(XmlErrorKind::FirstTagSyntax, i);
             return i + 1;
@@ -569,14 +623,17 @@ uint32_t DecodeReference(const char16_t* s, uint32_t k, uint32_t end, std::u16st
     return k + 1;
 }
 
-// Content s[b, e) of an element without child elements, as its text.
-std::u16string DecodeContent(const char16_t* s, uint32_t b, uint32_t e) {
+// Content s[b, e) of an element without child elements, as its text; the document's text
+// is s[0, limit).
+std::u16string DecodeContent(const char16_t* s, uint32_t b, uint32_t e, uint32_t limit) {
+    uint32_t run = FindEitherWithin(s, b, e, limit, u'&', u'<');
+    // Most texts hold neither references nor markup: they are taken as they are.
+    if (run >= e) return std::u16string(s + b, e - b);
     std::u16string out;
     out.reserve(e - b);
     uint32_t k = b;
     while (k < e) {
-        uint32_t run = k;
-        while (run < e && s[run] != u'&' && s[run] != u'<') ++run;
+        if (run < k) run = FindEitherWithin(s, k, e, limit, u'&', u'<');
         out.append(s + k, run - k);
         k = run;
         if (k >= e) break;
@@ -656,7 +713,9 @@ bool CXmlDoc::SetDoc(std::u16string text) {
             errors_.push_back({XmlErrorKind::DocumentTooLarge, 0});
             return false;
         }
-        index_->Reset(text_.size() / 64 + 8);
+        // About one element per 40 characters, as in typical documents: room for most
+        // without growing (which copies the records made so far).
+        index_->Reset(text_.size() / 40 + 8);
         Parser(text_.data(), static_cast<uint32_t>(text_.size()), *index_, errors_).Run();
     } catch (const std::bad_alloc&) {
         // Out of memory on a huge text: an empty index and a false result, never a throw.
@@ -694,11 +753,25 @@ std::u16string_view CXmlDoc::ElementName(uint32_t pos) const {
     return std::u16string_view(text_.data() + b, e - b);
 }
 
+// ElementName(pos) == name, compared in place: the name's characters match and the tag's
+// name ends after them.
+bool CXmlDoc::NameIs(uint32_t pos, std::u16string_view name) const {
+    const ElemRecord& r = (*index_)[pos];
+    const uint32_t b = r.start + 1, limit = r.start + r.start_tag;
+    if (limit - b < name.size()) return false;
+    const char16_t* s = text_.data() + b;
+    for (size_t k = 0; k < name.size(); ++k)
+        if (s[k] != name[k] || !IsNameChar(name[k])) return false;
+    const uint32_t after = b + static_cast<uint32_t>(name.size());
+    return after == limit || !IsNameChar(text_[after]);
+}
+
 uint32_t CXmlDoc::FindSibling(uint32_t after, uint32_t parent, std::u16string_view name) const {
     const Index& index = *index_;
     uint32_t pos = after != 0 ? index[after].next : index[parent].first_child;
+    if (name.empty()) return pos;
     for (; pos != 0; pos = index[pos].next)
-        if (name.empty() || ElementName(pos) == name) return pos;
+        if (NameIs(pos, name)) return pos;
     return 0;
 }
 
@@ -748,7 +821,7 @@ std::u16string CXmlDoc::ElementText(uint32_t pos) const {
     uint32_t b = r.start + r.start_tag;
     uint32_t e = r.start + r.length - r.end_tag;
     if (e <= b) return {};
-    return DecodeContent(text_.data(), b, e);
+    return DecodeContent(text_.data(), b, e, static_cast<uint32_t>(text_.size()));
 }
 
 std::u16string CXmlDoc::GetData() const { return ElementText(main_); }
@@ -901,13 +974,11 @@ bool CXmlDoc::AddElem(std::u16string_view name, std::u16string_view text) {
     r.end_tag = end_tag;
     r.flags = text.empty() ? kEmptyTag : 0;
     r.parent = parent;
-    r.prev = prev;
     r.next = prev != 0 ? index[prev].next : 0;
     if (prev != 0)
         index[prev].next = pos;
     else
         index[parent].first_child = pos;
-    if (r.next != 0) index[r.next].prev = pos;
 
     if (parent == 0) {
         if (prev != 0) {

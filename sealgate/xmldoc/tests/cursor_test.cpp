@@ -194,10 +194,10 @@ TEST(XmlIndex, HoldsManyBlocksOfElements) {
     int count = 0;
     while (doc.FindElem(u"i")) ++count;
     EXPECT_EQ(count, kCount);
-    // 36-byte records, and growth by half leaves at most a third of the room unused.
+    // 32-byte records, and growth by half leaves at most a third of the room unused.
     const size_t records = doc.IndexedElements();
-    EXPECT_GE(doc.IndexBytes(), records * 36);
-    EXPECT_LE(doc.IndexBytes(), records * 36 * 3 / 2 + 4096);
+    EXPECT_GE(doc.IndexBytes(), records * 32);
+    EXPECT_LE(doc.IndexBytes(), records * 32 * 3 / 2 + 4096);
 }
 
 TEST(XmlIndex, DeepNestingNeedsNoDeepCallStack) {
