@@ -85,9 +85,10 @@ const char* keep(Device& d, std::string Answers::*slot, std::string text) {
     return kept.c_str();
 }
 
-// The exports that answer text: `answer` runs with the device and its key under the device's
-// lock and returns text kept in the device; null when the handle is unknown, the key is gone
-// or pulled, or anything fails.
+// The exports that answer text: `answer` runs with the device and its key (the shared record,
+// which an answer may keep to know what it was made from) under the device's lock and returns
+// text kept in the device; null when the handle is unknown, the key is gone or pulled, or
+// anything fails.
 template <class Answer>
 const char* text_answer(void* handle, Answer answer) {
     try {
@@ -96,7 +97,7 @@ const char* text_answer(void* handle, Answer answer) {
         std::lock_guard<std::mutex> guard(d->lock);
         Key key;
         if (!load_present(*d, key)) return nullptr;
-        return answer(*d, *key);
+        return answer(*d, key);
     } catch (...) {
         return nullptr;
     }
@@ -132,9 +133,9 @@ UKD_EXPORT int CloseDevice(void* handle) {
 }
 
 UKD_EXPORT const char* EnumSeal(void* handle) {
-    return text_answer(handle, [](Device& d, const softkey::KeyRecord& key) {
+    return text_answer(handle, [](Device& d, const Key& key) {
         std::string xml = "<seallist>";
-        for (size_t i = 0; i < key.seals.size(); ++i)
+        for (size_t i = 0; i < key->seals.size(); ++i)
             xml += "<seal index=\"" + std::to_string(i) + "\"/>";
         xml += "</seallist>";
         return keep(d, &Answers::seal_list,
@@ -143,14 +144,9 @@ UKD_EXPORT const char* EnumSeal(void* handle) {
 }
 
 UKD_EXPORT const char* ReadSeal(void* handle, int index) {
-    try {
-        auto d = find_device(handle);
-        if (!d) return nullptr;
-        std::lock_guard<std::mutex> guard(d->lock);
-        Key key;
-        if (!load_present(*d, key)) return nullptr;
+    return text_answer(handle, [index](Device& d, const Key& key) -> const char* {
         if (index < 0 || size_t(index) >= key->seals.size()) return nullptr;
-        Answers& answers = d->answers[std::this_thread::get_id()];
+        Answers& answers = d.answers[std::this_thread::get_id()];
         if (answers.seal_key != key || answers.seal_index != index) {
             answers.seal_key.reset();  // no stale pairing should the encoding throw
             answers.seal = kit::base64_encode(key->seals[size_t(index)]);
@@ -158,9 +154,7 @@ UKD_EXPORT const char* ReadSeal(void* handle, int index) {
             answers.seal_index = index;
         }
         return answers.seal.c_str();
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
 UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
@@ -179,17 +173,17 @@ UKD_EXPORT int VerifyPin(void* handle, const char* pin) {
 }
 
 UKD_EXPORT const char* GetUkSerial(void* handle) {
-    return text_answer(handle, [](Device& d, const softkey::KeyRecord& key) {
-        return keep(d, &Answers::serial_text, key.serial);
+    return text_answer(handle, [](Device& d, const Key& key) {
+        return keep(d, &Answers::serial_text, key->serial);
     });
 }
 
 UKD_EXPORT const char* GetUkCert(void* handle, int /*reserved*/) {
-    return text_answer(handle, [](Device& d, const softkey::KeyRecord& key) -> const char* {
-        if (key.sign_cert.empty()) return nullptr;
+    return text_answer(handle, [](Device& d, const Key& key) -> const char* {
+        if (key->sign_cert.empty()) return nullptr;
         return keep(
             d, &Answers::cert,
-            "<ukcert><signcert>" + kit::base64_encode(key.sign_cert) + "</signcert></ukcert>");
+            "<ukcert><signcert>" + kit::base64_encode(key->sign_cert) + "</signcert></ukcert>");
     });
 }
 
