@@ -155,15 +155,18 @@ Section "Keywarden" SecMain
 
 !ifdef DEVKIT
     ; Development variant: the device library stand-in beside Keywarden (software keys of the
-    ; folder SOFTKEY_STORE names) and the program that announces a software key's arrival.
+    ; folder SOFTKEY_STORE names), the softkey tool that makes keys and plugs them in and out
+    ; (it tells running Keywarden windows itself; it needs the file cipher stand-in beside it
+    ; for maker documents), and the program that announces a software key's arrival on its own.
     SetOutPath "$INSTDIR"
     File "${X86}\bin\KEVA_QMB4410_LIB.dll"
+    File "${X86}\bin\softkey.exe"
+    File "${X86}\bin\SecureModelCollection.dll"
     File "${X86}\bin\softkey-notify.exe"
   !if /FileExists "${X86}\bin\UKeyDriver.dll"
     File "${X86}\bin\UKeyDriver.dll"
     File /nonfatal "${X86}\bin\signaturemodule.dll"
     File /nonfatal "${X86}\bin\CertificateSDK.dll"
-    File /nonfatal "${X86}\bin\SecureModelCollection.dll"
     File /nonfatal "${X86}\bin\RZLog.dll"
   !endif
   !if /FileExists "${X64}\bin\UKeyDriver.dll"
@@ -216,6 +219,7 @@ Section "Uninstall"
     Delete "$INSTDIR\Sealform.dll"
     Delete "$INSTDIR\Sealgate.dll"
     Delete "$INSTDIR\KEVA_QMB4410_LIB.dll"
+    Delete "$INSTDIR\softkey.exe"
     Delete "$INSTDIR\softkey-notify.exe"
     Delete "$INSTDIR\UKeyDriver.dll"
     Delete "$INSTDIR\signaturemodule.dll"

@@ -1,10 +1,6 @@
 // softkey: makes and changes the software USB keys that the devkit's key driver and device
 // library serve. The store's folder comes from --store, else SOFTKEY_STORE, else the default
 // (devkit/softkey/STORE.md).
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,39 +14,11 @@
 #include "kit/platform.h"
 #include "maker_document.h"
 #include "softkey_factory.h"
+#include "softkey_host.h"
 #include "softkey_store.h"
 #include "testpki.h"
 
 namespace {
-
-// Tells Keywarden windows running under Wine that a key came or went, the way the system
-// announces a device interface: softkey-notify.sh (beside this program, or named by
-// SOFTKEY_NOTIFY) runs softkey-notify.exe in the caller's Wine prefix, and does nothing when no
-// Wine server runs there. The key's presence is already stored, so a failure here only means
-// no window heard of it.
-void notify_keywarden(bool arrival, const std::string& serial) {
-    std::string script;
-    if (const char* env = std::getenv("SOFTKEY_NOTIFY")) script = env;
-    if (script.empty()) {
-        std::error_code ec;
-        auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-        if (ec) return;
-        script = (self.parent_path() / "softkey-notify.sh").string();
-    }
-    if (script == "none" || access(script.c_str(), X_OK) != 0) return;
-    const char* event = arrival ? "arrival" : "removal";
-    char* args[] = {const_cast<char*>(script.c_str()), const_cast<char*>(event),
-                    const_cast<char*>(serial.c_str()), nullptr};
-    pid_t pid = 0;
-    if (posix_spawn(&pid, script.c_str(), nullptr, nullptr, args, environ) != 0) {
-        std::fprintf(stderr, "softkey: could not run %s\n", script.c_str());
-        return;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        std::fprintf(stderr, "softkey: running Keywarden windows were not told (%s)\n", event);
-}
 
 const char* kUsage = R"(usage: softkey [--store DIR] COMMAND [ARGS]
 
@@ -137,7 +105,8 @@ Args parse(int argc, char** argv, int first, const std::vector<std::string>& val
     return a;
 }
 
-// Text typed at the terminal is UTF-8; the key keeps the ANSI code page, as Windows would.
+// Command-line text is UTF-8 (softkey_host::utf8_arguments); the key keeps the ANSI code page,
+// as Windows would.
 std::string to_ansi(const std::string& utf8, const char* what) {
     std::string ansi = kit::from_utf8(utf8);
     if (kit::to_utf8(ansi) != utf8)
@@ -152,9 +121,11 @@ std::string pin_state(const softkey::PinState& p) {
     return s + (p.is_default ? ", factory PIN" : ", PIN changed");
 }
 
+// File names on the command line are UTF-8 (softkey_host::utf8_arguments).
 softkey::Bytes read_file(const std::string& path) {
     softkey::Bytes data;
-    if (!kit::read_whole_file(path, data)) throw softkey::StoreError("cannot read " + path);
+    if (!kit::read_whole_file(kit::file_name_from_utf8(path), data))
+        throw softkey::StoreError("cannot read " + path);
     return data;
 }
 
@@ -194,7 +165,7 @@ int run(int argc, char** argv) {
         return 0;
     }
     softkey::Store store(store_dir.empty() ? softkey::Store::default_root()
-                                           : std::filesystem::path(store_dir));
+                                           : std::filesystem::u8path(store_dir));
 
     if (cmd == "create") {
         Args a =
@@ -339,7 +310,7 @@ int run(int argc, char** argv) {
         bool present = cmd == "insert";
         store.update(a.positional[0], [&](softkey::KeyRecord& k) { k.present = present; });
         std::printf("key %s %s\n", a.positional[0].c_str(), present ? "inserted" : "pulled");
-        notify_keywarden(present, a.positional[0]);
+        softkey_host::notify_keywarden(present, a.positional[0]);
         return 0;
     }
     if (cmd == "remove") {
@@ -352,7 +323,8 @@ int run(int argc, char** argv) {
         softkey::KeyRecord r = store.load(a.positional[0]);
         if (r.sign_cert.empty())
             throw softkey::StoreError("key " + r.serial + " has no signing certificate");
-        if (!kit::write_whole_file(a.positional[1], r.sign_cert.data(), r.sign_cert.size()))
+        if (!kit::write_whole_file(kit::file_name_from_utf8(a.positional[1]), r.sign_cert.data(),
+                                   r.sign_cert.size()))
             throw softkey::StoreError("cannot write " + a.positional[1]);
         return 0;
     }
@@ -365,7 +337,8 @@ int run(int argc, char** argv) {
         if (!key)
             throw softkey::StoreError("key " + r.serial + ": the signing key does not decode");
         std::string doc = securemodel::encrypted_maker_document(key.get(), r.sign_cert);
-        if (!kit::write_whole_file(a.positional[1], doc.data(), doc.size()))
+        if (!kit::write_whole_file(kit::file_name_from_utf8(a.positional[1]), doc.data(),
+                                   doc.size()))
             throw softkey::StoreError("cannot write " + a.positional[1]);
         return 0;
     }
@@ -376,7 +349,11 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return run(argc, argv);
+        std::vector<std::string> text = softkey_host::utf8_arguments(argc, argv);
+        std::vector<char*> args;
+        for (auto& t : text) args.push_back(&t[0]);
+        args.push_back(nullptr);
+        return run(int(text.size()), args.data());
     } catch (const UsageError& e) {
         std::fprintf(stderr, "softkey: %s\n(softkey --help lists the commands)\n", e.what());
         return 2;

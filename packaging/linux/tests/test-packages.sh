@@ -4,7 +4,8 @@
 # 1. lintian reports no error on any package;
 # 2. all packages install into an empty root (dpkg --root, nothing touches this system);
 # 3. the libraries, headers, pkg-config files, CMake package file, tools and manual pages are
-#    where Debian puts them;
+#    where Debian puts them, and each package depends on the packages that ship the libraries
+#    its programs and libraries link (a virtual package counts when a package Provides it);
 # 4. a C host builds against the root with nothing but `pkg-config --cflags --libs sealgate
 #    sealform` and reads the seal of a software key made with the packaged tools;
 # 5. a CMake project finds the libraries with find_package(SealKit);
@@ -56,6 +57,35 @@ if readelf -d "$lib"/*.so "$root"/usr/bin/* | grep -q 'RPATH\|RUNPATH'; then
     fail "a packaged file carries a library search path"
 fi
 echo "install: files in place"
+
+# Every library a packaged program or library links, when one of these packages ships it, must
+# come through Depends: the root was installed with --force-depends, which would hide a missing
+# one. owners: "FILE PACKAGE" for each shipped library; provides: "PACKAGE NAME..." lines.
+owners=$work/owners
+: >"$owners"
+for deb in "${debs[@]}"; do
+    name=$(dpkg-deb -f "$deb" Package)
+    dpkg-deb -c "$deb" | awk -v p="$name" '$NF ~ /\.so(\.[0-9]+)*$/ { n = split($NF, a, "/"); print a[n], p }' >>"$owners"
+done
+for deb in "${debs[@]}"; do
+    name=$(dpkg-deb -f "$deb" Package)
+    # The names this package's Depends can be met by, alternatives and versions dropped.
+    met=" $(dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | sed 's/(.*//; s/ //g' | grep -v '^$' | tr '\n' ' ')"
+    for f in $(dpkg-deb -c "$deb" | awk '{ print $NF }' | sed 's|^\./||'); do
+        [ -f "$root/$f" ] && [ ! -L "$root/$f" ] && head -c4 "$root/$f" | grep -q 'ELF' || continue
+        for needed in $(readelf -d "$root/$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+            owner=$(awk -v l="$needed" '$1 == l { print $2; exit }' "$owners")
+            [ -n "$owner" ] && [ "$owner" != "$name" ] || continue
+            ok=0
+            for candidate in $owner $(for d in "${debs[@]}"; do
+                    [ "$(dpkg-deb -f "$d" Package)" = "$owner" ] && dpkg-deb -f "$d" Provides; done | tr ',' ' '); do
+                case "$met" in *" $candidate "*) ok=1 ;; esac
+            done
+            [ "$ok" = 1 ] || fail "$name: /$f links $needed from $owner, but Depends ($met) does not name it"
+        done
+    done
+done
+echo "dependencies: every linked library of these packages comes through Depends"
 
 # 4. A C host built with pkg-config alone, against the root. The root is not the system, so its
 # /usr/include and library folder must not be dropped as system folders, and the linker and

@@ -5,7 +5,8 @@
 #  1. silent install of the development setup: files, Run entry with "/min", Start-menu entry,
 #     uninstall entry with the version; the 64-bit DLLs only in a 64-bit prefix;
 #  2. Keywarden started from the Run entry's own command line registers the inserted software
-#     key's certificates in the personal store;
+#     key's certificates in the personal store; the installed softkey.exe makes another key and
+#     plugs it in: the running Keywarden registers its certificates; pulled, they leave;
 #  3. upgrade to a newer build over the running Keywarden: it quits, the files and the uninstall
 #     entry are the new build's, config.ini keeps the administrator's loglevel, and exactly one
 #     Keywarden runs afterwards;
@@ -110,7 +111,7 @@ dir=$(unix_path "$location")
 [ "$(regq "$uninstall_key" DisplayVersion)" = "$older" ] || fail "uninstall entry version"
 [ -n "$(regq "$uninstall_key" UninstallString)" ] || fail "no UninstallString"
 for f in Keywarden.exe config.ini uninstall.exe include/sealform.h include/sealgate.h \
-         KEVA_QMB4410_LIB.dll softkey-notify.exe; do
+         KEVA_QMB4410_LIB.dll softkey.exe SecureModelCollection.dll softkey-notify.exe; do
     [ -f "$dir/$f" ] || fail "missing $location\\$f"
 done
 if [ -f "${trees[0]}/bin/Sealform.dll" ]; then
@@ -144,6 +145,29 @@ wine_call "$run_program" $run_arguments >"$work/keywarden.out" 2>&1 &
 wait_for 60 have_certs || fail "Keywarden registered no certificate"
 first=$(keywardens)
 echo "Keywarden $first registered: $(certs | tr '\n' ';')"
+
+step "the installed softkey.exe makes a key and plugs it in and out"
+# A PIN of its own: a key with the factory PIN makes Keywarden ask for a new one.
+holder="Installer Softkey Holder"
+softkey() { wine_call "$dir/softkey.exe" "$@" >"$work/softkey.out" 2>&1; }
+softkey_said() { tr -d '\r' <"$work/softkey.out"; }
+has_holder() { certs | grep -qxF "$holder"; }
+no_holder() { ! has_holder; }
+softkey create INST2 --rsa 1 --sm2 0 --pin 24681357 --holder "$holder" --pulled ||
+    fail "softkey.exe create: $(softkey_said)"
+softkey list || fail "softkey.exe list: $(softkey_said)"
+softkey_said | grep -q '^INST2 *pulled' || fail "softkey.exe list: $(softkey_said)"
+sleep 2
+no_holder || fail "certificates of a key that is not plugged in"
+softkey insert INST2 || fail "softkey.exe insert: $(softkey_said)"
+[ "$(softkey_said)" = "key INST2 inserted" ] || fail "softkey.exe insert said: $(softkey_said)"
+wait_for 30 has_holder || fail "Keywarden registered no certificate of the key softkey.exe plugged in"
+echo "plugged in: $(certs | tr '\n' ';')"
+softkey pull INST2 || fail "softkey.exe pull: $(softkey_said)"
+[ "$(softkey_said)" = "key INST2 pulled" ] || fail "softkey.exe pull said: $(softkey_said)"
+wait_for 30 no_holder || fail "the certificates of the pulled key stay in the store"
+have_certs || fail "the first key's certificates left with the other key"
+echo "pulled: $(certs | tr '\n' ';')"
 
 step "upgrade to $version over the running Keywarden"
 w "$new_setup" /S || fail "upgrade setup /S exited $?"
