@@ -38,14 +38,17 @@ struct Sealform {
         spec.holder_certs = {std::vector<uint8_t>(1024, 0x30), std::vector<uint8_t>(1024, 0x31)};
         seal = sealform::testing::encode_seal(spec);
     }
+    // False, with the benchmark skipped, when the library or its exports were not found.
+    bool usable(benchmark::State& state) const {
+        if (parse && release) return true;
+        state.SkipWithError("libSealform.so not found beside the benchmark");
+        return false;
+    }
 };
 
 void BM_ParsingSeal(benchmark::State& state) {
     Sealform sf;
-    if (!sf.parse || !sf.release) {
-        state.SkipWithError("libSealform.so not found beside the benchmark");
-        return;
-    }
+    if (!sf.usable(state)) return;
     auto parse = sf.parse;
     auto release = sf.release;
     const std::vector<uint8_t>& seal = sf.seal;
@@ -75,10 +78,7 @@ BENCHMARK(BM_ParsingSeal)->Unit(benchmark::kMicrosecond);
 // size. Goal: BM_ParsingSeal at most 1.5 times this.
 void BM_Floor_EncodeBlockAndCopy(benchmark::State& state) {
     Sealform sf;
-    if (!sf.parse || !sf.release) {
-        state.SkipWithError("libSealform.so not found beside the benchmark");
-        return;
-    }
+    if (!sf.usable(state)) return;
     auto parse = sf.parse;
     auto release = sf.release;
     const std::vector<uint8_t>& seal = sf.seal;

@@ -12,8 +12,7 @@
 
 #include "key_seal_maker.h"
 #include "kit/base64.h"
-#include "seal_registry.h"
-#include "sealgate_test_env.h"
+#include "registry_session_test.h"
 
 namespace sgtest {
 namespace {
@@ -35,24 +34,12 @@ std::string field(const Bytes& r, size_t at, size_t width) {
     return s;
 }
 
-class SealSizesTest : public SessionTest {
+class SealSizesTest : public RegistrySessionTest {
   protected:
     void SetUp() override {
-        SessionTest::SetUp();
-        std::string error;
-        ASSERT_TRUE(registry_.start(0, error)) << error;
-        set_env("SEALGATE_REGISTRY_URL", registry_.url());
-        set_env("SEALGATE_HTTP_TIMEOUT", "5");
-        set_env("no_proxy", "127.0.0.1");
-        unsetenv("http_proxy");
+        RegistrySessionTest::SetUp();
+        start_registry("5");
         ASSERT_EQ(sg_.InitialSession(&device_), 1);
-    }
-    void TearDown() override {
-        if (device_) sg_.CloseSession(device_);
-        registry_.stop();
-        for (const char* v : {"SEALGATE_REGISTRY_URL", "SEALGATE_ONLINE", "SEALGATE_HTTP_TIMEOUT"})
-            unsetenv(v);
-        SessionTest::TearDown();
     }
 
     // A seal whose picture (a 64 x 64 BMP, padded) is `picture_bytes` long, stored on the key.
@@ -86,9 +73,6 @@ class SealSizesTest : public SessionTest {
         out.resize(static_cast<size_t>(needed));
         return out;
     }
-
-    registry::SealRegistry registry_;
-    void* device_ = nullptr;
 };
 
 void expect_record(const Bytes& r, const MadeSeal& seal) {

@@ -8,25 +8,19 @@
 
 #include "key_seal_maker.h"
 #include "kit/base64.h"
-#include "seal_registry.h"
-#include "sealgate_test_env.h"
+#include "registry_session_test.h"
 
 namespace sgtest {
 namespace {
 
 namespace fs = std::filesystem;
 
-class SealStatusTest : public SessionTest {
+class SealStatusTest : public RegistrySessionTest {
   protected:
     void SetUp() override {
-        SessionTest::SetUp();
-        std::string error;
-        ASSERT_TRUE(registry_.start(0, error)) << error;
-        set_env("SEALGATE_REGISTRY_URL", registry_.url());
+        RegistrySessionTest::SetUp();
+        start_registry("2");
         set_env("SEALGATE_ONLINE", "1");
-        set_env("SEALGATE_HTTP_TIMEOUT", "2");
-        set_env("no_proxy", "127.0.0.1");
-        unsetenv("http_proxy");
         unsetenv("SEALGATE_DIAGNOSTICS_DIR");
         tmp_ = dir_.path() / "tmp";
         fs::create_directories(tmp_);
@@ -34,12 +28,8 @@ class SealStatusTest : public SessionTest {
         ASSERT_EQ(sg_.InitialSession(&device_), 1);
     }
     void TearDown() override {
-        if (device_) sg_.CloseSession(device_);
-        registry_.stop();
-        for (const char* v : {"SEALGATE_REGISTRY_URL", "SEALGATE_ONLINE", "SEALGATE_HTTP_TIMEOUT",
-                              "SEALGATE_DIAGNOSTICS_DIR", "TMPDIR"})
-            unsetenv(v);
-        SessionTest::TearDown();
+        for (const char* v : {"SEALGATE_DIAGNOSTICS_DIR", "TMPDIR"}) unsetenv(v);
+        RegistrySessionTest::TearDown();
     }
     MadeSeal add_seal(const SealOrder& order = {}) {
         MadeSeal s = make_key_seal(key_, order);
@@ -52,9 +42,7 @@ class SealStatusTest : public SessionTest {
             std::distance(fs::directory_iterator(tmp_), fs::directory_iterator()));
     }
 
-    registry::SealRegistry registry_;
     fs::path tmp_;
-    void* device_ = nullptr;
 };
 
 TEST_F(SealStatusTest, OnlinePassesTheRegistryStatusThrough) {
