@@ -86,6 +86,13 @@ void CALLBACK StepTimer(HWND, UINT, UINT_PTR, DWORD) {
     }
 }
 
+// Sets the steps that answer the dialogs to come, which must all have run within timeoutMs.
+void ArmSteps(std::vector<Step> steps, DWORD timeoutMs = kUnansweredMs) {
+    g_steps = std::move(steps);
+    g_next = 0;
+    g_deadline = GetTickCount() + timeoutMs;
+}
+
 bool Has(HWND dlg, int id) { return GetDlgItem(dlg, id) != nullptr; }
 bool IsLabelDlg(HWND d) { return Has(d, IDC_LABEL_EDIT); }
 bool IsTextDlg(HWND d) { return Has(d, IDC_TEXT); }
@@ -139,9 +146,7 @@ class UiTest : public ::testing::Test {
     void Command(int id) { SendMessageW(dlg_->Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
     // Runs a command that opens dialogs; the steps answer them while they run.
     void RunCommandWithSteps(int id, std::vector<Step> steps) {
-        g_steps = std::move(steps);
-        g_next = 0;
-        g_deadline = GetTickCount() + 20000;
+        ArmSteps(std::move(steps));
         Command(id);
         EXPECT_EQ(g_next, g_steps.size()) << "steps left: " << g_steps.size() - g_next;
     }
@@ -241,12 +246,10 @@ TEST_F(UiTest, UnformattedKeyTurnsItsButtonsOff) {
     Command(ID_LANG_EN);
     // The key still has its factory PIN: its prompt comes on insert and is declined.
     std::wstring prompt;
-    g_steps = {{IsTextDlg, [&](HWND d) {
-                    prompt = ItemText(d, IDC_TEXT);
-                    Click(d, IDCANCEL);
-                }}};
-    g_next = 0;
-    g_deadline = GetTickCount() + 20000;
+    ArmSteps({{IsTextDlg, [&](HWND d) {
+                   prompt = ItemText(d, IDC_TEXT);
+                   Click(d, IDCANCEL);
+               }}});
     Insert("UU");
     PumpUntil([] { return g_next == g_steps.size(); }, 20000);
     EXPECT_EQ(prompt, Str(IDS_DEFAULT_PIN_PROMPT));
@@ -440,13 +443,11 @@ TEST_F(UiTest, PullingAKeyClosesItsDialogsAndNotAnotherKeys) {
     Insert("UA");
     Insert("UB");
     ua = Key("UA");
-    g_steps = {{IsTextDlg, [&](HWND) { Pull("UB"); }}, {IsTextDlg, [&](HWND d) {
-                                                            EXPECT_EQ(ItemText(d, IDC_TEXT),
-                                                                      Str(239));
-                                                            Pull("UA");
-                                                        }}};
-    g_next = 0;
-    g_deadline = GetTickCount() + 20000;
+    ArmSteps({{IsTextDlg, [&](HWND) { Pull("UB"); }}, {IsTextDlg, [&](HWND d) {
+                                                           EXPECT_EQ(ItemText(d, IDC_TEXT),
+                                                                     Str(239));
+                                                           Pull("UA");
+                                                       }}});
     EXPECT_EQ(dlg_->ShowMessage(dlg_->Handle(), ua, 239, 0, 0), 2);
     EXPECT_EQ(g_next, 2u);
     WaitIdle();
@@ -507,32 +508,30 @@ TEST_F(UiTest, BalloonsShowTheirStringAndTheCertificateNotice) {
 TEST_F(UiTest, QuestionShowsTwoButtonsOnOneRowAndItsWholeText) {
     Command(ID_LANG_EN);
     bool checked = false;
-    g_steps = {{IsTextDlg, [&](HWND d) {
-                    RECT ok, cancel, text;
-                    GetWindowRect(GetDlgItem(d, IDOK), &ok);
-                    GetWindowRect(GetDlgItem(d, IDCANCEL), &cancel);
-                    GetWindowRect(GetDlgItem(d, IDC_TEXT), &text);
-                    EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, IDCANCEL)));
-                    EXPECT_EQ(ok.top, cancel.top);
-                    EXPECT_LE(ok.right, cancel.left);
-                    EXPECT_GE(ok.top, text.bottom);
-                    EXPECT_EQ(ItemText(d, IDCANCEL), L"Cancel");
-                    // The whole prompt fits in its control.
-                    HWND label = GetDlgItem(d, IDC_TEXT);
-                    RECT need = {0, 0, text.right - text.left, 0};
-                    HDC dc = GetDC(label);
-                    HGDIOBJ old = SelectObject(
-                        dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
-                    DrawTextW(dc, Str(228).c_str(), -1, &need,
-                              DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
-                    SelectObject(dc, old);
-                    ReleaseDC(label, dc);
-                    EXPECT_LE(need.bottom - need.top, text.bottom - text.top);
-                    checked = true;
-                    Click(d, IDCANCEL);
-                }}};
-    g_next = 0;
-    g_deadline = GetTickCount() + 20000;
+    ArmSteps({{IsTextDlg, [&](HWND d) {
+                   RECT ok, cancel, text;
+                   GetWindowRect(GetDlgItem(d, IDOK), &ok);
+                   GetWindowRect(GetDlgItem(d, IDCANCEL), &cancel);
+                   GetWindowRect(GetDlgItem(d, IDC_TEXT), &text);
+                   EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, IDCANCEL)));
+                   EXPECT_EQ(ok.top, cancel.top);
+                   EXPECT_LE(ok.right, cancel.left);
+                   EXPECT_GE(ok.top, text.bottom);
+                   EXPECT_EQ(ItemText(d, IDCANCEL), L"Cancel");
+                   // The whole prompt fits in its control.
+                   HWND label = GetDlgItem(d, IDC_TEXT);
+                   RECT need = {0, 0, text.right - text.left, 0};
+                   HDC dc = GetDC(label);
+                   HGDIOBJ old = SelectObject(
+                       dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+                   DrawTextW(dc, Str(228).c_str(), -1, &need,
+                             DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL);
+                   SelectObject(dc, old);
+                   ReleaseDC(label, dc);
+                   EXPECT_LE(need.bottom - need.top, text.bottom - text.top);
+                   checked = true;
+                   Click(d, IDCANCEL);
+               }}});
     EXPECT_EQ(dlg_->ShowMessage(dlg_->Handle(), nullptr, 228, 0, 4), 2);
     EXPECT_TRUE(checked);
 }
@@ -608,9 +607,7 @@ TEST_F(UiTest, ReReadingButtonsLeaveTheCertificateItemsWorking) {
             PostMessageW(d, WM_CLOSE, 0, 0);
         };
         RunCommandWithSteps(IDC_VIEW_CERT, {{IsViewer, closeViewer}});
-        g_steps = {{IsViewer, closeViewer}};
-        g_next = 0;
-        g_deadline = GetTickCount() + 20000;
+        ArmSteps({{IsViewer, closeViewer}});
         DoubleClick(certs[1]);
         EXPECT_EQ(g_next, 1u);
         EXPECT_EQ(viewers, 2);
@@ -718,25 +715,24 @@ TEST_F(UiTest, StormOfInsertsPullsAndRefreshesWhileADialogIsOpen) {
             });
         }
     };
-    g_steps = {{IsTextDlg, storm},
-               {[&](HWND d) { return d == version && finished.load() == 4; },
-                [&](HWND d) {
-                    // Everything settles while the dialog stays open.
-                    dlg_->Devices().WaitForWorkers();
-                    std::set<std::string> listed;
-                    for (const DevicePtr& k : dlg_->Devices().Snapshot()) listed.insert(k->serial);
-                    EXPECT_EQ(listed, (std::set<std::string>{"UB", "KS1", "KS3"}));
-                    EXPECT_EQ(Registered(),
-                              (std::set<std::wstring>{L"RSA Exch UB #1", L"RSA Sign UB #1",
-                                                      L"RSA Exch KS1 #1", L"RSA Sign KS1 #1",
-                                                      L"RSA Exch KS3 #1", L"RSA Sign KS3 #1"}));
-                    EXPECT_EQ(Roots().size(), 3u);
-                    EXPECT_TRUE(IsWindowVisible(d));
-                    checked = true;
-                    Click(d, IDOK);
-                }}};
-    g_next = 0;
-    g_deadline = GetTickCount() + 120000;
+    ArmSteps({{IsTextDlg, storm},
+              {[&](HWND d) { return d == version && finished.load() == 4; },
+               [&](HWND d) {
+                   // Everything settles while the dialog stays open.
+                   dlg_->Devices().WaitForWorkers();
+                   std::set<std::string> listed;
+                   for (const DevicePtr& k : dlg_->Devices().Snapshot()) listed.insert(k->serial);
+                   EXPECT_EQ(listed, (std::set<std::string>{"UB", "KS1", "KS3"}));
+                   EXPECT_EQ(Registered(),
+                             (std::set<std::wstring>{L"RSA Exch UB #1", L"RSA Sign UB #1",
+                                                     L"RSA Exch KS1 #1", L"RSA Sign KS1 #1",
+                                                     L"RSA Exch KS3 #1", L"RSA Sign KS3 #1"}));
+                   EXPECT_EQ(Roots().size(), 3u);
+                   EXPECT_TRUE(IsWindowVisible(d));
+                   checked = true;
+                   Click(d, IDOK);
+               }}},
+             120000);
     Command(IDC_VIEW_DEVINFO);
     for (auto& t : threads) t.join();
     EXPECT_TRUE(checked);
