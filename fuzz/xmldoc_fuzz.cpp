@@ -34,6 +34,7 @@ void Check(bool condition) {
 // Visits every element from the document level down, without recursion; returns the count.
 size_t Walk(CXmlDoc& doc, std::u16string& first_path) {
     size_t count = 0;
+    std::u16string reused;  // one string for every text, as a reading loop holds it
     doc.ResetPos();
     while (true) {
         if (doc.FindElem()) {
@@ -41,9 +42,12 @@ size_t Walk(CXmlDoc& doc, std::u16string& first_path) {
             std::u16string name = doc.GetTagName();
             Check(!name.empty());
             if (count < 4) first_path += (first_path.empty() ? u"" : u"\\") + name;
-            doc.GetData();
+            std::u16string data = doc.GetData();
+            doc.ReadData(reused);
+            Check(reused == data);
             doc.FindChildElem();
-            doc.GetChildData();
+            doc.ReadChildData(reused);
+            Check(reused == doc.GetChildData());
             doc.IntoElem();
             continue;
         }

@@ -99,6 +99,11 @@ class CXmlDoc {
     // or when there is no such element.
     std::u16string GetData() const;
     std::u16string GetChildData() const;
+    // The same texts read into `out`: its former contents are replaced and its storage is
+    // reused, so a loop reading many elements into one string allocates only when a text is
+    // longer than every one before it.
+    void ReadData(std::u16string& out) const;
+    void ReadChildData(std::u16string& out) const;
 
     // Path lookup: `path` is a list of element names separated by backslashes starting at
     // the document level ("sealinfo\\version"). Each name but the last goes into the first
@@ -128,6 +133,7 @@ class CXmlDoc {
   private:
     uint32_t FindSibling(uint32_t after, uint32_t parent, std::u16string_view name) const;
     std::u16string ElementText(uint32_t pos) const;
+    void ReadElementText(uint32_t pos, std::u16string& out) const;
     std::u16string_view ElementName(uint32_t pos) const;
     bool NameIs(uint32_t pos, std::u16string_view name) const;
     void Shift(uint32_t at, int64_t delta);

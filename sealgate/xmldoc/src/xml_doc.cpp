@@ -25,6 +25,10 @@ constexpr uint64_t kMaxText = 0xFFFFFFFEu;  // offsets and lengths are 32-bit
 
 constexpr uint32_t kEmptyTag = 1;   // written as an empty-element tag "<name/>"
 constexpr uint32_t kIllFormed = 2;  // the tag had a syntax error, or the element was never closed
+// The content may hold a reference, CDATA, a comment or a processing instruction: its text is
+// decoded when read. Without it (and without kIllFormed) the text of an element without
+// children is its content as it stands; a stray '<' reads as itself either way.
+constexpr uint32_t kDecode = 4;
 
 struct ElemRecord {
     uint32_t start;      // offset of the '<' of the start tag
@@ -217,12 +221,21 @@ class Parser {
     Parser(const char16_t* s, uint32_t n, Index& index, std::vector<XmlError>& errors)
         : s_(s), n_(n), index_(index), errors_(errors) {}
 
+    // Every '<' and '&' outside tags is visited with the element whose content holds it on
+    // top of the stack, which is marked kDecode for anything to decode there. Text skipped
+    // while recovering from a broken tag is either in a child's tag, in an ill-formed element
+    // or marked where it is skipped.
     void Run() {
         stack_.push_back({0, 0, 0, 0});
         uint32_t i = (n_ > 0 && s_[0] == 0xFEFF) ? 1 : 0;  // byte order mark
         while (true) {
-            i = FindChar(s_, i, n_, u'<');
+            i = FindEither(s_, i, n_, u'<', u'&');
             if (i >= n_) break;
+            if (s_[i] == u'&') {
+                MarkDecode();
+                ++i;
+                continue;
+            }
             if (i + 1 >= n_) {
                 Error(XmlErrorKind::FirstTagSyntax, i);
                 break;
@@ -232,9 +245,11 @@ class Parser {
                     i = EndTag(i);
                     break;
                 case u'?':
+                    MarkDecode();
                     i = ProcessingInstruction(i);
                     break;
                 case u'!':
+                    MarkDecode();
                     i = Exclamation(i);
                     break;
                 default:
@@ -254,6 +269,7 @@ class Parser {
     };
 
     void Error(XmlErrorKind kind, uint32_t offset) { errors_.push_back({kind, offset}); }
+    void MarkDecode() { index_[stack_.back().pos].flags |= kDecode; }
 
     std::u16string_view Name(uint32_t start, uint32_t len) const {
         return std::u16string_view(s_ + start, len);
@@ -385,6 +401,9 @@ class Parser {
             Pop(i, k, true);
             return k;
         }
+        // An end tag that closes nothing stays in the content of the element on top, and a
+        // reference inside it is skipped here, not visited by Run.
+        MarkDecode();
         if (k >= n_ || !IsNameStart(s_[k])) {
             Error(XmlErrorKind::FirstTagSyntax, i);
             return i + 1;
@@ -623,13 +642,16 @@ uint32_t DecodeReference(const char16_t* s, uint32_t k, uint32_t end, std::u16st
     return k + 1;
 }
 
-// Content s[b, e) of an element without child elements, as its text; the document's text
-// is s[0, limit).
-std::u16string DecodeContent(const char16_t* s, uint32_t b, uint32_t e, uint32_t limit) {
+// Content s[b, e) of an element without child elements, as its text, into `out` (its former
+// contents replaced, its storage reused); the document's text is s[0, limit).
+void DecodeContent(const char16_t* s, uint32_t b, uint32_t e, uint32_t limit, std::u16string& out) {
     uint32_t run = FindEitherWithin(s, b, e, limit, u'&', u'<');
     // Most texts hold neither references nor markup: they are taken as they are.
-    if (run >= e) return std::u16string(s + b, e - b);
-    std::u16string out;
+    if (run >= e) {
+        out.assign(s + b, e - b);
+        return;
+    }
+    out.clear();
     out.reserve(e - b);
     uint32_t k = b;
     while (k < e) {
@@ -654,7 +676,6 @@ std::u16string DecodeContent(const char16_t* s, uint32_t b, uint32_t e, uint32_t
             ++k;
         }
     }
-    return out;
 }
 
 bool IsValidName(std::u16string_view name) {
@@ -814,18 +835,30 @@ bool CXmlDoc::FindChildElem(std::u16string_view name) {
 std::u16string CXmlDoc::GetTagName() const { return std::u16string(ElementName(main_)); }
 std::u16string CXmlDoc::GetChildTagName() const { return std::u16string(ElementName(child_)); }
 
-std::u16string CXmlDoc::ElementText(uint32_t pos) const {
-    if (pos == 0) return {};
+void CXmlDoc::ReadElementText(uint32_t pos, std::u16string& out) const {
+    out.clear();
+    if (pos == 0) return;
     const ElemRecord& r = (*index_)[pos];
-    if (r.first_child != 0 || (r.flags & kEmptyTag)) return {};
+    if (r.first_child != 0 || (r.flags & kEmptyTag)) return;
     uint32_t b = r.start + r.start_tag;
     uint32_t e = r.start + r.length - r.end_tag;
-    if (e <= b) return {};
-    return DecodeContent(text_.data(), b, e, static_cast<uint32_t>(text_.size()));
+    if (e <= b) return;
+    if (r.flags & (kDecode | kIllFormed))
+        DecodeContent(text_.data(), b, e, static_cast<uint32_t>(text_.size()), out);
+    else
+        out.assign(text_.data() + b, e - b);
+}
+
+std::u16string CXmlDoc::ElementText(uint32_t pos) const {
+    std::u16string text;
+    ReadElementText(pos, text);
+    return text;
 }
 
 std::u16string CXmlDoc::GetData() const { return ElementText(main_); }
 std::u16string CXmlDoc::GetChildData() const { return ElementText(child_); }
+void CXmlDoc::ReadData(std::u16string& out) const { ReadElementText(main_, out); }
+void CXmlDoc::ReadChildData(std::u16string& out) const { ReadElementText(child_, out); }
 
 std::u16string CXmlDoc::GetDataByPath(std::u16string_view path, size_t index) const {
     // Walks the index directly; the cursor is never moved, which leaves it as it was.
@@ -972,7 +1005,9 @@ bool CXmlDoc::AddElem(std::u16string_view name, std::u16string_view text) {
     r.length = elem_len;
     r.start_tag = start_tag;
     r.end_tag = end_tag;
+    // The escaped text holds references exactly when the text held one of the three.
     r.flags = text.empty() ? kEmptyTag : 0;
+    if (text.find_first_of(u"&<>") != std::u16string_view::npos) r.flags |= kDecode;
     r.parent = parent;
     r.next = prev != 0 ? index[prev].next : 0;
     if (prev != 0)

@@ -1,6 +1,8 @@
 // Element text: references, CDATA, comments and processing instructions.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "xml_doc.h"
 
 namespace {
@@ -78,6 +80,62 @@ TEST(XmlText, ElementsWithChildrenHaveNoText) {
     EXPECT_EQ(doc.GetDataByPath(u"r\\c"), u"");
     ASSERT_TRUE(doc.SetDoc(u"<r><c></c></r>"));
     EXPECT_EQ(doc.GetDataByPath(u"r\\c"), u"");
+}
+
+// Whether a text needs decoding is settled while parsing; each construct must count wherever
+// it stands, next to siblings without any, and in documents with errors.
+TEST(XmlText, EveryConstructIsDecodedWhereverItStands) {
+    for (const char16_t* construct : {u"&amp;", u"<![CDATA[&]]>", u"<!--c-->", u"<?p x?>"}) {
+        std::u16string expected = construct[0] == u'&' || construct[2] == u'[' ? u"&" : u"";
+        std::u16string c = construct;
+        EXPECT_EQ(TextOf(c + u"ab"), expected + u"ab");
+        EXPECT_EQ(TextOf(u"a" + c + u"b"), u"a" + expected + u"b");
+        EXPECT_EQ(TextOf(u"ab" + c), u"ab" + expected);
+        CXmlDoc doc;
+        ASSERT_TRUE(doc.SetDoc(u"<r><p>x</p><a><b/>y</a><v>1" + c + u"</v><w>2</w></r>"));
+        EXPECT_EQ(doc.GetDataByPath(u"r\\p"), u"x");
+        EXPECT_EQ(doc.GetDataByPath(u"r\\v"), u"1" + expected);
+        EXPECT_EQ(doc.GetDataByPath(u"r\\w"), u"2");
+    }
+}
+
+TEST(XmlText, TextsOfIllFormedDocumentsAreStillDecoded) {
+    CXmlDoc doc;
+    EXPECT_FALSE(doc.SetDoc(u"<r><v>a</x>&amp;b</v><w>c &lt; d</w></r>"));
+    EXPECT_EQ(doc.GetDataByPath(u"r\\v"), u"a</x>&b");
+    EXPECT_EQ(doc.GetDataByPath(u"r\\w"), u"c < d");
+    EXPECT_FALSE(doc.SetDoc(u"<r><v>a < b &amp; c</v></r>"));
+    EXPECT_EQ(doc.GetDataByPath(u"r\\v"), u"a < b & c");
+    EXPECT_FALSE(doc.SetDoc(u"<r><v>&amp;<!--"));
+    EXPECT_EQ(doc.GetDataByPath(u"r\\v"), u"&");
+    // References that parsing skipped inside broken tags.
+    EXPECT_FALSE(doc.SetDoc(u"<r><v>a</x &amp;>b</v></r>"));
+    EXPECT_EQ(doc.GetDataByPath(u"r\\v"), u"a</x &>b");
+    EXPECT_FALSE(doc.SetDoc(u"<r><v>ab<w x='&amp;"));
+    EXPECT_EQ(doc.GetDataByPath(u"r\\v"), u"ab<w x='&");
+    EXPECT_TRUE(doc.SetDoc(u"<r><v>x&#x41;</v ><w>y</w></r>"));
+    EXPECT_EQ(doc.GetDataByPath(u"r\\v"), u"xA");
+    EXPECT_EQ(doc.GetDataByPath(u"r\\w"), u"y");
+}
+
+TEST(XmlText, ReadingIntoAStringReplacesWhatItHeld) {
+    CXmlDoc doc;
+    ASSERT_TRUE(doc.SetDoc(u"<r><a>a long first text</a><b>&lt;b</b><c><d/></c><e/><f>f</f></r>"));
+    ASSERT_TRUE(doc.FindElem(u"r"));
+    std::u16string text = u"left over from before";
+    std::vector<std::u16string> read;
+    while (doc.FindChildElem()) {
+        doc.ReadChildData(text);
+        EXPECT_EQ(text, doc.GetChildData());
+        read.push_back(text);
+    }
+    EXPECT_EQ(read, (std::vector<std::u16string>{u"a long first text", u"<b", u"", u"", u"f"}));
+    doc.ReadData(text);
+    EXPECT_EQ(text, u"") << "an element with children";
+    doc.ResetPos();
+    std::u16string untouched_before = u"x";
+    doc.ReadChildData(untouched_before);
+    EXPECT_EQ(untouched_before, u"") << "no child element";
 }
 
 TEST(XmlText, MarkupInsideAttributesIsNotContent) {
