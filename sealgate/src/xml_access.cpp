@@ -9,7 +9,7 @@ bool root_child_text(const std::u16string& document, std::u16string_view child,
     CXmlDoc doc;
     if (!doc.SetDoc(document)) return false;
     if (!doc.FindElem() || !doc.FindChildElem(child)) return false;
-    text = doc.GetChildData();
+    doc.ReadChildData(text);
     return true;
 }
 
