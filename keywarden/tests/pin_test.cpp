@@ -398,8 +398,7 @@ class PinChangeTest : public ::testing::Test {
         PumpFor(50);
     }
     void Insert(const std::string& serial) {
-        SetPresent(serial, true);
-        SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL, DeviceName(serial));
+        PlugIn(dlg_->Handle(), serial);
         WaitIdle();
     }
     DevicePtr Dev(const std::string& serial) {
@@ -985,8 +984,7 @@ TEST_F(MainWindowPinTest, PullingTheKeyClosesTheDialogAndTheDimmingWithoutSucces
             HWND pin = WaitDialog(IDC_OLD_PIN);
             WaitFocus(pin, IDC_OLD_PIN);
             Type("1234");
-            SetPresent("PC", false);
-            SendDeviceChange(dlg_->Handle(), DBT_DEVICEREMOVECOMPLETE, DeviceName("PC"));
+            PullOut(dlg_->Handle(), "PC");
             closed = WaitFor([&] { return !IsWindow(pin) && !DialogWith(IDOK); });
         },
         [&] { Command(IDC_MODIFY_PIN); });
@@ -1013,8 +1011,7 @@ TEST_F(MainWindowPinTest, TheFactoryPinPromptComesOnInsertAndLeadsToTheDialog) {
             Press(VK_ESCAPE);
         },
         [&] {
-            SetPresent("PA", true);
-            SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL, DeviceName("PA"));
+            PlugIn(dlg_->Handle(), "PA");
             // The prompt comes as a posted message once the key is read.
             PumpUntil([&] { return DialogWith(IDC_TEXT) != nullptr || pinDialog; }, 20000);
             PumpFor(3000);

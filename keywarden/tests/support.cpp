@@ -120,22 +120,26 @@ LRESULT SendDeviceChange(HWND window, WPARAM event, const std::string& name) {
     return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(rec));
 }
 
+void PlugIn(HWND window, const std::string& serial, unsigned port) {
+    SetPresent(serial, true);
+    SendDeviceChange(window, DBT_DEVICEARRIVAL, DeviceName(serial, port));
+}
+
+void PullOut(HWND window, const std::string& serial, unsigned port) {
+    SetPresent(serial, false);
+    SendDeviceChange(window, DBT_DEVICEREMOVECOMPLETE, DeviceName(serial, port));
+}
+
 void PlugAndPull(HWND window, const std::string& serial, unsigned seed, int rounds, bool refreshes,
                  bool stays) {
     std::mt19937 rng(seed);
-    const std::string name = DeviceName(serial);
     for (int i = 0; i < rounds; ++i) {
-        SetPresent(serial, true);
-        SendDeviceChange(window, DBT_DEVICEARRIVAL, name);
+        PlugIn(window, serial);
         if (rng() % 3 == 0) Sleep(rng() % 5);
         if (refreshes && rng() % 10 == 0) PostMessageW(window, WM_COMMAND, IDC_REFRESH, 0);
-        SetPresent(serial, false);
-        SendDeviceChange(window, DBT_DEVICEREMOVECOMPLETE, name);
+        PullOut(window, serial);
     }
-    if (stays) {
-        SetPresent(serial, true);
-        SendDeviceChange(window, DBT_DEVICEARRIVAL, name);
-    }
+    if (stays) PlugIn(window, serial);
 }
 
 std::string MakeTempDir(const char* tag) {

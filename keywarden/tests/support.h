@@ -40,6 +40,9 @@ void PumpFor(DWORD ms, const Observer& observe = nullptr);
 
 // Sends the system's device-interface notification for a name to a window (HID class).
 LRESULT SendDeviceChange(HWND window, WPARAM event, const std::string& name);
+// Plugs a software key in / pulls it and tells the window, as the system would.
+void PlugIn(HWND window, const std::string& serial, unsigned port = 1);
+void PullOut(HWND window, const std::string& serial, unsigned port = 1);
 
 // Plugs a key in and pulls it rounds times, telling the window each time as the system would,
 // with short random pauses (and, when asked, a refresh request now and then); a key that stays

@@ -135,14 +135,10 @@ class UiTest : public ::testing::Test {
         PumpFor(50);
     }
     void Insert(const std::string& serial) {
-        SetPresent(serial, true);
-        SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL, DeviceName(serial));
+        PlugIn(dlg_->Handle(), serial);
         WaitIdle();
     }
-    void Pull(const std::string& serial) {
-        SetPresent(serial, false);
-        SendDeviceChange(dlg_->Handle(), DBT_DEVICEREMOVECOMPLETE, DeviceName(serial));
-    }
+    void Pull(const std::string& serial) { PullOut(dlg_->Handle(), serial); }
     void Command(int id) { SendMessageW(dlg_->Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
     // Runs a command that opens dialogs; the steps answer them while they run.
     void RunCommandWithSteps(int id, std::vector<Step> steps) {
@@ -678,8 +674,7 @@ TEST_F(UiTest, InsertWhileADialogIsOpenRegistersAtOnce) {
     RunCommandWithSteps(IDC_MODIFY_LABEL,
                         {{IsLabelDlg,
                           [&](HWND) {
-                              SetPresent("UB", true);
-                              SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL, DeviceName("UB"));
+                              PlugIn(dlg_->Handle(), "UB");
                               inserted = GetTickCount();
                           }},
                          {[&](HWND d) {

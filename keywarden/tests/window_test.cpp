@@ -59,13 +59,11 @@ class WindowTest : public ::testing::Test {
         PumpFor(30, Recorder());  // the last posts
     }
     void Insert(const std::string& serial, unsigned port = 1) {
-        SetPresent(serial, true);
-        SendDeviceChange(dlg_->Handle(), DBT_DEVICEARRIVAL, DeviceName(serial, port));
+        PlugIn(dlg_->Handle(), serial, port);
         WaitIdle();
     }
     void Pull(const std::string& serial, unsigned port = 1) {
-        SetPresent(serial, false);
-        SendDeviceChange(dlg_->Handle(), DBT_DEVICEREMOVECOMPLETE, DeviceName(serial, port));
+        PullOut(dlg_->Handle(), serial, port);
         WaitIdle();
     }
     std::vector<std::string> Listed() {
