@@ -60,11 +60,7 @@ struct Bench {
         setenv("TMPDIR", (dir / "tmp").c_str(), 1);
         unsetenv("RZLOG_FILE");
         unsetenv("KIT_DEBUG_OUTPUT");
-        softkey::FactoryOptions o;
-        o.serial = "BENCH0001";
-        o.rsa_containers = 0;
-        o.sm2_containers = 0;
-        softkey::KeyRecord key = softkey::make_key(o);
+        softkey::KeyRecord key = softkey::make_key(softkey::sm2_key("BENCH0001", 0));
         softkey::Store(dir / "store").create(key);
 
         sgtest::SealOrder small, large;

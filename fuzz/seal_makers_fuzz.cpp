@@ -56,11 +56,7 @@ const Setup& setup() {
                                       ("seal-makers-fuzz-" + std::to_string(getpid()));
         std::filesystem::create_directories(store);
         setenv("SOFTKEY_STORE", store.c_str(), 1);
-        softkey::FactoryOptions options;
-        options.serial = "FUZZ-MAKER";
-        options.rsa_containers = 0;
-        options.sm2_containers = 0;
-        softkey::Store(store).create(softkey::make_key(options));
+        softkey::Store(store).create(softkey::make_key(softkey::sm2_key("FUZZ-MAKER", 0)));
 
         s.pfx_values = sealform::testing::SealParams::standard(m).values;
         for (const auto& v : s.pfx_values) s.pfx_order.push_back(v.first);

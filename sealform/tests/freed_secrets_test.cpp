@@ -42,11 +42,7 @@ class FreedSecretsTest : public SealformHost {
         ASSERT_TRUE(watch_ && arm_ && hits_) << "run with the free scanner preloaded";
         store_ = scratch_ + "/store";
         ::setenv("SOFTKEY_STORE", store_.c_str(), 1);
-        softkey::FactoryOptions options;
-        options.serial = "MAKER-SECRET";
-        options.rsa_containers = 0;
-        options.sm2_containers = 0;
-        softkey::Store(store_).create(softkey::make_key(options));
+        softkey::Store(store_).create(softkey::make_key(softkey::sm2_key("MAKER-SECRET", 0)));
         make_with_key_ = module_.function<MakeFn>("MakeSeal_SignWithKey");
         ASSERT_TRUE(make_with_key_);
     }

@@ -59,11 +59,7 @@ class SealWithKeyTest : public SealformHost {
         store_ = scratch_ + "/store";
         ::setenv("SOFTKEY_STORE", store_.c_str(), 1);
         ::unsetenv("SOFTKEY_SERIAL");
-        softkey::FactoryOptions options;
-        options.serial = "MAKER-0001";
-        options.rsa_containers = 0;
-        options.sm2_containers = 0;
-        softkey::Store(store_).create(softkey::make_key(options));
+        softkey::Store(store_).create(softkey::make_key(softkey::sm2_key("MAKER-0001", 0)));
         make_key_ = module_.function<MakeFn>("MakeSeal_SignWithKey");
         parse_key_ = module_.function<ParseKeyFn>("ParsingSeal_SignWithKey");
         ASSERT_TRUE(make_key_ && parse_key_);

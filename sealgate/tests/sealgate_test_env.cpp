@@ -83,10 +83,7 @@ void SessionTest::TearDown() {
 }
 
 softkey::KeyRecord SessionTest::add_key(const std::string& serial) {
-    softkey::FactoryOptions o;
-    o.serial = serial;
-    o.rsa_containers = 0;
-    o.sm2_containers = 1;
+    softkey::FactoryOptions o = softkey::sm2_key(serial, 1);
     o.max_retries = 3;
     softkey::KeyRecord r = softkey::make_key(o);
     softkey::Store(store_).create(r);

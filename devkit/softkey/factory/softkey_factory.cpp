@@ -37,6 +37,14 @@ Pair make_pair(bool sm2, int rsa_bits, const std::string& cn, bool signing) {
 
 }  // namespace
 
+FactoryOptions sm2_key(const std::string& serial, int sm2_containers) {
+    FactoryOptions o;
+    o.serial = serial;
+    o.rsa_containers = 0;
+    o.sm2_containers = sm2_containers;
+    return o;
+}
+
 KeyRecord make_key(const FactoryOptions& o) {
     if (auto e = check_serial(o.serial); !e.empty()) throw StoreError(e);
     if (o.rsa_containers < 0 || o.sm2_containers < 0 ||

@@ -19,6 +19,10 @@ struct FactoryOptions {
     std::string holder = "Soft Key Holder";  // common name of the certificates (UTF-8)
 };
 
+// Options for a key with no RSA container (making RSA pairs is the slow part of making a key)
+// and `sm2_containers` SM2 containers: the keys that seal makers and readers work with.
+FactoryOptions sm2_key(const std::string& serial, int sm2_containers);
+
 // The record of a new key (not yet stored). Containers are named "RSA-1", "SM2-1" ...; each
 // has a signature pair and an exchange pair. Throws StoreError on bad options.
 KeyRecord make_key(const FactoryOptions& options);

@@ -59,10 +59,7 @@ class DriverTest : public ::testing::Test {
     }
 
     softkey::KeyRecord add_key(const std::string& serial, int seals = 2, bool present = true) {
-        softkey::FactoryOptions o;
-        o.serial = serial;
-        o.rsa_containers = 0;
-        o.sm2_containers = 1;
+        softkey::FactoryOptions o = softkey::sm2_key(serial, 1);
         o.max_retries = 3;
         softkey::KeyRecord r = softkey::make_key(o);
         for (int i = 0; i < seals; ++i)
@@ -216,10 +213,7 @@ TEST_F(DriverTest, PulledKeyFailsAndClosedHandleIsDead) {
 // Two processes at once, the driver in one and the store directly in the other, as the driver
 // and the device library under Wine share a key: no try is lost.
 TEST_F(DriverTest, TwoProcessesCountEveryWrongPin) {
-    softkey::FactoryOptions o;
-    o.serial = "SHARED";
-    o.rsa_containers = 0;
-    o.sm2_containers = 0;
+    softkey::FactoryOptions o = softkey::sm2_key("SHARED", 0);
     o.max_retries = 15;
     softkey::Store(root_).create(softkey::make_key(o));
     pid_t child = fork();
@@ -301,11 +295,7 @@ TEST_F(DriverTest, EccSignExtSignsWithTheRequestsKeyMaterial) {
 // Hosts call from several threads on one handle: an answer stays valid until the same thread
 // asks again, whatever the other threads ask meanwhile (under ASan a freed answer is a report).
 TEST_F(DriverTest, AnswersStayValidWhileOtherThreadsCallOnTheSameHandle) {
-    softkey::FactoryOptions o;
-    o.serial = "THREADS";
-    o.rsa_containers = 0;
-    o.sm2_containers = 1;
-    softkey::KeyRecord key = softkey::make_key(o);
+    softkey::KeyRecord key = softkey::make_key(softkey::sm2_key("THREADS", 1));
     for (int i = 0; i < 8; ++i) key.seals.push_back(Bytes(size_t(40 + 97 * i), uint8_t(i)));
     softkey::Store(root_).create(key);
     void* h = d_.OpenDevice();
