@@ -625,13 +625,12 @@ std::shared_ptr<const KeyRecord> CachedReader::load(const Store& store, std::str
     const fs::path record_file = store.root() / std::string(serial) / kRecordFile;
     const std::string id = store.root().u8string() + '|' + std::string(serial);
     std::string before;
-    const bool have_text = read_record_text(record_file, before);
-    if (have_text) {
-        std::lock_guard<std::mutex> hold(lock_);
-        auto it = entries_.find(id);
-        if (it != entries_.end() && it->second.record_text == before) return it->second.record;
-    }
-    if (have_text) {
+    if (read_record_text(record_file, before)) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            auto it = entries_.find(id);
+            if (it != entries_.end() && it->second.record_text == before) return it->second.record;
+        }
         // The key this very text names (its files never change), so what is kept always
         // matches the text it is kept with. Should a writer have replaced the record and
         // removed a file it named meanwhile, Store::load below reads the new one.

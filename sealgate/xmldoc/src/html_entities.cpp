@@ -109,25 +109,15 @@ size_t HtmlEntityCount() { return Sorted().size(); }
 bool LookupNamedEntity(std::u16string_view name, char16_t& out) {
     // XML's own five first: nearly every reference in practice. HTML 4 has no name for the
     // apostrophe.
-    if (name == u"amp") {
-        out = u'&';
-        return true;
-    }
-    if (name == u"lt") {
-        out = u'<';
-        return true;
-    }
-    if (name == u"gt") {
-        out = u'>';
-        return true;
-    }
-    if (name == u"quot") {
-        out = u'"';
-        return true;
-    }
-    if (name == u"apos") {
-        out = u'\'';
-        return true;
+    static constexpr struct {
+        std::u16string_view name;
+        char16_t ch;
+    } kXml[] = {{u"amp", u'&'}, {u"lt", u'<'}, {u"gt", u'>'}, {u"quot", u'"'}, {u"apos", u'\''}};
+    for (const auto& e : kXml) {
+        if (name == e.name) {
+            out = e.ch;
+            return true;
+        }
     }
     const Table& t = Sorted();
     size_t lo = 0, hi = t.size();

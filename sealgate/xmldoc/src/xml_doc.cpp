@@ -645,17 +645,11 @@ uint32_t DecodeReference(const char16_t* s, uint32_t k, uint32_t end, std::u16st
 // Content s[b, e) of an element without child elements, as its text, into `out` (its former
 // contents replaced, its storage reused); the document's text is s[0, limit).
 void DecodeContent(const char16_t* s, uint32_t b, uint32_t e, uint32_t limit, std::u16string& out) {
-    uint32_t run = FindEitherWithin(s, b, e, limit, u'&', u'<');
-    // Most texts hold neither references nor markup: they are taken as they are.
-    if (run >= e) {
-        out.assign(s + b, e - b);
-        return;
-    }
     out.clear();
     out.reserve(e - b);
     uint32_t k = b;
     while (k < e) {
-        if (run < k) run = FindEitherWithin(s, k, e, limit, u'&', u'<');
+        const uint32_t run = FindEitherWithin(s, k, e, limit, u'&', u'<');
         out.append(s + k, run - k);
         k = run;
         if (k >= e) break;
