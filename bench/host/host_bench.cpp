@@ -9,10 +9,6 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 #include "kit/platform.h"
 #include "sealform.h"
 #include "sealgate.h"
@@ -47,12 +43,7 @@ BENCHMARK(BM_ParsingSeal)->UseRealTime();
 void BM_GetSealInfo_Mode0(benchmark::State& state) {
     const std::string store = kit::environment_variable("KIT_HOST_STORE");
     if (store.empty()) return state.SkipWithError("KIT_HOST_STORE is not set");
-#if defined(_WIN32)
-    _putenv_s("SOFTKEY_STORE", store.c_str());
-    SetEnvironmentVariableA("SOFTKEY_STORE", store.c_str());
-#else
-    setenv("SOFTKEY_STORE", store.c_str(), 1);
-#endif
+    kit::set_environment_variable("SOFTKEY_STORE", store);
     void* device = nullptr;
     if (InitialSession(&device) != 1 || !device)
         return state.SkipWithError("no session on the fixture key");

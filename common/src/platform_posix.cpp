@@ -88,6 +88,11 @@ std::string environment_variable(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
+bool set_environment_variable(const char* name, const std::string& value) {
+    if (!name || !*name) return false;
+    return (value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1)) == 0;
+}
+
 int last_system_error() { return errno; }
 
 bool network_connected() {

@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdlib>
+
 #include "kit/platform.h"
 
 namespace kit {
@@ -58,6 +60,13 @@ std::string environment_variable(const char* name) {
     n = GetEnvironmentVariableA(name, value.data(), n);
     value.resize(n);
     return value;
+}
+
+bool set_environment_variable(const char* name, const std::string& value) {
+    if (!name || !*name) return false;
+    bool block = SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str()) != 0 ||
+                 (value.empty() && GetLastError() == ERROR_ENVVAR_NOT_FOUND);
+    return _putenv_s(name, value.c_str()) == 0 && block;
 }
 
 int last_system_error() { return static_cast<int>(GetLastError()); }

@@ -109,6 +109,24 @@ TEST(CodePage, AnsiFollowsEnvironment) {
 }
 #endif
 
+// What is set is read back both through the platform layer and through the C runtime (which other
+// modules and the libraries' own code may use), whatever its length; an empty value removes it.
+TEST(Environment, SetReadBackAndRemove) {
+    const char* name = "KIT_PLATFORM_TEST_VALUE";
+    for (const std::string& value : {std::string("a=b c"), std::string(300, 'x')}) {
+        ASSERT_TRUE(kit::set_environment_variable(name, value));
+        EXPECT_EQ(kit::environment_variable(name), value);
+        ASSERT_NE(std::getenv(name), nullptr);
+        EXPECT_EQ(std::string(std::getenv(name)), value);
+    }
+    EXPECT_TRUE(kit::set_environment_variable(name, ""));
+    EXPECT_EQ(kit::environment_variable(name), "");
+    EXPECT_EQ(std::getenv(name), nullptr);
+    EXPECT_TRUE(kit::set_environment_variable(name, ""));  // removing what is not there
+    EXPECT_FALSE(kit::set_environment_variable("", "v"));
+    EXPECT_FALSE(kit::set_environment_variable(nullptr, "v"));
+}
+
 TEST(TempFile, IsCreatedEmptyUniqueAndRemovedOnScopeExit) {
     std::string first, second;
     {

@@ -73,6 +73,11 @@ std::string this_module_directory();
 // process's environment block, which every module shares whatever C runtime it was built with.
 std::string environment_variable(const char* name);
 
+// Sets an environment variable of the process, or removes it when the value is empty. Windows
+// sets both the process's environment block (what environment_variable and other modules read)
+// and the C runtime's copy (what getenv reads). False when the system refuses.
+bool set_environment_variable(const char* name, const std::string& value);
+
 // The calling thread's last system error code (GetLastError; POSIX: errno).
 int last_system_error();
 

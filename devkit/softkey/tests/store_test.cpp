@@ -7,6 +7,7 @@
 #include <random>
 #include <thread>
 
+#include "kit/platform.h"
 #include "softkey_store.h"
 
 namespace fs = std::filesystem;
@@ -16,14 +17,6 @@ using softkey::PinResult;
 using softkey::Store;
 
 namespace {
-
-void set_env(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
 
 class StoreTest : public ::testing::Test {
   protected:
@@ -481,16 +474,16 @@ TEST_F(StoreTest, CachedReaderKeepsStoresApart) {
 }
 
 TEST_F(StoreTest, RootFromEnvironment) {
-    set_env(softkey::kStoreEnv, root_.string());
+    kit::set_environment_variable(softkey::kStoreEnv, root_.string());
     EXPECT_EQ(Store::default_root(), root_);
-    set_env(softkey::kStoreEnv, "");
+    kit::set_environment_variable(softkey::kStoreEnv, "");
     EXPECT_FALSE(Store::default_root().empty());
     EXPECT_NE(Store::default_root(), root_);
 #if defined(_WIN32)
     // A Unix path given to a program under Wine is the same folder on drive Z:.
-    set_env(softkey::kStoreEnv, "/tmp/shared-keys");
+    kit::set_environment_variable(softkey::kStoreEnv, "/tmp/shared-keys");
     EXPECT_EQ(Store::default_root(), fs::path("Z:/tmp/shared-keys"));
-    set_env(softkey::kStoreEnv, "");
+    kit::set_environment_variable(softkey::kStoreEnv, "");
     if (std::getenv("WINEHOMEDIR")) {
         EXPECT_EQ(Store::default_root().string().rfind("Z:", 0), 0u) << Store::default_root();
     }

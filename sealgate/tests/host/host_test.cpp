@@ -17,10 +17,6 @@
 #include <thread>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 #include "certificatesdk.h"
 #include "kit/base64.h"
 #include "kit/certificate.h"
@@ -31,19 +27,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-void set_env(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    // Both the C runtime's copy and the process environment block, which Sealgate reads.
-    _putenv_s(name, value.c_str());
-    SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
-#else
-    if (value.empty())
-        unsetenv(name);
-    else
-        setenv(name, value.c_str(), 1);
-#endif
-}
 
 std::string env(const char* name) { return kit::environment_variable(name); }
 
@@ -85,7 +68,7 @@ class HostTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_FALSE(env("KIT_HOST_FIXTURE").empty()) << "run through run_host_tests.sh";
         ASSERT_FALSE(env("KIT_HOST_OUT").empty()) << "run through run_host_tests.sh";
-        set_env("RZLOG_FILE", output("trace.txt"));
+        kit::set_environment_variable("RZLOG_FILE", output("trace.txt"));
     }
 };
 
@@ -152,7 +135,7 @@ int check_maker_signature(const Bytes& seal, bool tamper) {
 }
 
 TEST_F(HostTest, MakesSealsWithThePfxAndWithTheKeyAndTheirSignaturesVerify) {
-    set_env("SOFTKEY_STORE", env("KIT_HOST_STORE"));
+    kit::set_environment_variable("SOFTKEY_STORE", env("KIT_HOST_STORE"));
     struct Maker {
         const char* params;
         unsigned char* (*make)(const char*, int*);
@@ -186,8 +169,8 @@ class SessionTest : public HostTest {
   protected:
     void SetUp() override {
         HostTest::SetUp();
-        set_env("SOFTKEY_STORE", env("KIT_HOST_STORE"));
-        set_env("SOFTKEY_SERIAL", "");
+        kit::set_environment_variable("SOFTKEY_STORE", env("KIT_HOST_STORE"));
+        kit::set_environment_variable("SOFTKEY_SERIAL", "");
         serial_ = trimmed(read_text(fixture("serial.txt")));
         ASSERT_EQ(InitialSession(&device_), 1);
         ASSERT_NE(device_, nullptr);
@@ -195,7 +178,7 @@ class SessionTest : public HostTest {
     void TearDown() override {
         if (device_) CloseSession(device_);
         for (const char* v : {"SEALGATE_REGISTRY_URL", "SEALGATE_ONLINE", "SEALGATE_HTTP_TIMEOUT"})
-            set_env(v, "");
+            kit::set_environment_variable(v, "");
     }
 
     std::string serial_;
@@ -303,9 +286,9 @@ std::string request_log(size_t count) {
 }
 
 TEST_F(SessionTest, StatusOnlineFromTheRegistryAndOfflineFromTheSignature) {
-    set_env("SEALGATE_ONLINE", "1");
-    set_env("SEALGATE_HTTP_TIMEOUT", "5");
-    set_env("SEALGATE_REGISTRY_URL", registry_url("normal"));
+    kit::set_environment_variable("SEALGATE_ONLINE", "1");
+    kit::set_environment_variable("SEALGATE_HTTP_TIMEOUT", "5");
+    kit::set_environment_variable("SEALGATE_REGISTRY_URL", registry_url("normal"));
     const int registered = std::atoi(read_text(fixture("status0.txt")).c_str());
     ASSERT_NE(registered, 0);
     EXPECT_EQ(GetSealStatus(device_, 0), registered);
@@ -337,7 +320,7 @@ TEST_F(SessionTest, StatusOnlineFromTheRegistryAndOfflineFromTheSignature) {
         body + "\n";
     EXPECT_EQ(log, expected);
 
-    set_env("SEALGATE_ONLINE", "0");
+    kit::set_environment_variable("SEALGATE_ONLINE", "0");
     EXPECT_EQ(GetSealStatus(device_, 0), 1);
     EXPECT_EQ(GetSealStatus(device_, 1), 3);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -345,20 +328,22 @@ TEST_F(SessionTest, StatusOnlineFromTheRegistryAndOfflineFromTheSignature) {
 }
 
 TEST_F(SessionTest, RegistryFaultsGiveFiveWithinTheTimeLimit) {
-    set_env("SEALGATE_ONLINE", "1");
-    set_env("SEALGATE_HTTP_TIMEOUT", "2");
+    kit::set_environment_variable("SEALGATE_ONLINE", "1");
+    kit::set_environment_variable("SEALGATE_HTTP_TIMEOUT", "2");
     for (const char* behaviour : {"500", "garbage", "slow", "silent"}) {
         SCOPED_TRACE(behaviour);
-        set_env("SEALGATE_REGISTRY_URL", registry_url(behaviour));
+        kit::set_environment_variable("SEALGATE_REGISTRY_URL", registry_url(behaviour));
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(GetSealStatus(device_, 0), 5);
         auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
         EXPECT_LT(seconds.count(), 4.0);
     }
     // Nobody listens on this port: refused at once.
-    set_env("SEALGATE_REGISTRY_URL", "http://127.0.0.1:9/pekorl/sealrecord/clientGetSealStatus");
+    kit::set_environment_variable("SEALGATE_REGISTRY_URL",
+                                  "http://127.0.0.1:9/pekorl/sealrecord/clientGetSealStatus");
     EXPECT_EQ(GetSealStatus(device_, 0), 5);
-    set_env("SEALGATE_REGISTRY_URL", "ftp://127.0.0.1/pekorl/sealrecord/clientGetSealStatus");
+    kit::set_environment_variable("SEALGATE_REGISTRY_URL",
+                                  "ftp://127.0.0.1/pekorl/sealrecord/clientGetSealStatus");
     EXPECT_EQ(GetSealStatus(device_, 0), 5);
 }
 
