@@ -341,18 +341,24 @@ std::u16string to_utf16(std::string_view text, unsigned code_page) {
     return out;
 }
 
+// In a code page that keeps ASCII as it is, the text's ASCII beginning is narrowed directly and
+// only the rest goes through iconv.
 std::string from_utf16(std::u16string_view text, unsigned code_page) {
+    std::string narrow;
     if (ascii_compatible(code_page)) {
-        std::string narrow(text.size(), '\0');
-        if (narrow_ascii_prefix(text.data(), text.size(), narrow.data()) == text.size())
-            return narrow;
+        narrow.resize(text.size());
+        size_t ascii = narrow_ascii_prefix(text.data(), text.size(), narrow.data());
+        if (ascii == text.size()) return narrow;
+        narrow.resize(ascii);
+        text.remove_prefix(ascii);
     }
     std::string bytes(text.size() * 2, '\0');
     for (size_t i = 0; i < text.size(); ++i) {
         bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
         bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
     }
-    return convert(kUtf16Le, iconv_name(code_page).c_str(), bytes, "?", 2);
+    narrow += convert(kUtf16Le, iconv_name(code_page).c_str(), bytes, "?", 2);
+    return narrow;
 }
 
 std::string to_utf8(std::string_view text, unsigned code_page) {
