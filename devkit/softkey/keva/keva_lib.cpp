@@ -7,10 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -26,44 +24,10 @@ std::map<uint32_t, std::string> g_handles;  // handle -> serial
 
 softkey::Store OpenStore() { return softkey::Store(softkey::Store::default_root()); }
 
-// A key is read whole from the store, dozens of files; Keywarden reads one key with many calls
-// in a row. The record last read of each key is kept with the text of the key's record file and
-// used again while that text is unchanged: the record file names every other file of the key by
-// its content, so the same text means the same key. (Write times are no guide: they are as
-// coarse as the system clock tick, and a pull right after a plug can keep time and size.)
-struct CachedKey {
-    std::string recordText;
-    softkey::KeyRecord record;
-};
-std::mutex g_cacheMutex;
-std::map<std::string, CachedKey> g_cache;  // by root and serial
-
-bool ReadRecordText(const std::filesystem::path& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-softkey::KeyRecord LoadKey(const softkey::Store& store, const std::string& serial) {
-    const std::filesystem::path recordFile = store.root() / serial / "key.txt";
-    const std::string id = store.root().u8string() + "|" + serial;
-    std::string before;
-    bool haveText = ReadRecordText(recordFile, before);
-    if (haveText) {
-        std::lock_guard<std::mutex> hold(g_cacheMutex);
-        auto it = g_cache.find(id);
-        if (it != g_cache.end() && it->second.recordText == before) return it->second.record;
-    }
-    softkey::KeyRecord record = store.load(serial);
-    std::string after;
-    // Kept only when the record did not change while it was read.
-    if (haveText && ReadRecordText(recordFile, after) && after == before) {
-        std::lock_guard<std::mutex> hold(g_cacheMutex);
-        g_cache[id] = CachedKey{before, record};
-    }
-    return record;
-}
+// Keywarden reads one key with many calls in a row; each key is read whole from the store once
+// and kept while its record stays the same.
+softkey::CachedReader g_keys;
+using Key = std::shared_ptr<const softkey::KeyRecord>;
 
 // Runs a store operation, turning store failures into a status.
 template <class Fn>
@@ -90,14 +54,14 @@ std::string SerialOf(uint32_t handle) {
 }
 
 // Loads the key behind a handle; the key must still be plugged in.
-uint32_t LoadOpen(uint32_t handle, softkey::KeyRecord& record) {
+uint32_t LoadOpen(uint32_t handle, Key& record) {
     if (!Ready()) return KEVA_ERR_NOT_INITIALISED;
     std::string serial = SerialOf(handle);
     if (serial.empty()) return KEVA_ERR_BAD_HANDLE;
     softkey::Store store = OpenStore();
     if (!store.exists(serial)) return KEVA_ERR_NO_DEVICE;
-    record = LoadKey(store, serial);
-    if (!record.present) return KEVA_ERR_NO_DEVICE;
+    record = g_keys.load(store, serial);
+    if (!record->present) return KEVA_ERR_NO_DEVICE;
     return 0;
 }
 
@@ -123,7 +87,7 @@ uint32_t __cdecl EnumDevices(char* names, uint32_t* count) {
         uint32_t found = 0;
         for (const std::string& serial : store.serials()) {
             if (found >= capacity) break;
-            if (!LoadKey(store, serial).present) continue;
+            if (!g_keys.load(store, serial)->present) continue;
             std::string name = keva::device_name(serial);
             char* cell = names + found * KEVA_DEVICE_NAME_SIZE;
             std::memset(cell, 0, KEVA_DEVICE_NAME_SIZE);
@@ -143,7 +107,8 @@ uint32_t __cdecl OpenDevice(const char* name, uint32_t* handle) {
     if (serial.empty()) return KEVA_ERR_NO_DEVICE;
     return Guarded([&]() -> uint32_t {
         softkey::Store store = OpenStore();
-        if (!store.exists(serial) || !LoadKey(store, serial).present) return KEVA_ERR_NO_DEVICE;
+        if (!store.exists(serial) || !g_keys.load(store, serial)->present)
+            return KEVA_ERR_NO_DEVICE;
         std::lock_guard<std::mutex> hold(g_mutex);
         uint32_t h = g_nextHandle++;
         if (g_nextHandle == 0) g_nextHandle = 1;
@@ -161,12 +126,12 @@ uint32_t __cdecl CloseDevice(uint32_t handle) {
 uint32_t __cdecl GetLabel(uint32_t handle, char* label, uint32_t* length) {
     if (!label || !length) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
-        softkey::KeyRecord key;
+        Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
-        if (!key.initialised) return KEVA_SW_NOT_INITIALISED;
-        if (key.label.size() > *length) return KEVA_SW_WRONG_LENGTH;
-        std::memcpy(label, key.label.data(), key.label.size());
-        *length = static_cast<uint32_t>(key.label.size());
+        if (!key->initialised) return KEVA_SW_NOT_INITIALISED;
+        if (key->label.size() > *length) return KEVA_SW_WRONG_LENGTH;
+        std::memcpy(label, key->label.data(), key->label.size());
+        *length = static_cast<uint32_t>(key->label.size());
         return 0;
     });
 }
@@ -176,10 +141,10 @@ uint32_t __cdecl SetLabel(uint32_t handle, const char* label, uint32_t length) {
     std::string text(label, length);
     if (!softkey::check_label(text).empty()) return KEVA_SW_WRONG_DATA;
     return Guarded([&]() -> uint32_t {
-        softkey::KeyRecord key;
+        Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
-        if (!key.initialised) return KEVA_SW_NOT_INITIALISED;
-        OpenStore().update(key.serial, [&](softkey::KeyRecord& r) { r.label = text; });
+        if (!key->initialised) return KEVA_SW_NOT_INITIALISED;
+        OpenStore().update(key->serial, [&](softkey::KeyRecord& r) { r.label = text; });
         return 0;
     });
 }
@@ -187,17 +152,17 @@ uint32_t __cdecl SetLabel(uint32_t handle, const char* label, uint32_t length) {
 uint32_t __cdecl GetDevInfo(uint32_t handle, uint8_t* record) {
     if (!record) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
-        softkey::KeyRecord key;
+        Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
         uint8_t version = record[0];
         std::memset(record, 0, KEVA_DEVICE_INFO_SIZE);
         record[0] = version;
         static const char maker[] = "KEVA QMB4410";
         std::memcpy(record + 8, maker, sizeof maker - 1);
-        uint32_t n = static_cast<uint32_t>(std::min<size_t>(key.serial.size(), 32));
-        std::memcpy(record + 40, key.serial.data(), n);
+        uint32_t n = static_cast<uint32_t>(std::min<size_t>(key->serial.size(), 32));
+        std::memcpy(record + 40, key->serial.data(), n);
         std::memcpy(record + 72, &n, 4);
-        std::memcpy(record + 76, key.cos_version.data(), 4);
+        std::memcpy(record + 76, key->cos_version.data(), 4);
         return 0;
     });
 }
@@ -208,10 +173,10 @@ uint32_t __cdecl ChangePin(uint32_t handle, uint32_t pinType, uint32_t pinType2,
     if (newLen == 0 || newLen > softkey::kMaxPinBytes || oldLen > softkey::kMaxPinBytes)
         return KEVA_SW_WRONG_LENGTH;
     return Guarded([&]() -> uint32_t {
-        softkey::KeyRecord key;
+        Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
         softkey::PinOutcome out = OpenStore().change_pin(
-            key.serial, std::string_view(oldPin, oldLen), std::string_view(newPin, newLen));
+            key->serial, std::string_view(oldPin, oldLen), std::string_view(newPin, newLen));
         return softkey::status_word(out);
     });
 }
@@ -220,9 +185,9 @@ uint32_t __cdecl GetPinRetryState(uint32_t handle, uint32_t pinType, uint32_t pi
                                   uint32_t* state) {
     if (!state || pinType != 1 || pinType2 != 1) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
-        softkey::KeyRecord key;
+        Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
-        *state = softkey::retry_state_word(key.pin);
+        *state = softkey::retry_state_word(key->pin);
         return 0;
     });
 }
@@ -230,10 +195,10 @@ uint32_t __cdecl GetPinRetryState(uint32_t handle, uint32_t pinType, uint32_t pi
 uint32_t __cdecl Probe(uint32_t handle, uint8_t* buffer, uint32_t length) {
     if (!buffer || length < 8) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
-        softkey::KeyRecord key;
+        Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
         std::memset(buffer, 0, 8);
-        std::memcpy(buffer, key.cos_version.data(), 4);
+        std::memcpy(buffer, key->cos_version.data(), 4);
         return 0;
     });
 }
@@ -249,15 +214,15 @@ uint32_t __cdecl CheckDeviceName(const char* name, uint32_t* unused1, uint32_t* 
 uint32_t __cdecl EnumContainers(uint32_t handle, uint8_t* records, uint32_t* count) {
     if (!records || !count) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
-        softkey::KeyRecord key;
+        Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
         uint32_t capacity = std::min<uint32_t>(*count, KEVA_MAX_CONTAINERS);
-        if (key.containers.size() > capacity) {
-            *count = static_cast<uint32_t>(key.containers.size());
+        if (key->containers.size() > capacity) {
+            *count = static_cast<uint32_t>(key->containers.size());
             return KEVA_SW_WRONG_LENGTH;
         }
         uint32_t i = 0;
-        for (const softkey::Container& c : key.containers) {
+        for (const softkey::Container& c : key->containers) {
             uint8_t* r = records + i * KEVA_CONTAINER_RECORD_SIZE;
             std::memset(r, 0, KEVA_CONTAINER_RECORD_SIZE);
             r[2] = c.algorithm == softkey::Algorithm::SM2 ? 14 : 1;
@@ -278,11 +243,11 @@ uint32_t __cdecl EnumContainers(uint32_t handle, uint8_t* records, uint32_t* cou
 uint32_t __cdecl ReadCert(uint32_t handle, const uint8_t* ref, uint8_t* cert, uint32_t* length) {
     if (!ref || !cert || !length) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
-        softkey::KeyRecord key;
+        Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
-        if (ref[0] >= key.containers.size() || (ref[1] != 'E' && ref[1] != 'S'))
+        if (ref[0] >= key->containers.size() || (ref[1] != 'E' && ref[1] != 'S'))
             return KEVA_SW_NOT_FOUND;
-        const softkey::Container& c = key.containers[ref[0]];
+        const softkey::Container& c = key->containers[ref[0]];
         const softkey::Bytes& der = ref[1] == 'E' ? c.exch_cert : c.sign_cert;
         if (der.empty()) return KEVA_SW_NOT_FOUND;
         if (der.size() > *length) {
