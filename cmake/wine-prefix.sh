@@ -95,6 +95,7 @@ clone() {
 }
 
 mkdir -p "$prefix"
+prefix=$(cd "$prefix" && pwd)
 exec 9>"$prefix.lock"
 flock 9
 ready "$prefix" && exit 0
