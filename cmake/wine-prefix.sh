@@ -13,7 +13,7 @@
 # settings is made once under KIT_WINE_TEMPLATES (default: the checkout's build/wine-templates)
 # and every new prefix is a copy of it in which Wine's program files (never written to after the
 # prefix is made) are hard links and everything else (registry, ini files) is a file of its own.
-# Where hard links cannot be made (another file system) the copy is a full one.
+# Where hard links cannot be made (another file system or mount) the copy is a full one.
 set -euo pipefail
 prefix=$1
 here=$(cd "$(dirname "$0")" && pwd)
