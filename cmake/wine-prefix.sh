@@ -5,6 +5,7 @@
 # its time-out). A lock keeps parallel test runs from initialising the same prefix twice; a prefix
 # made with other settings gets these ones.
 #   wine-prefix.sh PREFIX
+#   wine-prefix.sh --shared   (prints the shared prefix that new prefixes are copied from)
 # The prefix's width follows WINEARCH (win32: made and served by the 32-bit loader `wine`;
 # otherwise win64 with `wine64`); KIT_WINE names another loader.
 #
@@ -94,6 +95,10 @@ clone() {
         xargs -0 -r cp -a --parents --remove-destination -t "$to")
 }
 
+if [ "$prefix" = --shared ]; then
+    template
+    exit 0
+fi
 mkdir -p "$prefix"
 prefix=$(cd "$prefix" && pwd)
 exec 9>"$prefix.lock"

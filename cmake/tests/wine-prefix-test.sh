@@ -8,7 +8,6 @@
 set -euo pipefail
 width=$1 work=$2
 here=$(cd "$(dirname "$0")/.." && pwd)
-templates=${KIT_WINE_TEMPLATES:-$here/../build/wine-templates}
 if [ "$width" = win32 ]; then
     wine=${KIT_WINE:-/usr/lib/wine/wine}
     "$wine" --version >/dev/null 2>&1 || { echo "no 32-bit Wine here: not run"; exit 77; }
@@ -20,12 +19,15 @@ export WINEARCH=$width WINEDEBUG=-all KIT_WINE=$wine WINEDLLOVERRIDES="mscoree,m
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
+shared=$("$here/wine-prefix.sh" --shared)
 "$here/wine-prefix.sh" "$work/one"
 "$here/wine-prefix.sh" "$work/two"
 
 system=drive_c/windows/system32
-[ "$work/one/$system/kernel32.dll" -ef "$work/two/$system/kernel32.dll" ] ||
-    fail "the two prefixes do not share Wine's kernel32.dll"
+for p in one two; do
+    [ "$work/$p/$system/kernel32.dll" -ef "$shared/$system/kernel32.dll" ] ||
+        fail "prefix $p does not share Wine's kernel32.dll with the shared prefix"
+done
 for f in system.reg user.reg userdef.reg drive_c/windows/win.ini; do
     [ -f "$work/one/$f" ] || fail "prefix one has no $f"
     [ ! "$work/one/$f" -ef "$work/two/$f" ] || fail "the two prefixes share $f"
@@ -44,7 +46,7 @@ grep -q "$mark" "$work/one/drive_c/windows/win.ini" || fail "the append did not 
 # ...and nowhere else.
 grep -q "$mark" "$work/two/user.reg" "$work/two/drive_c/windows/win.ini" &&
     fail "a write in prefix one shows in prefix two"
-grep -rqs "$mark" "$templates"/*/user.reg "$templates"/*/drive_c/windows/win.ini &&
+grep -qs "$mark" "$shared/user.reg" "$shared/drive_c/windows/win.ini" &&
     fail "a write in prefix one shows in the shared prefix"
 rm -rf "$work"
 echo "PASS: prefixes of their own on one shared prefix ($width, prefix two: $used KiB)"
