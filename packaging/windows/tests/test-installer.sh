@@ -174,9 +174,16 @@ w "$new_setup" /S || fail "upgrade setup /S exited $?"
 [ "$(regq "$uninstall_key" DisplayVersion)" = "$version" ] || fail "uninstall entry not the new version"
 grep -q 'loglevel=4' "$dir/config.ini" || fail "config.ini was not kept"
 cmp -s "${trees[0]}/bin/Keywarden.exe" "$dir/Keywarden.exe" || fail "Keywarden.exe not replaced"
-for pid in $first; do
-    [ ! -d /proc/"$pid" ] || fail "the old Keywarden ($pid) still runs"
-done
+# The setup waits until Windows reports the old process ended; under Wine its Linux process
+# can take a moment longer to leave (or to be reaped), so it gets a few seconds.
+old_gone() {
+    local pid
+    for pid in $first; do
+        [ ! -d /proc/"$pid" ] || [ "$(sed 's/.*) //' /proc/"$pid"/stat 2>/dev/null | cut -d' ' -f1)" = Z ] ||
+            return 1
+    done
+}
+wait_for 10 old_gone || fail "the old Keywarden ($first) still runs"
 wait_for 30 have_certs || fail "the restarted Keywarden registered no certificate"
 sleep 3
 set -- $(keywardens)
