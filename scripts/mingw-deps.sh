@@ -8,10 +8,11 @@
 #
 # Cache: $KIT_MINGW_CACHE (default /var/cache/ukeykit/mingw) / i686 or x86_64 / include, lib.
 # cmake/KitMingwDeps.cmake points the Windows trees there. Source packages need a deb-src entry
-# (scripts/deps.sh sets one up). Each library's stamp file holds its build recipe; a changed
+# (scripts/deps.sh sources adds one in the system's form when there is none). Each library's stamp file holds its build recipe; a changed
 # recipe builds that library again.
 set -euo pipefail
 
+scripts=$(cd "$(dirname "$0")" && pwd)
 cache=${KIT_MINGW_CACHE:-/var/cache/ukeykit/mingw}
 jobs=${JOBS:-$(nproc)}
 
@@ -32,6 +33,7 @@ say() { echo "mingw-deps: $*"; }
 # then the other versions the archive lists (a security update's files may not be mirrored yet).
 fetch_source() {
     local package=$1 version
+    "$scripts/deps.sh" sources
     if apt-get source -q --download-only "$package" >/dev/null 2>&1; then
         return 0
     fi
