@@ -63,6 +63,8 @@ std::string this_module_directory() {
     return path.substr(0, slash);
 }
 
+// A bare name is looked up beside the module that asks, then along the system's search path
+// (which never holds the current folder); a name with a folder is that file.
 Module Module::load(std::string_view windows_name) {
     std::string native = native_module_name(windows_name);
     void* h = nullptr;
@@ -73,6 +75,14 @@ Module Module::load(std::string_view windows_name) {
     if (!h) h = dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
     return Module(h);
 }
+
+Module Module::load_system(std::string_view windows_name) {
+    std::string native = native_module_name(windows_name);
+    if (native.find('/') != std::string::npos) return Module();
+    return Module(dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL));
+}
+
+void restrict_module_search() {}
 
 void* Module::symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
 

@@ -24,20 +24,73 @@ std::string this_module_directory() {
     return slash == std::string::npos ? std::string(".") : s.substr(0, slash);
 }
 
-// A bare file name is looked up beside the module that asks first (the libraries and the modules
-// they load are installed side by side, whatever folder the host program runs from), then along
-// the system's search path.
+namespace {
+
+// Whether this Windows knows the LOAD_LIBRARY_SEARCH_* flags (Windows 8 and later; Windows 7 with
+// update KB2533623, which brings SetDefaultDllDirectories with them).
+bool search_flags_known() {
+    static const bool known =
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") != nullptr;
+    return known;
+}
+
+// Loads the file at `path` (a full path) and nothing else. Its own dependencies come from its
+// folder and the system folder only; a system without the search flags looks in its folder first
+// and then in the standard order, the best it offers.
+HMODULE load_file(const std::string& path) {
+    return LoadLibraryExA(path.c_str(), nullptr,
+                          search_flags_known()
+                              ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                              : LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+std::string system_directory() {
+    char path[MAX_PATH];
+    UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    return n == 0 || n >= MAX_PATH ? std::string() : std::string(path, n);
+}
+
+bool bare_name(const std::string& name) { return name.find_first_of("\\/:") == std::string::npos; }
+
+}  // namespace
+
+// A bare file name is looked up beside the module that asks (the libraries and the modules they
+// load are installed side by side, whatever folder the host program runs from), then in the
+// system folder. Never in the host's current folder or along PATH, which the standard search
+// order reaches: a module planted in a download folder would run inside the host.
 Module Module::load(std::string_view windows_name) {
     std::string name(windows_name);
-    if (name.find_first_of("\\/:") == std::string::npos) {
-        std::string beside = this_module_directory();
-        if (!beside.empty()) {
-            std::string path = beside + "\\" + name;
-            if (HMODULE h = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
-                return Module(h);
-        }
+    if (!bare_name(name)) return Module(load_file(name));
+    DWORD beside_error = ERROR_MOD_NOT_FOUND;
+    std::string beside = this_module_directory();
+    if (!beside.empty()) {
+        if (HMODULE h = load_file(beside + "\\" + name)) return Module(h);
+        beside_error = GetLastError();
     }
-    return Module(LoadLibraryA(name.c_str()));
+    Module system = load_system(name);
+    // A module that is there but cannot be loaded says more than one that is not in the system
+    // folder either.
+    if (!system && GetLastError() == ERROR_MOD_NOT_FOUND) SetLastError(beside_error);
+    return system;
+}
+
+Module Module::load_system(std::string_view windows_name) {
+    std::string name(windows_name);
+    std::string folder = system_directory();
+    if (!bare_name(name) || folder.empty()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return Module();
+    }
+    return Module(load_file(folder + "\\" + name));
+}
+
+void restrict_module_search() {
+    using SetDefaultFn = BOOL(WINAPI*)(DWORD);
+    auto set_default = reinterpret_cast<SetDefaultFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (!set_default ||
+        !set_default(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryW(L"");  // older systems: at least the current folder leaves the order
 }
 
 void* Module::symbol(const char* name) const {

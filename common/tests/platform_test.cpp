@@ -22,6 +22,18 @@ TEST(Module, MissingModuleLoadsEmptyAndHasNoSymbols) {
     EXPECT_EQ(m.symbol("anything"), nullptr);
 }
 
+// The trace library's stand-in lies beside the test, in no system folder.
+TEST(Module, BareNamesComeFromBesideOrTheSystemFolder) {
+    EXPECT_TRUE(kit::Module::load("RZLog.dll"));
+    EXPECT_FALSE(kit::Module::load_system("RZLog.dll"));
+#if defined(_WIN32)
+    EXPECT_TRUE(kit::Module::load_system("wininet.DLL"));
+    EXPECT_TRUE(kit::Module::load(kit::this_module_directory() + "\\RZLog.dll"));
+#else
+    EXPECT_TRUE(kit::Module::load_system("libc.so.6"));
+#endif
+}
+
 TEST(Module, ThisModuleDirectoryExists) {
     std::string dir = kit::this_module_directory();
     ASSERT_FALSE(dir.empty());

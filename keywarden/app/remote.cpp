@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "kit/platform.h"
+
 namespace {
 
 struct Dismiss {
@@ -34,6 +36,7 @@ BOOL CALLBACK DismissDialog(HWND hwnd, LPARAM param) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kit::restrict_module_search();
     if (argc < 2) {
         fprintf(stderr,
                 "usage: keywarden-remote open|hide|menu|lang cn|tw|en|balloon ID|about|command "

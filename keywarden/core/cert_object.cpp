@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "items.h"
+#include "kit/platform.h"
 #include "log.h"
 #include "resource.h"
 #include "resources.h"
@@ -360,12 +361,11 @@ ULONG CCertObject::GetCertInfo(const SYSTEMTIME& localNow) {
 void CCertObject::ViewCert(IItemHost* host) {
     if (host && host->PromptBusy()) return;
     // The viewer's library is bound when it is needed (not every toolchain ships its import
-    // library).
-    HMODULE ui = LoadLibraryW(L"cryptui.dll");
+    // library), from the system folder only.
+    kit::Module ui = kit::Module::load_system("cryptui.dll");
     if (!ui) return;
     using ViewFn = BOOL(WINAPI*)(PCCRYPTUI_VIEWCERTIFICATE_STRUCTW, BOOL*);
-    auto view = reinterpret_cast<ViewFn>(
-        reinterpret_cast<void*>(GetProcAddress(ui, "CryptUIDlgViewCertificateW")));
+    auto view = ui.function<ViewFn>("CryptUIDlgViewCertificateW");
     PCCERT_CONTEXT ctx = view ? CertCreateCertificateContext(kEncoding, der, derLength) : nullptr;
     if (ctx) {
         CRYPTUI_VIEWCERTIFICATE_STRUCTW info = {};
@@ -377,7 +377,6 @@ void CCertObject::ViewCert(IItemHost* host) {
         view(&info, &changed);
         CertFreeCertificateContext(ctx);
     }
-    FreeLibrary(ui);
 }
 
 void CCertObject::LogDump() {

@@ -1,5 +1,6 @@
 #include "device_library.h"
 
+#include "kit/platform.h"
 #include "log.h"
 
 const char kDeviceLibraryName[] = "KEVA_QMB4410_LIB.dll";
@@ -25,18 +26,18 @@ using FinalizeFn = ULONG(__cdecl*)(ULONG reserved);
 }  // namespace
 
 ULONG BindDeviceLibrary() {
-    HMODULE module = LoadLibraryA(kDeviceLibraryName);
+    // From Keywarden's own folder, then the system folder: never the current folder or PATH.
+    kit::Module module = kit::Module::load(kDeviceLibraryName);
     if (!module) {
         DWORD err = GetLastError();
         LogMessage(LOG_LEVEL_ERROR, "LoadLibrary[%s] err[%#x]", kDeviceLibraryName,
                    static_cast<unsigned>(err));
         return err ? err : ERROR_MOD_NOT_FOUND;
     }
-    auto getList = reinterpret_cast<GetFunctionListFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "ukGetFunctionList")));
+    auto getList = module.function<GetFunctionListFn>("ukGetFunctionList");
     if (!getList) {
         DWORD err = GetLastError();
-        FreeLibrary(module);
+        module.reset();
         LogMessage(LOG_LEVEL_ERROR, "GetProcAddress[ukGetFunctionList] err[%#x]",
                    static_cast<unsigned>(err));
         return err ? err : ERROR_PROC_NOT_FOUND;
@@ -45,18 +46,17 @@ ULONG BindDeviceLibrary() {
     getList(&table);
     if (!table || !table[1]) {
         // A library that hands out no table cannot serve any slot: a failed attempt.
-        FreeLibrary(module);
+        module.reset();
         LogMessage(LOG_LEVEL_ERROR, "GetProcAddress[ukGetFunctionList] err[%#x]",
                    static_cast<unsigned>(ERROR_INVALID_FUNCTION));
         return ERROR_INVALID_FUNCTION;
     }
     ULONG status = reinterpret_cast<InitializeFn>(table[1])("KEVA_UKEY");
     if (status != 0) {
-        // Keep nothing of a failed attempt: the next attempt loads afresh.
-        FreeLibrary(module);
+        // Keep nothing of a failed attempt (the module unloads): the next attempt loads afresh.
         return status;
     }
-    g_module = module;
+    g_module = static_cast<HMODULE>(module.release());
     g_table = table;
     return 0;
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "kit/platform.h"
 #include "log.h"
 #include "resource.h"
 #include "resources.h"
@@ -402,22 +403,17 @@ void CDeviceList::ShowTree(int reason, const char* devName) {
 }
 
 void ClearCaches() {
-    if (HMODULE ssl = LoadLibraryA("SCHANNEL.DLL")) {
-        using SslEmptyCacheFn = BOOL(WINAPI*)(LPSTR, DWORD);
-        if (auto fn = reinterpret_cast<SslEmptyCacheFn>(
-                reinterpret_cast<void*>(GetProcAddress(ssl, "SslEmptyCacheA"))))
-            LogMessage(LOG_LEVEL_DEBUG,
-                       fn(nullptr, 0) == TRUE ? "clear SSL Cache succ" : "clear SSL Cache failed");
-        FreeLibrary(ssl);
-    }
-    if (HMODULE inet = LoadLibraryA("wininet.DLL")) {
-        using IncrementFn = BOOL(WINAPI*)(DWORD, LPDWORD);
-        if (auto fn = reinterpret_cast<IncrementFn>(
-                reinterpret_cast<void*>(GetProcAddress(inet, "IncrementUrlCacheHeaderData")))) {
-            DWORD value = 0;
-            LogMessage(LOG_LEVEL_DEBUG,
-                       fn(14, &value) == TRUE ? "clear URL Cache succ" : "clear URL Cache failed");
-        }
-        FreeLibrary(inet);
+    // Both are the system's own modules: from the system folder only, each unloaded after use.
+    using SslEmptyCacheFn = BOOL(WINAPI*)(LPSTR, DWORD);
+    kit::Module ssl = kit::Module::load_system("SCHANNEL.DLL");
+    if (auto fn = ssl.function<SslEmptyCacheFn>("SslEmptyCacheA"))
+        LogMessage(LOG_LEVEL_DEBUG,
+                   fn(nullptr, 0) == TRUE ? "clear SSL Cache succ" : "clear SSL Cache failed");
+    using IncrementFn = BOOL(WINAPI*)(DWORD, LPDWORD);
+    kit::Module inet = kit::Module::load_system("wininet.DLL");
+    if (auto fn = inet.function<IncrementFn>("IncrementUrlCacheHeaderData")) {
+        DWORD value = 0;
+        LogMessage(LOG_LEVEL_DEBUG,
+                   fn(14, &value) == TRUE ? "clear URL Cache succ" : "clear URL Cache failed");
     }
 }

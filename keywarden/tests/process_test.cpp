@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "resource.h"
 #include "support.h"
@@ -53,14 +55,15 @@ class ProcessTest : public ::testing::Test {
         return dir;
     }
 
-    static PROCESS_INFORMATION Start(const std::string& dir, const char* args = "") {
+    static PROCESS_INFORMATION Start(const std::string& dir, const char* args = "",
+                                     const std::string& currentDir = "") {
         std::string cmd = "\"" + dir + "\\Keywarden.exe\"";
         if (*args) cmd += std::string(" ") + args;
         STARTUPINFOA si = {};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi = {};
         EXPECT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                   dir.c_str(), &si, &pi));
+                                   (currentDir.empty() ? dir : currentDir).c_str(), &si, &pi));
         return pi;
     }
 
@@ -103,6 +106,19 @@ class ProcessTest : public ::testing::Test {
             },
             ms);
         return f.found;
+    }
+
+    // The names of the markers planted modules left (planted_module.c), sorted.
+    static std::vector<std::string> Markers(const std::string& folder) {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((folder + "\\*_*").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return names;
+        do names.push_back(fd.cFileName);
+        while (FindNextFileA(h, &fd));
+        FindClose(h);
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     static HWND WaitWindow(DWORD ms) {
@@ -228,4 +244,64 @@ TEST_F(ProcessTest, CrashOfAThreadStillRemovesTheCertificates) {
     CloseHandle(thread);
     EXPECT_EQ(WaitExit(pi, 30000), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
     EXPECT_TRUE(ProviderEntries().empty());
+}
+
+// Modules named like those Keywarden loads (the device library, the hot-key shield, the trace
+// library, system modules) planted in its current folder and in a folder on PATH: none is loaded,
+// not even while the PIN screen is up, where the shield is looked for. The device library and a
+// shield installed beside Keywarden are found and used.
+TEST_F(ProcessTest, LoadsModulesOnlyFromItsOwnFolderAndTheSystemFolder) {
+    SetPresent("KPA", true);
+    const std::string plants = MakeTempDir("plants"), cwd = plants + "\\cwd",
+                      onPath = plants + "\\path", markers = plants + "\\markers";
+    for (const std::string& d : {cwd, onPath, markers}) CreateDirectoryA(d.c_str(), nullptr);
+    const std::string planted = ProgramDir() + "\\planted_module.dll";
+    for (const char* name : {"ShieldHotKey.dll", "KEVA_QMB4410_LIB.dll", "RZLog.dll",
+                             "SCHANNEL.DLL", "wininet.DLL", "cryptui.dll"}) {
+        ASSERT_TRUE(CopyFileA(planted.c_str(), (cwd + "\\" + name).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(planted.c_str(), (onPath + "\\" + name).c_str(), FALSE));
+    }
+    char oldPath[32768] = "";
+    GetEnvironmentVariableA("PATH", oldPath, sizeof oldPath);
+    SetEnvironmentVariableA("PATH", (onPath + ";" + oldPath).c_str());
+    SetEnvironmentVariableA("KIT_PLANT_MARKERS", markers.c_str());
+
+    for (bool shieldBeside : {false, true}) {
+        SCOPED_TRACE(shieldBeside ? "shield beside Keywarden" : "no shield installed");
+        std::string dir = Install(true, "[exe_config]\r\nloglevel=4\r\n");
+        // Beside Keywarden the shield is the vendor's: its marker shows it was found there.
+        if (shieldBeside) {
+            ASSERT_TRUE(CopyFileA(planted.c_str(), (dir + "\\ShieldHotKey.dll").c_str(), FALSE));
+        }
+        PROCESS_INFORMATION pi = Start(dir, "", cwd);
+        HWND window = WaitWindow(30000);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(PumpUntil([] { return ProviderEntries().size() == 2; }, 20000));
+        PostMessageW(window, WM_COMMAND, IDC_MODIFY_PIN, 0);
+        HWND host = WaitDialog(window, 10000);
+        ASSERT_NE(host, nullptr);
+        PumpUntil([] { return false; }, 500);  // the PIN dialog opens over the dimmed screen
+        PostMessageW(host, WM_COMMAND, IDCANCEL, 0);
+        PostMessageW(window, 0x0501, 0, 0);  // UM_QUIT
+        EXPECT_EQ(WaitExit(pi, 30000), 0u);
+        std::vector<std::string> expected;
+        if (shieldBeside)
+            expected.push_back(dir.substr(dir.find_last_of('\\') + 1) + "_ShieldHotKey.dll");
+        EXPECT_EQ(Markers(markers), expected);
+        for (const std::string& m : Markers(markers)) DeleteFileA((markers + "\\" + m).c_str());
+    }
+
+    // The control: a bare name in the standard search order reaches both folders. (Names the
+    // test's own folder lacks: that folder comes first and holds the devkit's modules.)
+    ASSERT_TRUE(CopyFileA(planted.c_str(), (cwd + "\\planted_here.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(planted.c_str(), (onPath + "\\planted_on_path.dll").c_str(), FALSE));
+    char oldDir[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, oldDir);
+    SetCurrentDirectoryA(cwd.c_str());
+    EXPECT_NE(LoadLibraryA("planted_here.dll"), nullptr);
+    EXPECT_NE(LoadLibraryA("planted_on_path.dll"), nullptr);
+    SetCurrentDirectoryA(oldDir);
+    SetEnvironmentVariableA("PATH", oldPath);
+    EXPECT_EQ(Markers(markers),
+              (std::vector<std::string>{"cwd_planted_here.dll", "path_planted_on_path.dll"}));
 }

@@ -252,7 +252,6 @@ CClockFullScreen::CClockFullScreen(DevicePtr dev, IItemHost* host, HWND mainWind
       m_main(mainWindow) {}
 
 CClockFullScreen::~CClockFullScreen() {
-    if (m_shield) FreeLibrary(m_shield);
     if (m_brush) DeleteObject(m_brush);
 }
 
@@ -265,18 +264,14 @@ void CClockFullScreen::OnInit() {
     SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(m_hWnd);
 
-    m_shield = LoadLibraryW(L"ShieldHotKey.dll");
-    if (m_shield) {
-        using Install = BOOL(__cdecl*)(HWND);
-        auto install = reinterpret_cast<Install>(
-            reinterpret_cast<void*>(GetProcAddress(m_shield, "InstallShieldHotKeyHook")));
-        if (install) {
-            install(m_hWnd);
-        } else {
-            FreeLibrary(m_shield);
-            m_shield = nullptr;
-        }
-    }
+    // The shield comes from the key's vendor, installed beside Keywarden (or in the system
+    // folder); a module of that name anywhere else must not run while the PIN is typed.
+    m_shield = kit::Module::load("ShieldHotKey.dll");
+    using Install = BOOL(__cdecl*)(HWND);
+    if (auto install = m_shield.function<Install>("InstallShieldHotKeyHook"))
+        install(m_hWnd);
+    else
+        m_shield.reset();
     SetFocus(m_hWnd);
     // The PIN dialog opens once the dimmed screen is up and painted.
     if (HANDLE thread = CreateThread(nullptr, 0, Starter, m_hWnd, 0, nullptr)) CloseHandle(thread);
@@ -332,14 +327,10 @@ bool CClockFullScreen::OnCommand(int id) {
 void CClockFullScreen::Unshield() {
     if (!m_shield) return;
     using Uninstall = BOOL(__cdecl*)();
-    auto uninstall = reinterpret_cast<Uninstall>(
-        reinterpret_cast<void*>(GetProcAddress(m_shield, "UnInstallShieldHotKeyHook")));
-    if (uninstall) {
+    if (auto uninstall = m_shield.function<Uninstall>("UnInstallShieldHotKeyHook"))
         uninstall();
-    } else {
-        FreeLibrary(m_shield);
-        m_shield = nullptr;
-    }
+    else
+        m_shield.reset();
 }
 
 void CClockFullScreen::RemoveDlg(const char* devName) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "dialogs.h"
+#include "kit/platform.h"
 #include "resource.h"
 #include "safe_edit.h"
 #include "soft_keyboard.h"
@@ -74,7 +75,7 @@ class CClockFullScreen : public CKeyDialog {
     bool PinChanged() const { return m_pinResult == kPinChangedResult; }
     bool ReportedLocked() const { return m_reportedLocked; }
     CModifyPINDlg* OpenPinDialog() const { return m_pinDlg; }
-    bool Shielded() const { return m_shield != nullptr; }
+    bool Shielded() const { return static_cast<bool>(m_shield); }
 
   protected:
     void OnInit() override;
@@ -89,7 +90,7 @@ class CClockFullScreen : public CKeyDialog {
     IItemHost* m_dialogs;
     HWND m_main;
     HBRUSH m_brush = nullptr;
-    HMODULE m_shield = nullptr;
+    kit::Module m_shield;
     CModifyPINDlg* m_pinDlg = nullptr;
     INT_PTR m_pinResult = 0;
     bool m_reportedLocked = false;

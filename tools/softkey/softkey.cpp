@@ -348,6 +348,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kit::restrict_module_search();
     try {
         std::vector<std::string> text = softkey_host::utf8_arguments(argc, argv);
         std::vector<char*> args;

@@ -1,7 +1,7 @@
 // The platform layer: every operating-system service the libraries use goes through here.
 // Callers name outside modules by their Windows file names ("UKeyDriver.dll"); on POSIX the
-// layer maps a name to "libUKeyDriver.so" and looks beside the loading module first, the way
-// Windows looks in the program's directory.
+// layer maps a name to "libUKeyDriver.so". Code is loaded only from beside the module that asks
+// (the kit's install folder) and from the system folder: never from the current folder or PATH.
 #pragma once
 
 #include <cstdint>
@@ -41,8 +41,13 @@ class Module {
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    // Loads by Windows file name; an empty Module when it cannot be found or loaded.
+    // Loads by Windows file name: beside the module that asks, then the system folder (POSIX:
+    // beside, then the system's search path). A module found beside resolves its own
+    // dependencies beside itself and in the system folder only. A name with a folder loads that
+    // file. An empty Module when it cannot be found or loaded; the system error says why.
     static Module load(std::string_view windows_name);
+    // A module of the operating system, from the system folder only ("wininet.DLL").
+    static Module load_system(std::string_view windows_name);
 
     explicit operator bool() const { return handle_ != nullptr; }
     void* symbol(const char* name) const;
@@ -59,6 +64,12 @@ class Module {
     explicit Module(void* handle) : handle_(handle) {}
     void* handle_ = nullptr;
 };
+
+// Programs call this before anything else: modules that anything in the process later loads by
+// bare name come from the program's folder and the system folder only (Windows:
+// SetDefaultDllDirectories; older systems lose at least the current folder). POSIX: nothing to
+// do, the loader never looks in the current folder.
+void restrict_module_search();
 
 // "UKeyDriver.dll" -> "libUKeyDriver.so" on POSIX; unchanged on Windows.
 std::string native_module_name(std::string_view windows_name);

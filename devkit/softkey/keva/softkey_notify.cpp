@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "keva_announce.h"
+#include "kit/platform.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kit::restrict_module_search();
     if (argc < 3 || argc > 4) return Usage();
     bool arrival;
     if (std::strcmp(argv[1], "arrival") == 0)

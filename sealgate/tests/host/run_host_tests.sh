@@ -151,6 +151,43 @@ if [ -z "$runner" ]; then
 fi
 
 run windows "$program" "Z:" "$runner" || status=1
+
+# Modules named like the outside ones planted in the host's current folder and on PATH; the kit
+# folder holds the two libraries with the vendor's signer and key driver beside them, as a users'
+# install does (no trace library, certificate SDK or file cipher). No plant may be loaded by the
+# kit; a bare LoadLibraryA from the host, the control, does find them.
+echo "== host tests: planted modules"
+bin=$(dirname "$program")
+pl=$work/planted
+mkdir -p "$pl/kit" "$pl/host" "$pl/cwd" "$pl/path" "$pl/markers"
+cp "$bin/Sealgate.dll" "$bin/Sealform.dll" "$bin/signaturemodule.dll" "$bin/UKeyDriver.dll" "$pl/kit/"
+cp "$bin/planted_host.exe" "$pl/host/"
+for name in RZLog.dll CertificateSDK.dll SecureModelCollection.dll UKeyDriver.dll Sealform.dll \
+    signaturemodule.dll; do
+    cp "$bin/planted_module.dll" "$pl/cwd/$name"
+    cp "$bin/planted_module.dll" "$pl/path/$name"
+done
+rm -rf "$work/store-planted" && cp -r "$fx/store" "$work/store-planted"
+planted() {
+    (cd "$pl/cwd" && KIT_PLANT_MARKERS="Z:$pl/markers" WINEPATH="Z:$pl/path" \
+        KIT_HOST_FIXTURE="Z:$fx" KIT_HOST_STORE="Z:$work/store-planted" \
+        $runner "$pl/host/planted_host.exe" "$@") >"$work/planted-$1.log" 2>&1
+}
+planted kit "Z:$pl/kit" || { cat "$work/planted-kit.log"; status=1; }
+if [ -n "$(ls "$pl/markers")" ]; then
+    echo "PLANTED MODULES LOADED BY THE KIT: $(ls "$pl/markers" | tr '\n' ' ')"
+    status=1
+else
+    echo "no planted module loaded by the kit"
+fi
+planted control RZLog.dll CertificateSDK.dll || { cat "$work/planted-control.log"; status=1; }
+for marker in cwd_RZLog.dll cwd_CertificateSDK.dll; do
+    [ -e "$pl/markers/$marker" ] || { echo "control: $marker was not loaded" >&2; status=1; }
+done
+rm -f "$pl/cwd/CertificateSDK.dll"
+planted control CertificateSDK.dll || { cat "$work/planted-control.log"; status=1; }
+[ -e "$pl/markers/path_CertificateSDK.dll" ] ||
+    { echo "control: path_CertificateSDK.dll was not loaded (is WINEPATH honoured?)" >&2; status=1; }
 # The native program on the same fixture, measuring pictures on the screen Windows reported.
 read -r screen dpi <"$work/out-windows/screen.txt" || { echo "no screen.txt" >&2; exit 1; }
 KIT_SCREEN=$screen KIT_SCREEN_DPI=$dpi run native "$native_program" "" || status=1
