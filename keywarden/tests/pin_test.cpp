@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture_exclusion.h"
 #include "dialogs.h"
 #include "log.h"
 #include "main_window.h"
@@ -560,11 +561,27 @@ TEST_F(PinChangeTest, SuccessShowsTheBalloonAndTheKeyTakesTheNewPin) {
     SetPin("PD", kChangedPin, false);
     Insert("PD");
     bool changed = false;
-    Play([&] { FillIn(kChangedPin, "Kw7pQ2x9", "Kw7pQ2x9"); },
-         [&] { RunHost(Dev("PD"), &changed); });
+    BYTE alpha = 0;
+    Play(
+        [&] {
+            HWND pin = WaitDialog(IDC_OLD_PIN);
+            if (pin) GetLayeredWindowAttributes(pin, nullptr, &alpha, nullptr);
+            FillIn(kChangedPin, "Kw7pQ2x9", "Kw7pQ2x9");
+        },
+        [&] { RunHost(Dev("PD"), &changed); });
     EXPECT_TRUE(changed);
     EXPECT_TRUE(PinIs("PD", "Kw7pQ2x9"));
     EXPECT_FALSE(Key("PD").pin.is_default);
+    // Where the system refuses to keep windows out of captures (Wine 8 does), the dialog is as
+    // it always was and one warning says so for the whole PIN screen.
+    HWND probe =
+        CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    const bool refused = !SetWindowDisplayAffinity(probe, WDA_MONITOR);
+    DestroyWindow(probe);
+    EXPECT_EQ(alpha, 252);
+    auto log = LogLines(logDir_ + "\\KEVA_QMB4410_Client");
+    EXPECT_EQ(Count(log, "[WARN] CLIENT "), refused ? 1 : 0);
+    EXPECT_EQ(Count(log, "SetWindowDisplayAffinity err["), refused ? 1 : 0);
 }
 
 TEST_F(PinChangeTest, TheLastWrongTryLocksAndSaysSo) {
@@ -731,6 +748,90 @@ TEST_F(PinChangeTest, TheHostDimsTheWholeScreenAboveEverything) {
     EXPECT_TRUE(flags & LWA_ALPHA);
     EXPECT_TRUE(ex & WS_EX_TOPMOST);
     EXPECT_TRUE(ex & WS_EX_LAYERED);
+}
+
+// ---- kept out of screen captures ------------------------------------------------------------
+
+namespace {
+
+struct AffinityCall {
+    HWND window;
+    DWORD value;
+    bool operator==(const AffinityCall& o) const { return window == o.window && value == o.value; }
+};
+void PrintTo(const AffinityCall& c, std::ostream* os) {
+    *os << c.window << " asked for " << std::hex << c.value;
+}
+std::vector<AffinityCall> g_affinityCalls;
+
+// Systems as the PIN screen meets them: one that takes every request, one from before
+// WDA_EXCLUDEFROMCAPTURE, one that refuses layered windows.
+BOOL RecordAffinity(HWND window, DWORD value, bool take) {
+    g_affinityCalls.push_back({window, value});
+    if (!take) SetLastError(ERROR_INVALID_PARAMETER);
+    return take;
+}
+BOOL WINAPI TakesAll(HWND window, DWORD value) { return RecordAffinity(window, value, true); }
+BOOL WINAPI MonitorOnly(HWND window, DWORD value) {
+    return RecordAffinity(window, value, value == WDA_MONITOR);
+}
+BOOL WINAPI NotLayered(HWND window, DWORD value) {
+    return RecordAffinity(window, value, !(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED));
+}
+
+BOOL CALLBACK FindKeyboardProc(HWND hwnd, LPARAM data) {
+    if (!GetDlgItem(hwnd, IDC_SOFTKB_SHIFT)) return TRUE;
+    *reinterpret_cast<HWND*>(data) = hwnd;
+    return FALSE;
+}
+// The soft keyboard of the user-interface thread, shown or not.
+HWND SoftKeyboard() {
+    HWND found = nullptr;
+    EnumThreadWindows(g_uiThread, FindKeyboardProc, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+}  // namespace
+
+TEST_F(PinChangeTest, ThePinDialogAndTheSoftKeyboardAskToBeLeftOutOfCaptures) {
+    SetPin("PB", kChangedPin, false);  // an earlier test may have locked it
+    Insert("PB");
+    const DWORD exclude = WDA_EXCLUDEFROMCAPTURE, monitor = WDA_MONITOR;
+    const struct {
+        const char* name;
+        DisplayAffinityFn system;
+        std::vector<DWORD> asked;  // of each window, in order
+        bool layered;              // the windows after the requests
+    } systems[] = {{"takes all", TakesAll, {exclude}, true},
+                   {"before exclusion", MonitorOnly, {exclude, monitor}, true},
+                   {"no layered window", NotLayered, {exclude, monitor, exclude}, false}};
+    for (const auto& system : systems) {
+        SCOPED_TRACE(system.name);
+        g_affinityCalls.clear();
+        SetDisplayAffinityCall(system.system);
+        HWND pin = nullptr, keyboard = nullptr;
+        bool pinLayered = !system.layered, keyboardLayered = !system.layered;
+        Play(
+            [&] {
+                pin = WaitDialog(IDC_OLD_PIN);
+                keyboard = SoftKeyboard();
+                pinLayered = GetWindowLongPtrW(pin, GWL_EXSTYLE) & WS_EX_LAYERED;
+                keyboardLayered = GetWindowLongPtrW(keyboard, GWL_EXSTYLE) & WS_EX_LAYERED;
+                Press(VK_ESCAPE);
+            },
+            [&] { RunHost(Dev("PB")); });
+        SetDisplayAffinityCall(nullptr);
+        ASSERT_NE(pin, nullptr);
+        ASSERT_NE(keyboard, nullptr);
+        std::vector<AffinityCall> expected;
+        for (HWND window : {pin, keyboard})
+            for (DWORD value : system.asked) expected.push_back({window, value});
+        EXPECT_EQ(g_affinityCalls, expected);
+        EXPECT_EQ(pinLayered, system.layered);
+        EXPECT_EQ(keyboardLayered, system.layered);
+    }
+    // Every window was taken in the end: nothing to warn about.
+    EXPECT_FALSE(Contains(LogLines(logDir_ + "\\KEVA_QMB4410_Client"), "[WARN]"));
 }
 
 // ---- the hot-key shield ---------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // the exit codes, and the certificates of a key present while it runs.
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <string>
@@ -160,6 +161,36 @@ TEST_F(ProcessTest, TrayExitCommandBecomesTheExitCode) {
     EXPECT_EQ(WaitExit(pi, 30000), static_cast<DWORD>(ID_TRAY_EXIT));
     // No config.ini: level 1, and a normal run has nothing to report.
     EXPECT_FALSE(Contains(LogLines(kLogPrefix), "[DEBUG]"));
+}
+
+// A restarted shell has forgotten every notification icon and announces "TaskbarCreated" to
+// all top-level windows: Keywarden adds its icon again, hidden or shown.
+TEST_F(ProcessTest, IconComesBackWhenTheShellRestarts) {
+    std::string dir = Install(true, nullptr);
+    PROCESS_INFORMATION pi = Start(dir);
+    HWND window = WaitWindow(30000);
+    ASSERT_NE(window, nullptr);
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = NOTIFYICONDATAW_V3_SIZE;
+    icon.hWnd = window;
+    icon.uID = 205;  // the icon's id
+    // A change that changes nothing succeeds exactly while the shell knows the icon.
+    auto iconExists = [&] { return Shell_NotifyIconW(NIM_MODIFY, &icon) != FALSE; };
+    ASSERT_TRUE(PumpUntil(iconExists, 10000));
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    for (bool shown : {false, true}) {
+        SCOPED_TRACE(shown ? "window shown" : "window hidden");
+        if (shown) {
+            PostMessageW(window, WM_COMMAND, ID_TRAY_OPEN, 0);
+            ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(window) != FALSE; }, 10000));
+        }
+        ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));  // what the restart did to it
+        ASSERT_FALSE(iconExists());
+        PostMessageW(HWND_BROADCAST, taskbarCreated, 0, 0);
+        EXPECT_TRUE(PumpUntil(iconExists, 5000));
+    }
+    PostMessageW(window, WM_COMMAND, ID_TRAY_EXIT, 0);
+    EXPECT_EQ(WaitExit(pi, 30000), static_cast<DWORD>(ID_TRAY_EXIT));
 }
 
 TEST_F(ProcessTest, CommandTwoEndsWithTwoAndEscapeOrCloseDoNot) {

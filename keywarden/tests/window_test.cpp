@@ -136,6 +136,36 @@ TEST_F(WindowTest, WindowIsFoundByItsClassName) {
     EXPECT_EQ(tree[0].first, 0);
 }
 
+// A restarted shell has forgotten the icon and announces "TaskbarCreated": the icon comes back
+// as the tray holds it now (tip, callback message). A balloon asked for while it was gone is
+// shown then; one shown before is not shown again.
+TEST_F(WindowTest, ShellRestartAddsTheIconAgainWithOnlyAWaitingBalloon) {
+    Open();
+    CTrayIcon& tray = dlg_->Tray();
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = NOTIFYICONDATAW_V3_SIZE;
+    icon.hWnd = dlg_->Handle();
+    icon.uID = kTrayIconId;
+    // A change that changes nothing succeeds exactly while the shell knows the icon.
+    auto iconExists = [&] { return Shell_NotifyIconW(NIM_MODIFY, &icon) != FALSE; };
+    ASSERT_TRUE(iconExists());
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+    dlg_->OnShowBalloon(IDS_UKEY_INSERTED, 0);
+    SendMessageW(dlg_->Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(iconExists());
+    EXPECT_EQ(tray.Record().uFlags, static_cast<UINT>(NIF_INFO));  // the last call: the balloon
+
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+    tray.SetTooltip(L"tip set while the shell was away");
+    SendMessageW(dlg_->Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(iconExists());
+    EXPECT_EQ(tray.Record().uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(std::wstring(tray.Record().szTip), L"tip set while the shell was away");
+    EXPECT_EQ(tray.Record().uCallbackMessage, tray.Message());
+}
+
 TEST_F(WindowTest, InsertAndPullKeepStoreListAndTreeInStep) {
     Open();
     Insert("KWA");

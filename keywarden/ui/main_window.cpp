@@ -102,7 +102,9 @@ void FitNoticeToBalloon(const wchar_t* notice, wchar_t* out, size_t size) {
 
 // ---- CTrayIcon ----------------------------------------------------------------------------------
 
-CTrayIcon::CTrayIcon() : m_message(RegisterWindowMessageA(kTrayMessageName)) {
+CTrayIcon::CTrayIcon()
+    : m_message(RegisterWindowMessageA(kTrayMessageName)),
+      m_shellRestart(RegisterWindowMessageW(L"TaskbarCreated")) {
     m_nid.cbSize = NOTIFYICONDATAW_V3_SIZE;
 }
 
@@ -112,14 +114,32 @@ bool CTrayIcon::Install(HWND window, HICON icon, const wchar_t* tip) {
     if (m_installed) return true;
     m_nid.hWnd = window;
     m_nid.uID = kTrayIconId;
-    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     m_nid.uCallbackMessage = m_message;
     m_nid.hIcon = icon;
     wcsncpy(m_nid.szTip, tip ? tip : L"", 127);
     m_nid.szTip[127] = 0;
+    // The message filter of a program with more rights than the shell drops the shell's
+    // announcement unless it is let through.
+    if (m_shellRestart) ChangeWindowMessageFilterEx(window, m_shellRestart, MSGFLT_ALLOW, nullptr);
+    return Add();
+}
+
+bool CTrayIcon::Add() {
+    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     m_installed = Shell_NotifyIconW(NIM_ADD, &m_nid) != FALSE;
     LogMessage(LOG_LEVEL_DEBUG, "ret[%d] error[%#x]", m_installed ? 1 : 0,
                static_cast<unsigned>(GetLastError()));
+    if (m_installed && m_balloonWaiting) GiveBalloon();
+    return m_installed;
+}
+
+bool CTrayIcon::Restore() {
+    if (!m_nid.hWnd) return false;  // never installed, or removed
+    if (Add()) return true;
+    // The shell may still hold the icon (an announcement without a real restart): then the
+    // same record is given as a change.
+    m_installed = Shell_NotifyIconW(NIM_MODIFY, &m_nid) != FALSE;
+    if (m_installed && m_balloonWaiting) GiveBalloon();
     return m_installed;
 }
 
@@ -131,21 +151,31 @@ bool CTrayIcon::SetTooltip(const wchar_t* tip) {
 }
 
 bool CTrayIcon::ShowBalloon(const wchar_t* title, const wchar_t* text) {
-    m_nid.uFlags = NIF_INFO;
     wcsncpy(m_nid.szInfo, text ? text : L"", 255);
     m_nid.szInfo[255] = 0;
     wcsncpy(m_nid.szInfoTitle, title ? title : L"", 63);
     m_nid.szInfoTitle[63] = 0;
     m_nid.uTimeout = 24;
     m_nid.dwInfoFlags = NIIF_INFO;
-    return m_installed && Shell_NotifyIconW(NIM_MODIFY, &m_nid) != FALSE;
+    m_balloonWaiting = true;
+    return m_installed && GiveBalloon();
+}
+
+bool CTrayIcon::GiveBalloon() {
+    m_nid.uFlags = NIF_INFO;
+    if (Shell_NotifyIconW(NIM_MODIFY, &m_nid) == FALSE) return false;
+    m_balloonWaiting = false;
+    return true;
 }
 
 void CTrayIcon::Remove() {
-    if (!m_installed) return;
-    m_nid.uFlags = 0;
-    Shell_NotifyIconW(NIM_DELETE, &m_nid);
-    m_installed = false;
+    if (m_installed) {
+        m_nid.uFlags = 0;
+        Shell_NotifyIconW(NIM_DELETE, &m_nid);
+        m_installed = false;
+    }
+    m_nid.hWnd = nullptr;
+    m_balloonWaiting = false;
 }
 
 // ---- CMainDlg -----------------------------------------------------------------------------------
@@ -196,6 +226,10 @@ INT_PTR CALLBACK CMainDlg::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
 }
 
 bool CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    if (msg == m_tray.ShellRestartMessage() && msg != 0) {
+        m_tray.Restore();
+        return true;
+    }
     if (msg == m_tray.Message() && msg != 0) {
         if (wParam != kTrayIconId) return true;
         switch (LOWORD(lParam)) {

@@ -34,7 +34,10 @@ constexpr UINT UM_KEYGONE = 0x0604;
 constexpr UINT kTrayIconId = 205;
 constexpr char kTrayMessageName[] = "WM_TRAYICON";
 
-// The notification-area icon of a window.
+// The notification-area icon of a window, and the one owner of its state: window, icon, tip,
+// callback message and a balloon still waiting for the shell. A shell that restarts (after an
+// update, a crash, a change of display scale) forgets every icon; adding it again reads it all
+// from here.
 class CTrayIcon {
   public:
     CTrayIcon();
@@ -42,22 +45,36 @@ class CTrayIcon {
     CTrayIcon(const CTrayIcon&) = delete;
     CTrayIcon& operator=(const CTrayIcon&) = delete;
 
-    // Adds the icon (once); the tooltip keeps at most 127 characters.
+    // Adds the icon (once); the tooltip keeps at most 127 characters. Lets the shell's restart
+    // announcement through to the window even when this program runs with more rights than the
+    // shell (started by the setup program).
     bool Install(HWND window, HICON icon, const wchar_t* tip);
     bool SetTooltip(const wchar_t* tip);
-    // An information balloon; the text keeps at most 255 characters, the title 63.
+    // An information balloon; the text keeps at most 255 characters, the title 63. A balloon the
+    // shell cannot take now (no icon there) waits for the icon to be added again.
     bool ShowBalloon(const wchar_t* title, const wchar_t* text);
+    // The shell announced that it restarted ("TaskbarCreated"): adds the icon again with its
+    // current tip and callback message, then the balloon that waited, if one did. A balloon the
+    // shell showed before is not shown again.
+    bool Restore();
     void Remove();
 
     UINT Message() const { return m_message; }
+    // The registered message "TaskbarCreated".
+    UINT ShellRestartMessage() const { return m_shellRestart; }
     bool Installed() const { return m_installed; }
     // The record last given to the shell.
     const NOTIFYICONDATAW& Record() const { return m_nid; }
 
   private:
+    bool Add();
+    bool GiveBalloon();
+
     UINT m_message;
+    UINT m_shellRestart;
     NOTIFYICONDATAW m_nid = {};
     bool m_installed = false;
+    bool m_balloonWaiting = false;
 };
 
 class CMainDlg : public IMainWindow, private IDeviceListEvents, private IItemHost {

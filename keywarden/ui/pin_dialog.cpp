@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <string.h>
 
+#include "capture_exclusion.h"
 #include "device_list.h"
 #include "log.h"
 #include "main_window.h"
@@ -71,8 +72,27 @@ void CModifyPINDlg::OnInit() {
     SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
     SetLayeredWindowAttributes(m_hWnd, 0, 252, LWA_ALPHA);
     m_keyboard.Create(m_hWnd);
+    KeepOutOfCaptures();
     UpdateTexts();
     FocusField(IDC_OLD_PIN);
+}
+
+void CModifyPINDlg::KeepOutOfCaptures() {
+    // The fields, the shuffled keys and where the user clicks stay off every recording of the
+    // screen. Where the system cannot do that, the change works as it is and the log says so,
+    // once for the whole PIN screen.
+    bool refused = false;
+    DWORD error = 0;
+    for (HWND window : {m_hWnd, m_keyboard.m_hWnd}) {
+        if (window && !ExcludeFromCapture(window)) {
+            refused = true;
+            error = GetLastError();
+        }
+    }
+    if (refused)
+        LogMessage(LOG_LEVEL_WARN,
+                   "%s SetWindowDisplayAffinity err[%#x]: screen captures can show the PIN screen",
+                   "CModifyPINDlg::OnInit", static_cast<unsigned>(error));
 }
 
 void CModifyPINDlg::FocusField(int id) {

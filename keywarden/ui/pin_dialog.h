@@ -43,6 +43,8 @@ class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
 
   private:
     void UpdateOkButton();
+    // Asks the system to leave the dialog and the soft keyboard out of screen captures.
+    void KeepOutOfCaptures();
     void OnOK();
     void ToggleSoftKeyboard();
     // Ends the dialog; the soft keyboard goes with it.
