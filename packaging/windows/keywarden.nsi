@@ -1,8 +1,10 @@
 ; Keywarden setup: one 32-bit program for 32-bit and 64-bit Windows.
 ;   makensis -DVERSION=1.2.3.4 -DX86=<32-bit install tree> -DX64=<64-bit install tree>
-;            -DSOURCE=<source tree> -DOUTFILE=<setup.exe> [-DDEVKIT] keywarden.nsi
+;            -DSOURCE=<source tree> -DOUTFILE=<setup.exe> [-DDEVKIT] [-DSIGN=<sign.sh>] keywarden.nsi
 ; X86 and X64 are `cmake --install` trees (bin/, lib/). DEVKIT adds the stand-ins of the outside
-; components and the software-key helpers, for trying the kit without hardware.
+; components and the software-key helpers, for trying the kit without hardware. SIGN is the
+; command that signs a file in place (make-installer.sh passes sign.sh): it signs the uninstaller
+; before it is packed into the setup, and the setup program once written.
 ;
 ; Per-machine install (administrator): Program Files\Keywarden, a Start-menu entry for all users,
 ; autostart at every user's logon through HKLM\...\Run with "/min", an uninstall entry in
@@ -14,6 +16,10 @@ RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 !ifdef TARGET
 Target ${TARGET}
+!endif
+!ifdef SIGN
+!uninstfinalize '"${SIGN}" "%1"' = 0
+!finalize '"${SIGN}" "%1"' = 0
 !endif
 
 !include MUI2.nsh

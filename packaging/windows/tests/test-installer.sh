@@ -12,6 +12,10 @@
 #     Keywarden runs afterwards;
 #  4. silent uninstall while Keywarden runs with the key inserted: no file, no Run, Start-menu
 #     or uninstall entry, no Keywarden process, no certificate of the key in the store.
+# Signatures (osslsigncode, against a throwaway certificate of the test's own): the setup programs,
+# the uninstaller the setup wrote, and the product's programs and libraries as installed and as
+# packed carry one SHA-256 signature by that certificate whose digest matches the file; the
+# stand-ins carry none; a file with one byte changed fails; the install trees stay unsigned.
 # The setup is a 32-bit program. Where the 32-bit Wine loader cannot run (a kernel without
 # 32-bit support), a win32 run is skipped (77) and a win64 run tests the same script built as
 # a 64-bit setup of the 64-bit programs instead, and says so.
@@ -48,6 +52,9 @@ done
 
 rm -rf "$work"
 mkdir -p "$work"
+command -v osslsigncode >/dev/null || { echo "no osslsigncode (scripts/deps.sh installer)" >&2; exit 1; }
+"$root/packaging/windows/sign.sh" --test-certificate "$work/signing" || { echo "no test certificate" >&2; exit 1; }
+export KIT_SIGN_PFX=$work/signing/signing.pfx KIT_SIGN_PASSWORD_FILE=$work/signing/signing.password
 export WINEPREFIX=$work/prefix WINEARCH=$width WINEDEBUG=-all KIT_WINE=$wine
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export SOFTKEY_STORE=$work/store
@@ -87,6 +94,29 @@ wait_for() {  # SECONDS COMMAND...
     return 1
 }
 have_certs() { [ -n "$(certs)" ]; }
+# FILE: exactly one signature, SHA-256, by the test's certificate, and the file's digest is the
+# signed one.
+signed() {
+    osslsigncode verify -CAfile "$work/signing/signing.pem" -in "$1" >"$work/verify.out" 2>&1 || return 1
+    local current calculated
+    current=$(sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p' "$work/verify.out")
+    calculated=$(sed -n 's/^Calculated message digest *: *\([0-9A-F]*\).*/\1/p' "$work/verify.out")
+    [ "$(grep -c '^Signature Index:' "$work/verify.out")" = 1 ] &&
+        grep -q '^Message digest algorithm *: SHA256' "$work/verify.out" &&
+        grep -qx 'Number of verified signatures: 1' "$work/verify.out" &&
+        [ -n "$current" ] && [ "$current" = "$calculated" ]
+}
+unsigned() {
+    ! osslsigncode verify -in "$1" >"$work/verify.out" 2>&1 && grep -q '^No signature found' "$work/verify.out"
+}
+# FILE COPY: COPY is FILE with the byte in its middle inverted.
+tamper() {
+    local offset byte
+    cp "$1" "$2"
+    offset=$(( $(stat -c %s "$1") / 2 ))
+    byte=$(od -An -tu1 -j "$offset" -N1 "$1" | tr -d ' ')
+    printf "\\$(printf %o $((255 - byte)))" | dd of="$2" bs=1 seek="$offset" conv=notrunc status=none
+}
 no_keywarden() { [ -z "$(keywardens)" ]; }
 
 # Two builds of the development setup: the one installed first and a newer one.
@@ -95,7 +125,8 @@ older=$(echo "$version" | awk -F. '{printf "%d.%d.%d.%d", $1, $2, $3, ($4 > 0 ? 
 [ "$older" = "$version" ] && older=0.0.0.1
 TARGET=$target KIT_VERSION=$older "$root/packaging/windows/make-installer.sh" "$work/old" "${trees[@]}" >/dev/null ||
     fail "make-installer.sh (older)"
-TARGET=$target "$root/packaging/windows/make-installer.sh" "$work/new" "${trees[@]}" >/dev/null ||
+KIT_INSTALLER_STAGE=$work/new-stage TARGET=$target \
+    "$root/packaging/windows/make-installer.sh" "$work/new" "${trees[@]}" >/dev/null ||
     fail "make-installer.sh"
 old_setup=$(ls "$work"/old/*-devkit-setup.exe) new_setup=$(ls "$work"/new/*-devkit-setup.exe)
 
@@ -132,6 +163,27 @@ menu=$(unix_path 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Keywarden
 run=$(regq "$run_key" Keywarden)
 [ "$run" = "\"$location\\Keywarden.exe\" /min" ] || fail "Run entry is '$run'"
 echo "installed in $location; Run: $run"
+
+step "signatures"
+for f in "$work"/old/*.exe "$work"/new/*.exe "$dir/uninstall.exe" "$work"/new-stage/x*/bin/Seal*.dll; do
+    [ -e "$f" ] || continue  # trees without the DLLs (see above)
+    signed "$f" || fail "$f: not one matching signature by the product certificate: $(cat "$work/verify.out")"
+done
+for f in "$dir"/*.exe "$dir"/*.dll "$dir"/x64/*.dll; do
+    [ -e "$f" ] || continue
+    case ${f#"$dir"/} in
+    Keywarden.exe | uninstall.exe | Sealform.dll | Sealgate.dll | x64/Sealform.dll | x64/Sealgate.dll)
+        signed "$f" || fail "installed $f: not one matching signature: $(cat "$work/verify.out")" ;;
+    *) unsigned "$f" || fail "installed stand-in $f is signed: $(cat "$work/verify.out")" ;;
+    esac
+done
+unsigned "${trees[0]}/bin/Keywarden.exe" || fail "make-installer.sh signed the install tree's Keywarden.exe"
+for f in "$dir/Keywarden.exe" "$new_setup"; do
+    tamper "$f" "$work/tampered.exe"
+    ! signed "$work/tampered.exe" && grep -q MISMATCH "$work/verify.out" ||
+        fail "$(basename "$f") with one byte changed: $(cat "$work/verify.out")"
+done
+echo "one matching signature each: setup programs, uninstall.exe, the product's files; stand-ins unsigned; changed files fail"
 printf '[exe_config]\r\nloglevel=4\r\n' >"$dir/config.ini"
 
 step "Keywarden from the Run entry's command line"
@@ -173,7 +225,7 @@ step "upgrade to $version over the running Keywarden"
 w "$new_setup" /S || fail "upgrade setup /S exited $?"
 [ "$(regq "$uninstall_key" DisplayVersion)" = "$version" ] || fail "uninstall entry not the new version"
 grep -q 'loglevel=4' "$dir/config.ini" || fail "config.ini was not kept"
-cmp -s "${trees[0]}/bin/Keywarden.exe" "$dir/Keywarden.exe" || fail "Keywarden.exe not replaced"
+cmp -s "$work/new-stage/x86/bin/Keywarden.exe" "$dir/Keywarden.exe" || fail "Keywarden.exe not replaced"
 # The setup waits until Windows reports the old process ended; under Wine its Linux process
 # can take a moment longer to leave (or to be reaped), so it gets a few seconds.
 old_gone() {
