@@ -7,9 +7,16 @@
 #   scripts/mingw-deps.sh [x86] [x64]        (no argument: both widths)
 #
 # Cache: $KIT_MINGW_CACHE (default /var/cache/ukeykit/mingw) / i686 or x86_64 / include, lib.
-# cmake/KitMingwDeps.cmake points the Windows trees there. Source packages need a deb-src entry
-# (scripts/deps.sh sources adds one in the system's form when there is none). Each library's stamp file holds its build recipe; a changed
-# recipe builds that library again.
+# cmake/KitMingwDeps.cmake points the Windows trees there. Each library's stamp file holds its
+# build recipe; a changed recipe builds that library again.
+#
+# Also Google Benchmark's source for the Windows build of Keywarden's benchmark: Debian's source
+# package, unpacked once into /usr/src/benchmark (as GoogleTest's sits in /usr/src). Without it
+# only that benchmark is left out.
+#
+# Before anything is fetched, scripts/deps.sh installs what the builds need and adds source
+# entries (deb-src) in the form the system's package sources use; a failing apt-get update is
+# reported and the download tried all the same.
 set -euo pipefail
 
 scripts=$(cd "$(dirname "$0")" && pwd)
@@ -33,7 +40,7 @@ say() { echo "mingw-deps: $*"; }
 # then the other versions the archive lists (a security update's files may not be mirrored yet).
 fetch_source() {
     local package=$1 version
-    "$scripts/deps.sh" sources
+    "$scripts/deps.sh" mingw sources
     if apt-get source -q --download-only "$package" >/dev/null 2>&1; then
         return 0
     fi
@@ -117,6 +124,22 @@ ensure() {
     say "$name for $triple built in $(($(date +%s) - start)) s"
 }
 
+# The benchmark's source, when it is not there yet; its absence only leaves that benchmark out.
+ensure_benchmark_source() {
+    [ -f /usr/src/benchmark/CMakeLists.txt ] && return 0
+    local work log
+    work=$(mktemp -d)
+    log=$(mktemp)
+    if (cd "$work" && fetch_source benchmark && unpack_source) 2>"$log"; then
+        rm -rf /usr/src/benchmark
+        mkdir -p /usr/src
+        cp -r "$work/src" /usr/src/benchmark
+    else
+        say "Google Benchmark's source cannot be had ($(tail -n1 "$log")): Keywarden's benchmark is not built"
+    fi
+    rm -rf "$work" "$log"
+}
+
 widths=("$@")
 [ ${#widths[@]} -gt 0 ] || widths=(x86 x64)
 for width in "${widths[@]}"; do
@@ -133,3 +156,7 @@ for width in "${widths[@]}"; do
         ensure openssl "$triple" "openssl $openssl_options"
     ) 9>"$cache/${triple%%-*}/.lock"
 done
+(
+    flock 9
+    ensure_benchmark_source
+) 9>"$cache/.benchmark.lock"
