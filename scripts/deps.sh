@@ -81,10 +81,14 @@ install_packages() {
     done
 }
 
-sources_files() { local f; for f in "$apt_etc"/sources.list.d/*.sources; do [ -f "$f" ] && echo "$f"; done; }
+# The package source files of each form that are there (none is assumed by name).
+sources_files() {
+    local f
+    for f in "$apt_etc"/sources.list.d/*.sources; do [ ! -f "$f" ] || echo "$f"; done
+}
 list_files() {
     local f
-    for f in "$apt_etc/sources.list" "$apt_etc"/sources.list.d/*.list; do [ -f "$f" ] && echo "$f"; done
+    for f in "$apt_etc/sources.list" "$apt_etc"/sources.list.d/*.list; do [ ! -f "$f" ] || echo "$f"; done
 }
 
 has_source_entries() {
