@@ -8,27 +8,34 @@
 #   make installer  Windows setup programs (NSIS) into dist/installer
 JOBS ?= $(shell nproc)
 CMAKE_BUILD = cmake --build
-.PHONY: build test demo deps native windows windows-x86 asan bench fuzz fuzz-smoke clean screenshots package installer
+.PHONY: build test demo deps native windows windows-x86 mingw-deps-x64 mingw-deps-x86 asan bench fuzz \
+	fuzz-smoke clean screenshots package installer
 
 build: deps native windows
 
 deps:
 	@scripts/deps.sh native windows
 
-native:
+native: deps
 	cmake --preset linux >/dev/null
 	$(CMAKE_BUILD) build/linux -j $(JOBS)
 	cmake --install build/linux >/dev/null
 
-windows:
+# What a Windows tree links and no Debian package has for mingw (pugixml, libcrypto), built once
+# into a cache; every target that configures a Windows tree has it first.
+mingw-deps-x64: deps
 	scripts/mingw-deps.sh x64
+
+mingw-deps-x86: deps
+	scripts/mingw-deps.sh x86
+
+windows: deps mingw-deps-x64
 	cmake --preset windows-x64 >/dev/null
 	$(CMAKE_BUILD) build/windows-x64 -j $(JOBS)
 	cmake --install build/windows-x64 >/dev/null
 
 # 32-bit Windows, the target machines: products into dist/windows-x86, tests under 32-bit Wine.
-windows-x86:
-	scripts/mingw-deps.sh x86
+windows-x86: deps mingw-deps-x86
 	cmake --preset windows-x86 >/dev/null
 	$(CMAKE_BUILD) build/windows-x86 -j $(JOBS)
 	cmake --install build/windows-x86 >/dev/null
@@ -54,14 +61,14 @@ installer: deps windows windows-x86
 	@scripts/deps.sh installer
 	packaging/windows/make-installer.sh dist/installer >/dev/null
 
-demo: deps native
+# The demo's last part builds Keywarden in the 64-bit Windows tree.
+demo: deps native mingw-deps-x64
 	scripts/demo.sh
 
 # Pictures of Keywarden (main window in each language, tray menu, balloon) into docs/.
-screenshots: deps
+screenshots: deps mingw-deps-x64
 	cmake --preset linux >/dev/null
 	$(CMAKE_BUILD) build/linux -j $(JOBS) --target keva-testkeys softkey
-	scripts/mingw-deps.sh x64
 	cmake --preset windows-x64 >/dev/null
 	$(CMAKE_BUILD) build/windows-x64 -j $(JOBS) --target Keywarden keywarden-remote softkey-notify keva_lib
 	scripts/screenshots.sh docs

@@ -3,27 +3,42 @@
 # Simplified Chinese locale (ANSI code page 936), a CJK font for the Chinese faces,
 # an X display (xvfb-run when none is there) and a prefix of the build tree's own.
 #   wine-run.sh [--win32|--win64] PROGRAM.exe [ARGS...]
+#   wine-run.sh [--win32|--win64] --probe
 # --win32: 32-bit program, 32-bit Wine loader (`wine`) in a 32-bit prefix (the target machines);
 # --win64 (default): 64-bit program, `wine64` in a 64-bit prefix.
+# --probe: runs nothing, only answers whether programs of that width can run here (0 or 77), for
+# tests that check what a Windows run did and mean nothing without it.
 # Exit status: the program's; 77 (CTest's "skipped") when this machine cannot run 32-bit programs
-# at all (a kernel without 32-bit support refuses the 32-bit loader), so that the test shows as
-# not run instead of passed or failed.
+# at all (no 32-bit Wine, or a kernel without 32-bit support that refuses the 32-bit loader), so
+# that the test shows as not run instead of passed or failed. KIT_NO_WIN32=1 makes a machine that
+# can run them answer as one that cannot (to try that road here).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-arch=win64
-case "${1:-}" in
-    --win32) arch=win32; shift ;;
-    --win64) shift ;;
-esac
+arch=win64 probe=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --win32) arch=win32; shift ;;
+        --win64) arch=win64; shift ;;
+        --probe) probe=yes; shift ;;
+        *) break ;;
+    esac
+done
 if [ "$arch" = win32 ]; then
     wine=${KIT_WINE:-/usr/lib/wine/wine}
-    if ! "$wine" --version >/dev/null 2>&1; then
-        echo "wine-run.sh: $wine cannot run here (no 32-bit Wine, or a kernel that refuses 32-bit programs): $1 not run" >&2
+    reason=""
+    if [ "${KIT_NO_WIN32:-}" = 1 ]; then
+        reason="KIT_NO_WIN32=1: this machine counts as one that runs no 32-bit programs"
+    elif ! "$wine" --version >/dev/null 2>&1; then
+        reason="$wine cannot run here (no 32-bit Wine, or a kernel that refuses 32-bit programs)"
+    fi
+    if [ -n "$reason" ]; then
+        echo "wine-run.sh: $reason: ${1:-32-bit Windows programs} not run" >&2
         exit 77
     fi
 else
     wine=${KIT_WINE:-/usr/lib/wine/wine64}
 fi
+[ -z "$probe" ] || exit 0
 : "${KIT_WINEPREFIX:=${PWD}/wineprefix}"
 # KIT_WINE goes on to the scripts a test starts (softkey-notify.sh), so they use this prefix's loader.
 export WINEPREFIX="$KIT_WINEPREFIX" WINEARCH="$arch" KIT_WINE="$wine" WINEDEBUG="${WINEDEBUG:--all}" \

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, and only when some are missing
 # (no apt-get update when everything is already there).
-#   scripts/deps.sh native|windows|demo|package|installer|fuzz|sources ...
+#   scripts/deps.sh native|windows|mingw|demo|package|installer|fuzz|sources ...
 #
 # "sources" adds the source entries `apt-get source` needs (deb-src), in the form the system's
 # package sources are written in: deb822 stanzas beside deb822 files, one-line entries beside
@@ -20,6 +20,8 @@ native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn
 # wine32:i386 is the 32-bit loader that runs the i686 build (it needs dpkg's i386 architecture).
 windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 xvfb xauth
          fonts-wqy-microhei x11-apps imagemagick"
+# scripts/mingw-deps.sh: the cross compilers, CMake (pugixml) and Perl (OpenSSL's Configure).
+mingw="cmake make perl g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix"
 # Debian packages: dpkg-shlibdeps (dpkg-dev) for their dependencies, lintian to check them.
 package="dpkg-dev lintian"
 # Setup programs: NSIS builds them, osslsigncode signs what they ship.
@@ -27,10 +29,21 @@ installer="nsis osslsigncode"
 optional="wine32:i386"
 
 apt_etc=${APT_ETC:-/etc/apt}
-sudo_cmd=""
-[ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
 
 say() { echo "deps.sh: $*" >&2; }
+
+# Commands that change the system run as root: directly when this is root, through sudo
+# otherwise. A minimal system has no sudo; then nothing is tried and the set-up says why.
+root_cmd=""
+need_root() {
+    [ "$(id -u)" -eq 0 ] && return 0
+    if command -v sudo >/dev/null 2>&1; then
+        root_cmd=sudo
+        return 0
+    fi
+    say "packages must be installed and this is not root, with no sudo: run 'scripts/deps.sh $*' as root"
+    exit 1
+}
 
 installed() {
     case "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" in
@@ -39,19 +52,22 @@ installed() {
     esac
 }
 
-# apt-get update; a failure is reported with apt's first error line, and the caller goes on with
-# the lists as they are.
+# apt's first error line of a log (its last line when there is no error line).
+first_error() { grep -m1 '^E:' "$1" || tail -n1 "$1"; }
+
+# apt-get update; a failure (one index of the mirror out of step, say) is reported in one line
+# and the caller goes on with the lists as they are: what is needed may well be in them.
 update_lists() {
     local log
     log=$(mktemp)
-    if ! $sudo_cmd apt-get update -q >"$log" 2>&1; then
-        say "apt-get update failed, going on with the package lists as they are: $(grep -m1 '^E:' "$log" || tail -n1 "$log")"
+    if ! $root_cmd apt-get update -q -o Acquire::Retries=3 >"$log" 2>&1; then
+        say "apt-get update failed, going on with the package lists as they are: $(first_error "$log")"
     fi
     rm -f "$log"
 }
 
 apt_install() {
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q -o Acquire::Retries=3 "$@"
+    $root_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o Acquire::Retries=3 "$@"
 }
 
 # Installs the packages; when the whole set fails, each one alone, to name the ones that cannot be
@@ -65,16 +81,32 @@ install_packages() {
     done
 }
 
-has_source_entries() {
-    grep -Eqs '^[[:space:]]*deb-src[[:space:]]' "$apt_etc/sources.list" "$apt_etc"/sources.list.d/*.list ||
-        grep -Eqis '^Types:.*\bdeb-src\b' "$apt_etc"/sources.list.d/*.sources
+# The package source files of each form that are there (none is assumed by name).
+sources_files() {
+    local f
+    for f in "$apt_etc"/sources.list.d/*.sources; do [ ! -f "$f" ] || echo "$f"; done
+}
+list_files() {
+    local f
+    for f in "$apt_etc/sources.list" "$apt_etc"/sources.list.d/*.list; do [ ! -f "$f" ] || echo "$f"; done
 }
 
-# deb822: every stanza of Debian's archive whose types have "deb" again, typed "deb-src".
+has_source_entries() {
+    local files
+    files=$(list_files)
+    if [ -n "$files" ] && grep -Eqs '^[[:space:]]*deb-src[[:space:]]' $files; then
+        return 0
+    fi
+    files=$(sources_files)
+    [ -n "$files" ] && grep -Eqis '^types:([[:space:]].*)?[[:space:]]deb-src([[:space:]]|$)' $files
+}
+
+# deb822: every enabled stanza of Debian's archive whose types have "deb", again with the types
+# "deb-src". Written for any awk (mawk is the one a minimal Debian has).
 source_stanzas() {
     awk 'BEGIN { RS = "" }
          {
-             n = split($0, lines, "\n"); deb = 0; debian = 0
+             n = split($0, lines, "\n"); deb = 0; debian = 0; enabled = 1
              for (i = 1; i <= n; i++) {
                  low = tolower(lines[i])
                  if (low ~ /^types:/) {
@@ -82,8 +114,9 @@ source_stanzas() {
                      for (j = 1; j <= m; j++) if (types[j] == "deb") deb = 1
                  }
                  if (low ~ /^uris:/ && low ~ /debian/) debian = 1
+                 if (low ~ /^enabled:[ \t]*no/) enabled = 0
              }
-             if (!deb || !debian) next
+             if (!deb || !debian || !enabled) next
              for (i = 1; i <= n; i++) {
                  if (tolower(lines[i]) ~ /^types:/) lines[i] = "Types: deb-src"
                  out = out lines[i] "\n"
@@ -98,26 +131,26 @@ source_lines() {
     sed -n -E 's/^[[:space:]]*deb([[:space:]]+.*debian.*)$/deb-src\1/p' "$@"
 }
 
+# write FILE: standard input into FILE as root.
+write_root() { $root_cmd mkdir -p "$(dirname "$1")" && $root_cmd tee "$1" >/dev/null; }
+
 add_source_entries() {
     has_source_entries && return 0
-    local sources=() lists=() f
-    for f in "$apt_etc"/sources.list.d/*.sources; do [ -f "$f" ] && sources+=("$f"); done
-    [ -f "$apt_etc/sources.list" ] && lists+=("$apt_etc/sources.list")
-    for f in "$apt_etc"/sources.list.d/*.list; do [ -f "$f" ] && lists+=("$f"); done
-    local added=""
-    if [ ${#sources[@]} -gt 0 ]; then
-        local text
-        text=$(source_stanzas "${sources[@]}")
+    need_root sources
+    local files text added=""
+    files=$(sources_files)
+    if [ -n "$files" ]; then
+        text=$(source_stanzas $files)
         if [ -n "$text" ]; then
-            printf '%s\n' "$text" | $sudo_cmd tee "$apt_etc/sources.list.d/ukeykit-src.sources" >/dev/null
+            printf '%s\n' "$text" | write_root "$apt_etc/sources.list.d/ukeykit-src.sources"
             added=yes
         fi
     fi
-    if [ ${#lists[@]} -gt 0 ]; then
-        local text
-        text=$(source_lines "${lists[@]}")
+    files=$(list_files)
+    if [ -n "$files" ]; then
+        text=$(source_lines $files)
         if [ -n "$text" ]; then
-            printf '%s\n' "$text" | $sudo_cmd tee "$apt_etc/sources.list.d/ukeykit-src.list" >/dev/null
+            printf '%s\n' "$text" | write_root "$apt_etc/sources.list.d/ukeykit-src.list"
             added=yes
         fi
     fi
@@ -131,9 +164,9 @@ add_source_entries() {
 wanted="" want_sources=""
 for target in "$@"; do
     case "$target" in
-        native) wanted="$wanted $native" ;;
+        native | demo) wanted="$wanted $native" ;;
         windows) wanted="$wanted $windows" ;;
-        demo) wanted="$wanted $native" ;;
+        mingw) wanted="$wanted $mingw" ;;
         package) wanted="$wanted $package" ;;
         installer) wanted="$wanted $installer" ;;
         # libFuzzer and the sanitizers' run-times come with clang's run-time package.
@@ -144,7 +177,7 @@ for target in "$@"; do
 done
 
 missing=() missing_optional=()
-for pkg in $wanted; do
+for pkg in $(echo $wanted | tr ' ' '\n' | awk '!seen[$0]++'); do
     installed "$pkg" && continue
     case " $optional " in
         *" $pkg "*) missing_optional+=("$pkg") ;;
@@ -153,10 +186,11 @@ for pkg in $wanted; do
 done
 
 if [ ${#missing[@]} -gt 0 ] || [ ${#missing_optional[@]} -gt 0 ]; then
+    need_root "$@"
     echo "Installing: ${missing[*]} ${missing_optional[*]}"
-    if [[ " ${missing_optional[*]} " == *":i386"* ]] &&
+    if [[ " ${missing_optional[*]} " == *":i386 "* ]] &&
         ! dpkg --print-foreign-architectures | grep -qx i386; then
-        $sudo_cmd dpkg --add-architecture i386
+        $root_cmd dpkg --add-architecture i386
     fi
     update_lists
     failed=$(install_packages "${missing[@]}")
@@ -165,24 +199,14 @@ if [ ${#missing[@]} -gt 0 ] || [ ${#missing_optional[@]} -gt 0 ]; then
         exit 1
     fi
     for pkg in "${missing_optional[@]}"; do
-        if ! apt_install "$pkg" >&2; then
-            say "cannot install $pkg: the 32-bit Windows tests will be skipped (nothing runs 32-bit Windows programs here)"
+        log=$(mktemp)
+        if ! apt_install "$pkg" >"$log" 2>&1; then
+            say "$pkg cannot be installed ($(first_error "$log")): the 32-bit Windows tests will be skipped (no 32-bit Wine loader to run them)"
         fi
+        rm -f "$log"
     done
 fi
 
 if [ -n "$want_sources" ]; then
     add_source_entries
-fi
-
-# Google Benchmark for the mingw build of Keywarden's benchmark: Debian's source package of the
-# installed libbenchmark-dev, unpacked to /usr/src/benchmark (as googletest sits in /usr/src).
-if [[ " $* " == *" windows "* ]] && [ ! -f /usr/src/benchmark/CMakeLists.txt ]; then
-    tmp=$(mktemp -d)
-    # Only the benchmark needs it: when the source cannot be had, the build goes on without it.
-    (add_source_entries && cd "$tmp" && apt-get source -q --download-only benchmark >/dev/null &&
-        tar xzf benchmark_*.orig.tar.gz && $sudo_cmd rm -rf /usr/src/benchmark &&
-        $sudo_cmd cp -r benchmark-*/ /usr/src/benchmark) ||
-        say "Google Benchmark source not available; Keywarden's benchmark is not built"
-    rm -rf "$tmp"
 fi

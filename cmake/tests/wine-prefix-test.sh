@@ -10,7 +10,7 @@ width=$1 work=$2
 here=$(cd "$(dirname "$0")/.." && pwd)
 if [ "$width" = win32 ]; then
     wine=${KIT_WINE:-/usr/lib/wine/wine}
-    "$wine" --version >/dev/null 2>&1 || { echo "no 32-bit Wine here: not run"; exit 77; }
+    "$here/wine-run.sh" --win32 --probe || exit 77
 else
     wine=${KIT_WINE:-/usr/lib/wine/wine64}
 fi

@@ -26,7 +26,7 @@ root=$(cd "$here/../../.." && pwd)
 fail() { echo "FAIL: $*" >&2; cleanup; exit 1; }
 step() { echo "== $*"; }
 
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if "$root/cmake/wine-run.sh" --win32 --probe 2>/dev/null; then
     can32=1
 else
     can32=0
