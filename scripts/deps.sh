@@ -134,26 +134,25 @@ source_lines() {
 # write FILE: standard input into FILE as root.
 write_root() { $root_cmd mkdir -p "$(dirname "$1")" && $root_cmd tee "$1" >/dev/null; }
 
+# add_entries MAKER TARGET FILE...: the source entries MAKER derives from the files, written to
+# TARGET in sources.list.d; false when there are none.
+add_entries() {
+    local maker=$1 target=$2 text
+    shift 2
+    [ $# -gt 0 ] || return 1
+    text=$("$maker" "$@")
+    [ -n "$text" ] || return 1
+    printf '%s\n' "$text" | write_root "$apt_etc/sources.list.d/$target"
+}
+
 add_source_entries() {
     has_source_entries && return 0
     need_root sources
-    local files text added=""
-    files=$(sources_files)
-    if [ -n "$files" ]; then
-        text=$(source_stanzas $files)
-        if [ -n "$text" ]; then
-            printf '%s\n' "$text" | write_root "$apt_etc/sources.list.d/ukeykit-src.sources"
-            added=yes
-        fi
-    fi
-    files=$(list_files)
-    if [ -n "$files" ]; then
-        text=$(source_lines $files)
-        if [ -n "$text" ]; then
-            printf '%s\n' "$text" | write_root "$apt_etc/sources.list.d/ukeykit-src.list"
-            added=yes
-        fi
-    fi
+    local added=""
+    # shellcheck disable=SC2046
+    add_entries source_stanzas ukeykit-src.sources $(sources_files) && added=yes
+    # shellcheck disable=SC2046
+    add_entries source_lines ukeykit-src.list $(list_files) && added=yes
     if [ -z "$added" ]; then
         say "no Debian package source to add source entries for (in $apt_etc)"
         return 1
