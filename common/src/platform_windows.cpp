@@ -26,13 +26,16 @@ std::string this_module_directory() {
 
 namespace {
 
-// Whether this Windows knows the LOAD_LIBRARY_SEARCH_* flags (Windows 8 and later; Windows 7 with
-// update KB2533623, which brings SetDefaultDllDirectories with them).
-bool search_flags_known() {
-    static const bool known =
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") != nullptr;
-    return known;
+// SetDefaultDllDirectories, or null where this Windows lacks it together with the
+// LOAD_LIBRARY_SEARCH_* flags (Windows 7 without update KB2533623).
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+SetDefaultDllDirectoriesFn set_default_dll_directories() {
+    static const auto fn = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    return fn;
 }
+
+bool search_flags_known() { return set_default_dll_directories() != nullptr; }
 
 // Loads the file at `path` (a full path) and nothing else. Its own dependencies come from its
 // folder and the system folder only; a system without the search flags looks in its folder first
@@ -85,9 +88,7 @@ Module Module::load_system(std::string_view windows_name) {
 }
 
 void restrict_module_search() {
-    using SetDefaultFn = BOOL(WINAPI*)(DWORD);
-    auto set_default = reinterpret_cast<SetDefaultFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    auto set_default = set_default_dll_directories();
     if (!set_default ||
         !set_default(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32))
         SetDllDirectoryW(L"");  // older systems: at least the current folder leaves the order
