@@ -16,6 +16,7 @@
 
 #include "kit/base64.h"
 #include "kit/platform.h"
+#include "kit/secure.h"
 #include "signaturemodule.h"
 #include "sm2_raw.h"
 
@@ -41,8 +42,8 @@ struct PfxContents {
 
 PfxContents open_pfx(const char* path, const char* password) {
     PfxContents out;
-    std::vector<uint8_t> der;
-    if (!kit::read_whole_file(path, der) || der.empty()) {
+    kit::SecureBytes der;  // the PFX holds the key: no copy is left in freed memory
+    if (!kit::read_secret_file(path, der) || der.empty()) {
         out.status = SIGNATUREMODULE_NO_FILE;
         return out;
     }
@@ -155,13 +156,15 @@ extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL Base64_decode(const char
         *out_length = static_cast<int>(digits / 4 * 3 + (rest == 2 ? 1 : rest == 3 ? 2 : 0));
         return SIGNATUREMODULE_OK;
     }
-    std::string compact;
-    compact.reserve(size);
+    // The text may carry key material (a PFX): every work copy wipes itself.
+    kit::SecureString compact;
+    compact.reserve(size + sizeof(kit::SecureString));  // past the inline buffer, never regrown
     for (size_t i = 0; i < size; ++i) {
         char c = text[i];
         if (c != '\r' && c != '\n' && c != ' ' && c != '\t') compact.push_back(c);
     }
-    std::vector<uint8_t> bytes = kit::base64_decode(compact);
+    kit::SecureBytes bytes;
+    kit::base64_decode_into(std::string_view(compact.data(), compact.size()), bytes);
     if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
     *out_length = static_cast<int>(bytes.size());
     return SIGNATUREMODULE_OK;

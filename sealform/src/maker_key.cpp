@@ -168,8 +168,9 @@ unsigned char* make_seal_with_key(const char* params, int* length) {
         mark(steps::kNoParameters);
         return nullptr;
     }
+    kit::SecureBytes text;
     pugi::xml_document doc;
-    pugi::xml_node root = open_maker_document(doc, params, "sealinfo");
+    pugi::xml_node root = open_maker_document(doc, text, params, "sealinfo");
     if (!root) return nullptr;
     static const char* const kRequired[] = {"imgdata",    "usercertlist", "esid",
                                             "version",    "sealtype",     "sealname",

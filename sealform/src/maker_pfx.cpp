@@ -4,12 +4,16 @@
 // The PFX travels Base64-encoded inside the parameters and is copied to a temporary file for
 // the signer; that copy holds the maker's private key, so it is removed when the call ends,
 // whatever the outcome. The encoded seal information and seal stay in memory. Neither the
-// password nor the parameter text (which carries the PFX and the password) is ever traced.
+// password nor the parameter text (which carries the PFX and the password) is ever traced, and
+// neither leaves a copy in memory the process frees: the parameters are parsed in a wiping
+// buffer, the password is read where it lies in it, the decoded PFX is held in a wiping buffer
+// and written to its file without a stdio buffer.
 #include <cstdio>
 #include <pugixml.hpp>
 #include <string>
 
 #include "kit/platform.h"
+#include "kit/secure.h"
 #include "make_steps.h"
 #include "makers.h"
 #include "seal_pipeline.h"
@@ -25,8 +29,9 @@ constexpr size_t kCertInfoBytes = SIGNATUREMODULE_INFO_SIZE;
 
 class PfxSigner : public SealSigner {
   public:
-    PfxSigner(const kit::TempFile& pfx_file, std::string password)
-        : pfx_file_(pfx_file), password_(std::move(password)) {
+    // `password` lies in the parameter document's buffer, which outlives the signer.
+    PfxSigner(const kit::TempFile& pfx_file, const char* password)
+        : pfx_file_(pfx_file), password_(password) {
         info_not_encoded = steps::kInfoNotEncodedPfx;
         maker_before_encoding = false;
     }
@@ -35,8 +40,7 @@ class PfxSigner : public SealSigner {
     bool read_maker_certificate() {
         std::vector<char> info(kCertInfoBytes, 0);
         int info_length = 0;
-        if (ParsePfxFile(pfx_file_.path().c_str(), password_.c_str(), info.data(), &info_length) !=
-            0) {
+        if (ParsePfxFile(pfx_file_.path().c_str(), password_, info.data(), &info_length) != 0) {
             mark(steps::kPfxNotOpened);
             mark(pfx_file_.path());
             return false;
@@ -61,7 +65,7 @@ class PfxSigner : public SealSigner {
     bool sign(const Bytes& info_der, Bytes& signature) override {
         signature.assign(kMaxSignatureBytes, 0);
         int length = 0;
-        int rc = PfxSign(pfx_file_.path().c_str(), password_.c_str(), info_der.data(),
+        int rc = PfxSign(pfx_file_.path().c_str(), password_, info_der.data(),
                          static_cast<int>(info_der.size()), signature.data(), &length);
         if (rc != 0) {
             char text[48];
@@ -84,7 +88,7 @@ class PfxSigner : public SealSigner {
 
   private:
     const kit::TempFile& pfx_file_;
-    std::string password_;
+    const char* password_;
     Bytes maker_cert_;
 };
 
@@ -95,8 +99,9 @@ unsigned char* make_seal_with_pfx(const char* params, int* length) {
         mark(steps::kNoParameters);
         return nullptr;
     }
+    kit::SecureBytes text;
     pugi::xml_document doc;
-    pugi::xml_node root = open_maker_document(doc, params, "sealparams");
+    pugi::xml_node root = open_maker_document(doc, text, params, "sealparams");
     if (!root) return nullptr;
     mark(steps::kParsed);
 
@@ -142,16 +147,16 @@ unsigned char* make_seal_with_pfx(const char* params, int* length) {
     }
     values.holder_certs.push_back(std::move(holder_cert));
     signer_base64_decode(element_text(root, "imgtdate"), values.picture);
-    Bytes pfx;
-    signer_base64_decode(element_text(root, "sealmakerpfx"), pfx);
-    if (!kit::write_whole_file(pfx_file.path(), pfx.data(), pfx.size())) {
+    kit::SecureBytes pfx;
+    signer_base64_decode(root.child("sealmakerpfx").text().get(), pfx);
+    if (!kit::write_secret_file(pfx_file.path(), pfx.data(), pfx.size())) {
         mark(steps::kPfxFileFailed);
         mark(pfx_file.path());
         return nullptr;
     }
     mark(steps::kDecoded);
 
-    PfxSigner signer(pfx_file, element_text(root, "sealmakerpfxpwd"));
+    PfxSigner signer(pfx_file, root.child("sealmakerpfxpwd").text().get());
     if (!signer.read_maker_certificate()) return nullptr;
     mark(steps::kMakerRead);
     return make_signed_seal(values, signer, length);

@@ -89,22 +89,28 @@ bool set_maker(SESeal_t& seal, const Bytes& maker_cert) {
            set_oid_bytes(seal.extnID, kSm2WithSm3, sizeof kSm2WithSm3);
 }
 
-bool signer_base64_decode(const std::string& text, Bytes& out, size_t limit) {
+template <class Out>
+bool signer_base64_decode(std::string_view text, Out& out, size_t limit) {
     int size = 0;
-    Base64_decode(text.c_str(), static_cast<int>(text.size()), nullptr, &size);
+    Base64_decode(text.data(), static_cast<int>(text.size()), nullptr, &size);
     if (size < 0 || static_cast<size_t>(size) > limit) return false;
     out.assign(static_cast<size_t>(size), 0);
     if (size == 0) return true;
     int stored = 0;
-    Base64_decode(text.c_str(), static_cast<int>(text.size()), out.data(), &stored);
+    Base64_decode(text.data(), static_cast<int>(text.size()), out.data(), &stored);
     if (stored < 0 || stored > size) return false;
     out.resize(static_cast<size_t>(stored));
     return true;
 }
 
-pugi::xml_node open_maker_document(pugi::xml_document& doc, const char* params,
-                                   const char* root_name) {
-    pugi::xml_parse_result parsed = doc.load_buffer(params, std::strlen(params));
+template bool signer_base64_decode(std::string_view, Bytes&, size_t);
+template bool signer_base64_decode(std::string_view, kit::SecureBytes&, size_t);
+
+pugi::xml_node open_maker_document(pugi::xml_document& doc, kit::SecureBytes& text,
+                                   const char* params, const char* root_name) {
+    const size_t size = std::strlen(params);
+    text.assign(params, params + size);
+    pugi::xml_parse_result parsed = doc.load_buffer_inplace(text.data(), size);
     if (!parsed) {
         kit::trace_marker(steps::kNotXml);
         char where[160];

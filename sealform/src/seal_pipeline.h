@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <pugixml.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "kit/secure.h"
 #include "seal_codec.h"
 
 namespace sealform {
@@ -37,9 +39,11 @@ struct SealInfoValues {
 constexpr size_t kMaxNameBytes = 1023;  // seal name after conversion to UTF-8
 constexpr size_t kMaxCertBytes = 2048;  // one decoded certificate
 
-// Base64 through the signer module: the decoded length first, then the bytes. False when the
-// bytes would exceed `limit`.
-bool signer_base64_decode(const std::string& text, Bytes& out, size_t limit = SIZE_MAX);
+// Base64 through the signer module: the decoded length first, then the bytes, written once into
+// `out` (a Bytes, or a kit::SecureBytes for key material). False when the bytes would exceed
+// `limit`.
+template <class Out>
+bool signer_base64_decode(std::string_view text, Out& out, size_t limit = SIZE_MAX);
 
 // certListType every maker writes: the list holds whole certificates.
 constexpr long kCertListTypeFull = 1;
@@ -49,12 +53,13 @@ constexpr long kCertListTypeFull = 1;
 // "MakeSeal...1.5.3.2" as both makers do. False when memory runs out.
 bool fill_seal_info(SESSealInfo_t& info, const SealInfoValues& values);
 
-// Loads a maker's parameter document and returns its root element `root_name`. A text that
-// is not XML is marked "MakeSeal...e.2" with the parse error and its offset (never the text:
-// it carries key material), a wrong root "MakeSeal...e.3" with the root's name; both give an
-// empty node.
-pugi::xml_node open_maker_document(pugi::xml_document& doc, const char* params,
-                                   const char* root_name);
+// Loads a maker's parameter document and returns its root element `root_name`. The text is
+// parsed in place in `text`, a wiping copy of `params` that must outlive `doc`: the parameters
+// carry key material (a PFX and its password), and element texts point into that copy. A text
+// that is not XML is marked "MakeSeal...e.2" with the parse error and its offset (never the
+// text), a wrong root "MakeSeal...e.3" with the root's name; both give an empty node.
+pugi::xml_node open_maker_document(pugi::xml_document& doc, kit::SecureBytes& text,
+                                   const char* params, const char* root_name);
 
 // Sets the maker's certificate and the algorithm identifier 1.2.156.10197.1.501 (SM2 with SM3).
 bool set_maker(SESeal_t& seal, const Bytes& maker_cert);
