@@ -2,13 +2,14 @@
 #   make build   native libraries, stand-ins and tools into dist/linux, Windows parts into dist/windows
 #   make test    builds everything and runs every test (native, sanitizers, Windows under Wine:
 #                32-bit first, then 64-bit)
+#   make tsan    the libraries' thread tests under ThreadSanitizer (part of make test)
 #   make demo    the kit's main job on a software key, then Keywarden showing an inserted key
 #   make screenshots  pictures of Keywarden in docs/
 #   make package Debian packages of the native kit into dist/packages
 #   make installer  Windows setup programs (NSIS) into dist/installer
 JOBS ?= $(shell nproc)
 CMAKE_BUILD = cmake --build
-.PHONY: build test demo deps native windows windows-x86 mingw-deps-x64 mingw-deps-x86 asan bench fuzz \
+.PHONY: build test demo deps native windows windows-x86 mingw-deps-x64 mingw-deps-x86 asan tsan bench fuzz \
 	fuzz-smoke clean screenshots package installer
 
 build: deps native windows
@@ -44,7 +45,15 @@ asan:
 	cmake --preset linux-asan >/dev/null
 	$(CMAKE_BUILD) build/linux-asan -j $(JOBS)
 
-test: build windows-x86 asan package installer fuzz-smoke
+# The thread tests under ThreadSanitizer, which fail on any report; one of them runs against a
+# Sealgate built with a race planted on purpose and must see it.
+tsan: deps
+	cmake --preset linux-tsan >/dev/null
+	$(CMAKE_BUILD) build/linux-tsan -j $(JOBS) --target sealform_thread_tests \
+		sealgate_thread_tests sealgate_thread_tests_planted
+	ctest --test-dir build/linux-tsan -L threads --output-on-failure
+
+test: build windows-x86 asan tsan package installer fuzz-smoke
 	scripts/run-tests.sh
 
 # Debian packages (CPack) from a tree of their own, installed under /usr.

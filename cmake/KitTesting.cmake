@@ -29,7 +29,7 @@ function(kit_test name)
     endif()
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "${T_ENV}" LABELS "${T_LABELS}" TIMEOUT 600)
+        ENVIRONMENT "${T_ENV};${KIT_TSAN_OPTIONS}" LABELS "${T_LABELS}" TIMEOUT 600)
     if(WIN32)
         set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
     endif()

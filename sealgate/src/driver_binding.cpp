@@ -27,7 +27,11 @@ kit::Module& driver_module() {
 }
 
 DriverCall::DriverCall(void* device)
-    : device_(device), binding_(binding_lock()), session_(session_lock(device)) {}
+    : device_(device), binding_(binding_lock(), std::defer_lock), session_(session_lock(device)) {
+#ifndef KIT_PLANTED_RACE  // a test-only build leaves this lock out: see the thread tests
+    binding_.lock();
+#endif
+}
 
 std::unique_lock<std::shared_mutex> change_binding() {
     return std::unique_lock<std::shared_mutex>(binding_lock());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -90,7 +91,7 @@ TEST_F(SealgateThreadsTest, TwoAndEightThreadsOnOneSessionGetSingleThreadedAnswe
 // completes, or fails cleanly (0); never a call into an unloaded driver.
 TEST_F(SealgateThreadsTest, BindingChangesWaitForRunningCalls) {
     std::atomic<bool> stop{false};
-    std::atomic<int> wrong{0};
+    std::atomic<int> wrong{0}, answered{0};
     const std::vector<uint8_t> expected = info(1, 1);
     ASSERT_FALSE(expected.empty());
     std::atomic<void*> current{device_};
@@ -104,10 +105,16 @@ TEST_F(SealgateThreadsTest, BindingChangesWaitForRunningCalls) {
                 if (sg_.GetSealInfo(d, 1, 1, out.data(), &length) == 1) {
                     out.resize(static_cast<size_t>(length));
                     if (out != expected) ++wrong;
+                    ++answered;
                 }
             }
         });
-    for (int i = 0; i < 20; ++i) {
+    // At least 20 changes, and on until the readers have completed 20 reads among them.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (answered.load() == 0 && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::yield();
+    const int before = answered.load();
+    for (int i = 0; i < 2000 && (i < 20 || answered.load() - before < 20); ++i) {
         void* next = nullptr;
         ASSERT_EQ(sg_.InitialSession(&next), 1);
         sg_.CloseSession(next);  // ends the binding for every handle
@@ -117,6 +124,7 @@ TEST_F(SealgateThreadsTest, BindingChangesWaitForRunningCalls) {
     stop = true;
     for (auto& th : readers) th.join();
     EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GE(answered.load() - before, 20) << "reads did not complete while the binding changed";
 }
 
 }  // namespace
