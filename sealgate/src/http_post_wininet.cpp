@@ -76,6 +76,9 @@ bool set_limit(HINTERNET h, DWORD option, DWORD ms) {
 const char* tls_failure(DWORD error) {
     switch (error) {
         case ERROR_INTERNET_INVALID_CA:
+        // An issuer WinINet cannot find at all (the chain ends short of any root) comes back as
+        // a failed revocation check; WinINet checks no revocation unless asked to.
+        case ERROR_INTERNET_SEC_CERT_REV_FAILED:
             return "untrusted issuer";
         case ERROR_INTERNET_SEC_CERT_CN_INVALID:
             return "wrong host name";
@@ -84,7 +87,6 @@ const char* tls_failure(DWORD error) {
         case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
         case ERROR_INTERNET_SEC_CERT_ERRORS:
         case ERROR_INTERNET_SEC_CERT_NO_REV:
-        case ERROR_INTERNET_SEC_CERT_REV_FAILED:
         case ERROR_INTERNET_SEC_CERT_REVOKED:
         case ERROR_INTERNET_SEC_INVALID_CERT:
         case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
@@ -94,9 +96,9 @@ const char* tls_failure(DWORD error) {
     }
 }
 
-// The system error of the last call to the debugger output; over TLS its failure to the trace.
-void report_system_error(bool secure) {
-    DWORD error = GetLastError();
+// A failed call's system error (read by the caller at once: the debugger output and the trace
+// change the thread's last error) to the debugger output; over TLS its failure to the trace.
+void report_system_error(DWORD error, bool secure) {
     if (const char* failure = secure ? tls_failure(error) : nullptr) http::tls_failed(failure);
     http::debug_format("%lu", static_cast<unsigned long>(error));
 }
@@ -150,8 +152,9 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         set_limit(r, INTERNET_OPTION_RECEIVE_TIMEOUT, left);
         if (!HttpSendRequestA(r, headers.c_str(), static_cast<DWORD>(headers.size()),
                               const_cast<char*>(body), static_cast<DWORD>(body_length))) {
+            DWORD error = GetLastError();
             step("5.1");
-            report_system_error(parts.secure);
+            report_system_error(error, parts.secure);
             return false;
         }
         step("6");
@@ -173,7 +176,7 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
             if (ms == 0 || !set_limit(r, INTERNET_OPTION_RECEIVE_TIMEOUT, ms)) return false;
             DWORD got = 0;
             if (!InternetReadFile(r, chunk, sizeof chunk, &got)) {
-                report_system_error(parts.secure);
+                report_system_error(GetLastError(), parts.secure);
                 return false;
             }
             if (got == 0) break;

@@ -39,6 +39,9 @@ int main(int argc, char** argv) {
         CertDeleteCertificateFromStore(old);  // frees `old`
     BOOL added =
         CertAddCertificateContextToStore(root, cert, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    // Written now: a store whose certificates were deleted through it may stay open after
+    // CertCloseStore (Wine), and would then never be written.
+    if (added) added = CertControlStore(root, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     DWORD error = GetLastError();
     CertCloseStore(root, 0);
     CertFreeCertificateContext(cert);
