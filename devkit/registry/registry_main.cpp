@@ -1,7 +1,8 @@
 // sealregistry: the seal registry service on 127.0.0.1, for the demo and manual tries.
 //   sealregistry [--port N] [--port-file FILE] [--behaviour normal|500|garbage|slow|silent]
-//                [--delay MS] [--log FILE] [CODE=STATUS ...]
-// Prints the service URL, then serves until SIGINT or SIGTERM. With --log, every request is
+//                [--delay MS] [--log FILE] [--tls CHAIN.pem KEY.pem] [CODE=STATUS ...]
+// Prints the service URL, then serves until SIGINT or SIGTERM. With --tls it serves HTTPS with
+// that certificate chain (server certificate first) and key. With --log, every request is
 // appended to FILE once read: its request line, its header lines, an empty line, its body and a
 // line feed (tests of clients that run in another process read it).
 #include <unistd.h>
@@ -24,7 +25,7 @@ int usage() {
     std::fputs(
         "usage: sealregistry [--port N] [--port-file FILE] "
         "[--behaviour normal|500|garbage|slow|silent] [--delay MS] [--log FILE] "
-        "[CODE=STATUS ...]\n",
+        "[--tls CHAIN.pem KEY.pem] [CODE=STATUS ...]\n",
         stderr);
     return 2;
 }
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     registry::SealRegistry server;
     long port = 0;
     int delay = 0;
-    std::string port_file, log_file;
+    std::string port_file, log_file, tls_chain, tls_key;
     registry::Behaviour behaviour = registry::Behaviour::Normal;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -48,6 +49,9 @@ int main(int argc, char** argv) {
             if (!registry::parse_behaviour(argv[++i], behaviour)) return usage();
         } else if (a == "--log" && has_value) {
             log_file = argv[++i];
+        } else if (a == "--tls" && i + 2 < argc) {
+            tls_chain = argv[++i];
+            tls_key = argv[++i];
         } else if (a == "--delay" && has_value) {
             delay = std::atoi(argv[++i]);
         } else if (size_t eq = a.find('='); eq != std::string::npos && eq > 0 && a[0] != '-') {
@@ -58,6 +62,11 @@ int main(int argc, char** argv) {
     }
     server.set_behaviour(behaviour, delay);
     std::string error;
+    if (!tls_chain.empty() && !server.use_tls(tls_chain, tls_key, error)) {
+        std::fprintf(stderr, "sealregistry: cannot use %s and %s: %s\n", tls_chain.c_str(),
+                     tls_key.c_str(), error.c_str());
+        return 1;
+    }
     if (!server.start(static_cast<uint16_t>(port), error)) {
         std::fprintf(stderr, "sealregistry: cannot listen: %s\n", error.c_str());
         return 1;

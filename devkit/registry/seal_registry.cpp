@@ -2,11 +2,15 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <pugixml.hpp>
 
@@ -25,12 +29,55 @@ std::string lower(std::string s) {
     return s;
 }
 
+// One client's connection: the socket itself, or a TLS session over it.
+class Link {
+  public:
+    explicit Link(int fd) : fd_(fd) {}
+    ~Link() {
+        if (!ssl_) return;
+        SSL_shutdown(ssl_);
+        SSL_free(ssl_);
+    }
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    // The TLS handshake as the server. The socket gets time limits first, so that a client that
+    // stops half-way through a record cannot hold the thread for ever.
+    bool accept_tls(SSL_CTX* ctx) {
+        timeval limit{kReadTimeoutMs / 1000, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        ssl_ = SSL_new(ctx);
+        if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1) return false;
+        if (SSL_accept(ssl_) == 1) return true;
+        ERR_clear_error();  // a client that refused the certificate: nothing to serve
+        return false;
+    }
+    int fd() const { return fd_; }
+    // Bytes already decrypted and waiting: a poll of the socket does not see them.
+    bool pending() const { return ssl_ && SSL_pending(ssl_) > 0; }
+    ssize_t recv(char* buf, size_t n) {
+        if (!ssl_) return ::recv(fd_, buf, n, 0);
+        int got = SSL_read(ssl_, buf, static_cast<int>(n));
+        return got > 0 ? got : -1;
+    }
+    ssize_t send(const char* data, size_t n) {
+        if (!ssl_) return ::send(fd_, data, n, MSG_NOSIGNAL);
+        int put = SSL_write(ssl_, data, static_cast<int>(n));
+        return put > 0 ? put : -1;
+    }
+
+  private:
+    int fd_;
+    SSL* ssl_ = nullptr;
+};
+
 // Reads until `have` holds `needed` bytes or the peer stops; false on time-out or close.
-bool read_more(int fd, std::string& have, const std::atomic<bool>& stopping) {
-    pollfd p{fd, POLLIN, 0};
+bool read_more(Link& link, std::string& have, const std::atomic<bool>& stopping) {
+    pollfd p{link.fd(), POLLIN, 0};
     int waited = 0;
     while (!stopping) {
-        int r = ::poll(&p, 1, 100);
+        int r = link.pending() ? 1 : ::poll(&p, 1, 100);
         if (r < 0) return false;
         if (r == 0) {
             waited += 100;
@@ -38,7 +85,7 @@ bool read_more(int fd, std::string& have, const std::atomic<bool>& stopping) {
             continue;
         }
         char buf[4096];
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        ssize_t n = link.recv(buf, sizeof buf);
         if (n <= 0) return false;
         have.append(buf, static_cast<size_t>(n));
         return true;
@@ -46,10 +93,10 @@ bool read_more(int fd, std::string& have, const std::atomic<bool>& stopping) {
     return false;
 }
 
-void send_all(int fd, const std::string& data) {
+void send_all(Link& link, const std::string& data) {
     size_t sent = 0;
     while (sent < data.size()) {
-        ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        ssize_t n = link.send(data.data() + sent, data.size() - sent);
         if (n <= 0) return;
         sent += static_cast<size_t>(n);
     }
@@ -92,7 +139,31 @@ bool parse_behaviour(const std::string& text, Behaviour& out) {
 }
 
 SealRegistry::SealRegistry() = default;
-SealRegistry::~SealRegistry() { stop(); }
+SealRegistry::~SealRegistry() {
+    stop();
+    SSL_CTX_free(tls_);
+}
+
+bool SealRegistry::use_tls(const std::string& chain_pem, const std::string& key_pem,
+                           std::string& error) {
+    // OpenSSL writes to the socket with write(): a client that hangs up mid-answer would
+    // otherwise end the whole process with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (ctx && SSL_CTX_use_certificate_chain_file(ctx, chain_pem.c_str()) == 1 &&
+        SSL_CTX_use_PrivateKey_file(ctx, key_pem.c_str(), SSL_FILETYPE_PEM) == 1 &&
+        SSL_CTX_check_private_key(ctx) == 1) {
+        SSL_CTX_free(tls_);
+        tls_ = ctx;
+        return true;
+    }
+    char text[256];
+    ERR_error_string_n(ERR_get_error(), text, sizeof text);
+    error = text;
+    ERR_clear_error();
+    SSL_CTX_free(ctx);
+    return false;
+}
 
 bool SealRegistry::start(uint16_t port, std::string& error) {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -140,7 +211,7 @@ void SealRegistry::stop() {
 }
 
 std::string SealRegistry::url() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + kPath;
+    return (tls_ ? "https://localhost:" : "http://127.0.0.1:") + std::to_string(port_) + kPath;
 }
 
 void SealRegistry::set_status(const std::string& code, int status) {
@@ -195,10 +266,16 @@ bool SealRegistry::wait_or_stop(int ms) {
 }
 
 void SealRegistry::serve(int fd) {
+    Link link(fd);
+    if (tls_ && !link.accept_tls(tls_)) return;
     std::string data;
     size_t head_end;
     while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
-        if (data.size() > kMaxHead || !read_more(fd, data, stopping_)) return;
+        if (data.size() > kMaxHead || !read_more(link, data, stopping_)) return;
+        if (!std::isupper(static_cast<unsigned char>(data[0]))) {
+            send_all(link, http_response(400, "Bad Request", "not an HTTP request"));
+            return;
+        }
     }
     Request r;
     std::string head = data.substr(0, head_end);
@@ -206,7 +283,7 @@ void SealRegistry::serve(int fd) {
     std::string first = head.substr(0, line_end);
     size_t s1 = first.find(' '), s2 = first.rfind(' ');
     if (s1 == std::string::npos || s2 == s1) {
-        send_all(fd, http_response(400, "Bad Request", "bad request line"));
+        send_all(link, http_response(400, "Bad Request", "bad request line"));
         return;
     }
     r.method = first.substr(0, s1);
@@ -224,12 +301,12 @@ void SealRegistry::serve(int fd) {
         at = end + 2;
     }
     if (content_length > kMaxBody) {
-        send_all(fd, http_response(413, "Payload Too Large", "body too large"));
+        send_all(link, http_response(413, "Payload Too Large", "body too large"));
         return;
     }
     data.erase(0, head_end + 4);
     while (data.size() < content_length)
-        if (!read_more(fd, data, stopping_)) break;
+        if (!read_more(link, data, stopping_)) break;
     r.body = data.substr(0, content_length);
 
     Behaviour behaviour;
@@ -250,15 +327,15 @@ void SealRegistry::serve(int fd) {
             if (!wait_or_stop(delay)) return;
             break;
         case Behaviour::ServerError:
-            send_all(fd, http_response(500, "Internal Server Error", "registry failure"));
+            send_all(link, http_response(500, "Internal Server Error", "registry failure"));
             return;
         case Behaviour::Garbage:
-            send_all(fd, http_response(200, "OK", "<<<this is not base64 at all>>>\x01\x02"));
+            send_all(link, http_response(200, "OK", "<<<this is not base64 at all>>>\x01\x02"));
             return;
         case Behaviour::Normal:
             break;
     }
-    send_all(fd, respond(r));
+    send_all(link, respond(r));
 }
 
 std::string SealRegistry::respond(const Request& r) {

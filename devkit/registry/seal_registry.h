@@ -1,5 +1,6 @@
 // A seal registry service for tests and the demo: an HTTP/1.1 server on 127.0.0.1 that answers
-// the status requests of the seal library from a table of seal codes and statuses.
+// the status requests of the seal library from a table of seal codes and statuses, over plain
+// HTTP or, when given a certificate and key, over TLS (OpenSSL) as an HTTPS service.
 //
 // Request: POST /pekorl/sealrecord/clientGetSealStatus with a form body
 //   appkeyid=tolvimar&request=<Base64 of
@@ -7,8 +8,10 @@
 // Answer (HTTP 200): the Base64 of
 //   <response><status>0000</status><data><sealstatus>N</sealstatus></data></response>
 // for a known seal code, status "1001" for an unknown one. A request of the wrong form gets
-// HTTP 400 (wrong path 404, wrong method 405). The server can be told to misbehave: answer 500,
-// answer 200 with a body that is not Base64 XML, answer after a delay, or never answer.
+// HTTP 400 (wrong path 404, wrong method 405); bytes that do not start an HTTP request line (a
+// TLS client's greeting) get HTTP 400 at once, as a plain web server answers them. The server can
+// be told to misbehave: answer 500, answer 200 with a body that is not Base64 XML, answer after a
+// delay, or never answer.
 #pragma once
 
 #include <atomic>
@@ -19,6 +22,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+struct ssl_ctx_st;
 
 namespace registry {
 
@@ -38,6 +43,11 @@ class SealRegistry {
     SealRegistry(const SealRegistry&) = delete;
     SealRegistry& operator=(const SealRegistry&) = delete;
 
+    // Serves HTTPS from the next start: `chain_pem` holds the server's certificate (then any
+    // intermediate ones), `key_pem` its private key, both PEM files. False when they do not load
+    // or do not match; `error` then says why.
+    bool use_tls(const std::string& chain_pem, const std::string& key_pem, std::string& error);
+
     // Listens on 127.0.0.1:`port` (0: an ephemeral port). False when the socket cannot be
     // bound; `error` then says why.
     bool start(uint16_t port, std::string& error);
@@ -45,7 +55,9 @@ class SealRegistry {
     void stop();
 
     uint16_t port() const { return port_; }
-    std::string url() const;  // http://127.0.0.1:PORT/pekorl/sealrecord/clientGetSealStatus
+    // http://127.0.0.1:PORT/pekorl/sealrecord/clientGetSealStatus; over TLS
+    // https://localhost:PORT/... (the name test certificates are made for).
+    std::string url() const;
 
     void set_status(const std::string& seal_code, int status);
     // The status as the answer's text, whatever it holds (a number beyond 32 bits, words).
@@ -66,6 +78,7 @@ class SealRegistry {
     std::string respond(const Request& r);
     bool wait_or_stop(int ms);
 
+    ssl_ctx_st* tls_ = nullptr;  // set: HTTPS
     int listen_fd_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};

@@ -121,8 +121,9 @@ SEALGATE_API int SEALGATE_CALL GetSealInfo_WithCapacity(void* device, int index,
 
 /* Whether seal `index` may be used: 0 no session, 1 offline and its signature verifies, 3 its
  * validity has ended, 5 it cannot be read or checked, otherwise the status the seal registry
- * reports. The registry is asked over HTTP when the machine is connected, within a time limit
- * (README: SEALGATE_REGISTRY_URL, SEALGATE_HTTP_TIMEOUT). */
+ * reports. The registry is asked over HTTP or HTTPS (certificate and host name checked; any TLS
+ * failure gives 5) when the machine is connected, within a time limit (README:
+ * SEALGATE_REGISTRY_URL, SEALGATE_REGISTRY_CA_FILE, SEALGATE_HTTP_TIMEOUT). */
 SEALGATE_API int SEALGATE_CALL GetSealStatus(void* device, int index);
 
 /* 1 when the key accepts the user PIN. Each wrong PIN costs one of the key's tries; at none left

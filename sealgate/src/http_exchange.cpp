@@ -13,6 +13,10 @@ void step(const char* label) {
     kit::debug_output(text.c_str());
 }
 
+void tls_failed(const char* failure) {
+    kit::trace_function()("PostDataByHttp...5.1::TLS::%s", failure);
+}
+
 void debug_format(const char* format, ...) {
     char buf[4096];
     va_list args;

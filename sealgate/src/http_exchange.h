@@ -14,6 +14,11 @@ constexpr size_t kMaxResponseBytes = 1 << 20;
 // "PostData" + 27 dots + the step label, to the debugger output.
 void step(const char* label);
 
+// The trace step of an exchange that failed in TLS, "PostDataByHttp...5.1::TLS::" + `failure`:
+// "untrusted issuer", "wrong host name", "expired certificate", or "handshake failed" for any
+// other (no TLS on the port, no common protocol or cipher, a broken record).
+void tls_failed(const char* failure);
+
 // printf-style text (at most 4095 bytes) to the debugger output.
 void debug_format(const char* format, ...);
 

@@ -1,6 +1,10 @@
 // PostDataByHttp on libcurl. The header lines are the client's own, in the service's order; curl
 // adds none of its own (no user agent, no "Expect", its Host line cleared), so the request
-// carries exactly these.
+// carries exactly these, over http as over https.
+//
+// Over https the peer's certificate and host name are checked against the system's CA bundle,
+// or against the PEM file SEALGATE_REGISTRY_CA_FILE names instead. An answer whose channel is
+// not authenticated is worth nothing, so a TLS failure ends the exchange.
 #include <curl/curl.h>
 #include <dlfcn.h>
 
@@ -39,7 +43,51 @@ size_t collect(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
-bool split_url(const std::string& url, std::string& host) {
+// Verdicts on a peer's certificate as libcurl (OpenSSL back end) reports them: OpenSSL's codes,
+// and 1, curl's mark before it reads OpenSSL's verdict, left in place when its own check of the
+// host name fails first.
+constexpr long kVerifiedOk = 0;
+constexpr long kNotReadYet = 1;
+constexpr long kCertNotYetValid = 9;
+constexpr long kCertHasExpired = 10;
+constexpr long kHostnameMismatch = 62;
+
+// The TLS failure behind a failed transfer, in the words of the trace step; null when the
+// transfer failed for another reason.
+const char* tls_failure(CURL* c, CURLcode code) {
+    switch (code) {
+        case CURLE_PEER_FAILED_VERIFICATION: {
+            long verdict = kVerifiedOk;
+            curl_easy_getinfo(c, CURLINFO_SSL_VERIFYRESULT, &verdict);
+            if (verdict == kCertHasExpired || verdict == kCertNotYetValid)
+                return "expired certificate";
+            if (verdict == kVerifiedOk || verdict == kNotReadYet || verdict == kHostnameMismatch)
+                return "wrong host name";
+            return "untrusted issuer";
+        }
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+            return "untrusted issuer";
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_ENGINE_NOTFOUND:
+        case CURLE_SSL_ENGINE_SETFAILED:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_SSL_SHUTDOWN_FAILED:
+        case CURLE_SSL_CRL_BADFILE:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_CLIENTCERT:
+        case CURLE_USE_SSL_FAILED:
+            return "handshake failed";
+        default:
+            return nullptr;
+    }
+}
+
+// Host and scheme of an http or https URL; false for any other.
+bool split_url(const std::string& url, std::string& host, bool& secure) {
     std::unique_ptr<CURLU, CurlFree> u(curl_url());
     if (!u || curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return false;
     char* h = nullptr;
@@ -47,10 +95,11 @@ bool split_url(const std::string& url, std::string& host) {
     host = h;
     curl_free(h);
     char* scheme = nullptr;
-    bool http = curl_url_get(u.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-                std::string(scheme) == "http";
+    std::string name;
+    if (curl_url_get(u.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK) name = scheme;
     curl_free(scheme);
-    return http && !host.empty();
+    secure = name == "https";
+    return (secure || name == "http") && !host.empty();
 }
 
 }  // namespace
@@ -62,7 +111,8 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         step("1");
         static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
         std::string host;
-        if (!initialised || !body || body_length < 0 || !split_url(url, host)) return false;
+        bool secure = false;
+        if (!initialised || !body || body_length < 0 || !split_url(url, host, secure)) return false;
         step("2");
 
         // "Host:" without a value first: curl then sends no Host line of its own, and the
@@ -85,7 +135,16 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         std::vector<char> response;
         CURL* c = curl.get();
         curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
+        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+        const std::string ca_file = registry_ca_file();
+        if (!ca_file.empty()) {
+            // That file in place of the system's bundle and folder, not beside them.
+            curl_easy_setopt(c, CURLOPT_CAINFO, ca_file.c_str());
+            curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
+        }
         curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
         curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(c, CURLOPT_POST, 1L);
@@ -96,6 +155,8 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, http_total_timeout_ms());
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &collect);
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &response);
+        char error[CURL_ERROR_SIZE] = {};
+        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
         if (!user.empty()) {
             curl_easy_setopt(c, CURLOPT_USERNAME, user.c_str());
             curl_easy_setopt(c, CURLOPT_PASSWORD, password.c_str());
@@ -105,7 +166,9 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         CURLcode sent = curl_easy_perform(c);
         if (sent != CURLE_OK) {
             step("5.1");
-            http::debug_format("%s", curl_easy_strerror(sent));
+            if (const char* failure = secure ? tls_failure(c, sent) : nullptr)
+                http::tls_failed(failure);
+            http::debug_format("%s", error[0] ? error : curl_easy_strerror(sent));
             return false;
         }
         step("6");

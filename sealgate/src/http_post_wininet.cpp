@@ -2,6 +2,10 @@
 // no others: no user agent (none is named), WinINet's own Host line removed before the
 // service's goes in, no cache flag that adds a line of its own.
 //
+// An https URL gets INTERNET_FLAG_SECURE and none of the flags that ignore certificate errors:
+// WinINet then checks the server's certificate against the machine's trusted roots and its
+// host name, and a failure ends the exchange (no user interface, no second try over http).
+//
 // Time limits: connecting gets the connect limit; sending and the wait for the answer's head get
 // what is left of the whole limit, and each read of the body what is left then. WinINet has no
 // limit for a whole exchange, so the client sets the per-step limits from one deadline.
@@ -30,6 +34,7 @@ using InternetHandle = std::unique_ptr<void, InternetHandleClose>;
 struct UrlParts {
     std::string host, object;
     INTERNET_PORT port = 0;
+    bool secure = false;  // https
 };
 
 bool split_url(const std::string& url, UrlParts& parts) {
@@ -44,9 +49,11 @@ bool split_url(const std::string& url, UrlParts& parts) {
     c.dwUrlPathLength = sizeof path;
     c.lpszExtraInfo = extra;
     c.dwExtraInfoLength = sizeof extra;
-    if (!InternetCrackUrlA(url.c_str(), 0, 0, &c) || c.nScheme != INTERNET_SCHEME_HTTP ||
+    if (!InternetCrackUrlA(url.c_str(), 0, 0, &c) ||
+        (c.nScheme != INTERNET_SCHEME_HTTP && c.nScheme != INTERNET_SCHEME_HTTPS) ||
         c.dwHostNameLength == 0)
         return false;
+    parts.secure = c.nScheme == INTERNET_SCHEME_HTTPS;
     parts.host.assign(host, c.dwHostNameLength);
     parts.object.assign(path, c.dwUrlPathLength);
     parts.object.append(extra, c.dwExtraInfoLength);
@@ -65,8 +72,35 @@ bool set_limit(HINTERNET h, DWORD option, DWORD ms) {
     return InternetSetOptionA(h, option, &ms, sizeof ms) != FALSE;
 }
 
-void report_system_error() {
-    http::debug_format("%lu", static_cast<unsigned long>(GetLastError()));
+// The TLS failure behind a WinINet error, in the words of the trace step; null for others.
+const char* tls_failure(DWORD error) {
+    switch (error) {
+        case ERROR_INTERNET_INVALID_CA:
+        // An issuer WinINet cannot find at all (the chain ends short of any root) comes back as
+        // a failed revocation check; WinINet checks no revocation unless asked to.
+        case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+            return "untrusted issuer";
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+            return "wrong host name";
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+            return "expired certificate";
+        case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+        case ERROR_INTERNET_SEC_CERT_ERRORS:
+        case ERROR_INTERNET_SEC_CERT_NO_REV:
+        case ERROR_INTERNET_SEC_CERT_REVOKED:
+        case ERROR_INTERNET_SEC_INVALID_CERT:
+        case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
+            return "handshake failed";
+        default:
+            return nullptr;
+    }
+}
+
+// A failed call's system error (read by the caller at once: the debugger output and the trace
+// change the thread's last error) to the debugger output; over TLS its failure to the trace.
+void report_system_error(DWORD error, bool secure) {
+    if (const char* failure = secure ? tls_failure(error) : nullptr) http::tls_failed(failure);
+    http::debug_format("%lu", static_cast<unsigned long>(error));
 }
 
 }  // namespace
@@ -103,8 +137,9 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         // GET, each make WinINet send a "Cache-Control: no-cache" line of its own, which is not
         // one of the service's lines. The service's own "Pragma: no-cache" line asks proxies not
         // to answer from a cache, and a POST answer is never read from WinINet's cache.
-        const DWORD flags =
-            INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
+        const DWORD flags = INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                            INTERNET_FLAG_NO_AUTO_REDIRECT |
+                            (parts.secure ? INTERNET_FLAG_SECURE : 0);
         InternetHandle request(HttpOpenRequestA(connection.get(), "POST", parts.object.c_str(),
                                                 "HTTP/1.1", nullptr, nullptr, flags, 0));
         step("5");
@@ -117,8 +152,9 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
         set_limit(r, INTERNET_OPTION_RECEIVE_TIMEOUT, left);
         if (!HttpSendRequestA(r, headers.c_str(), static_cast<DWORD>(headers.size()),
                               const_cast<char*>(body), static_cast<DWORD>(body_length))) {
+            DWORD error = GetLastError();
             step("5.1");
-            report_system_error();
+            report_system_error(error, parts.secure);
             return false;
         }
         step("6");
@@ -140,7 +176,7 @@ bool PostDataByHttp(const std::string& url, const std::string& user, const std::
             if (ms == 0 || !set_limit(r, INTERNET_OPTION_RECEIVE_TIMEOUT, ms)) return false;
             DWORD got = 0;
             if (!InternetReadFile(r, chunk, sizeof chunk, &got)) {
-                report_system_error();
+                report_system_error(GetLastError(), parts.secure);
                 return false;
             }
             if (got == 0) break;

@@ -22,6 +22,8 @@ std::string registry_url() {
     return SEALGATE_DEFAULT_REGISTRY_URL;
 }
 
+std::string registry_ca_file() { return env("SEALGATE_REGISTRY_CA_FILE"); }
+
 long http_total_timeout_ms() {
     std::string v = env("SEALGATE_HTTP_TIMEOUT");
     if (!v.empty()) {

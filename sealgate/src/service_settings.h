@@ -9,6 +9,11 @@ namespace sealgate {
 // default compiled in (CMake cache variable SEALGATE_REGISTRY_URL).
 std::string registry_url();
 
+// The PEM file of the certificates an https registry's certificate must chain to:
+// SEALGATE_REGISTRY_CA_FILE when set and not empty, in place of the system's CA bundle; empty:
+// the system's. Linux only: on Windows the machine's trusted roots decide.
+std::string registry_ca_file();
+
 // Time limits of one exchange with the service, in milliseconds: connecting, and the whole
 // exchange. SEALGATE_HTTP_TIMEOUT (seconds, 1 to 600) sets the whole; connecting gets at most
 // 10 seconds of it. Default: 10 s to connect, 30 s in all.

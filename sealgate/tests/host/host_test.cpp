@@ -177,7 +177,8 @@ class SessionTest : public HostTest {
     }
     void TearDown() override {
         if (device_) CloseSession(device_);
-        for (const char* v : {"SEALGATE_REGISTRY_URL", "SEALGATE_ONLINE", "SEALGATE_HTTP_TIMEOUT"})
+        for (const char* v : {"SEALGATE_REGISTRY_URL", "SEALGATE_ONLINE", "SEALGATE_HTTP_TIMEOUT",
+                              "SEALGATE_REGISTRY_CA_FILE"})
             kit::set_environment_variable(v, "");
     }
 
@@ -262,18 +263,28 @@ TEST_F(SessionTest, SerialCertificatePinAndRawSignature) {
     EXPECT_EQ(verify(context, data, sizeof data - 1, signature.data(), 64), CERTIFICATESDK_INVALID);
 }
 
-std::string registry_url(const char* behaviour) {
-    std::string port = trimmed(read_text(fixture(std::string("registry-") + behaviour + ".port")));
-    return "http://127.0.0.1:" + port + "/pekorl/sealrecord/clientGetSealStatus";
+const char kServicePath[] = "/pekorl/sealrecord/clientGetSealStatus";
+
+std::string registry_port(const std::string& name) {
+    return trimmed(read_text(fixture("registry-" + name + ".port")));
 }
 
-// The request log of the normal registry once it holds `count` requests (the registry writes
-// it a moment after reading each request).
-std::string request_log(size_t count) {
+std::string registry_url(const char* behaviour) {
+    return "http://127.0.0.1:" + registry_port(behaviour) + kServicePath;
+}
+
+// The HTTPS registry `name` (run_host_tests.sh), reached by the host name `host`.
+std::string tls_url(const std::string& name, const char* host) {
+    return std::string("https://") + host + ":" + registry_port(name) + kServicePath;
+}
+
+// The request log of registry `name` once it holds `count` requests (the registry writes it a
+// moment after reading each request).
+std::string request_log(size_t count, const std::string& name = "normal") {
     std::string text;
     for (int i = 0; i < 100; ++i) {
         Bytes b;
-        kit::read_whole_file(fixture("registry-normal.log"), b);
+        kit::read_whole_file(fixture("registry-" + name + ".log"), b);
         text.assign(b.begin(), b.end());
         size_t seen = 0;
         for (size_t at = text.find("POST "); at != std::string::npos;
@@ -283,6 +294,31 @@ std::string request_log(size_t count) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return text;
+}
+
+// The status request for seal 0 as the registry logs it: exactly the service's header lines in
+// their order, with `host` in the Host line.
+std::string expected_request(const std::string& host) {
+    const std::string code = trimmed(read_text(fixture("code0.txt")));
+    const std::string doc = "<request>\r\n<sealcode>" + code + "</sealcode>\r\n</request>\r\n";
+    const std::string body =
+        "appkeyid=tolvimar&request=" +
+        kit::base64_encode(reinterpret_cast<const uint8_t*>(doc.data()), doc.size()) +
+        "&sign=7D1A64E0C93B";
+    return "POST /pekorl/sealrecord/clientGetSealStatus HTTP/1.1\n"
+           "Accept: */*\n"
+           "Content-Type: application/x-www-form-urlencoded\n"
+           "Content-Length: " +
+           std::to_string(body.size()) +
+           "\n"
+           "Character-Encoding: binary\n"
+           "Host: " +
+           host +
+           "\n"
+           "Connection: Keep-Alive\n"
+           "Pragma: no-cache\n"
+           "\n" +
+           body + "\n";
 }
 
 TEST_F(SessionTest, StatusOnlineFromTheRegistryAndOfflineFromTheSignature) {
@@ -298,33 +334,52 @@ TEST_F(SessionTest, StatusOnlineFromTheRegistryAndOfflineFromTheSignature) {
     EXPECT_EQ(GetSealStatus(nullptr, 0), 0);
 
     // The one request, with exactly the service's header lines in their order.
-    std::string log = request_log(1);
-    const std::string code = trimmed(read_text(fixture("code0.txt")));
-    const std::string doc = "<request>\r\n<sealcode>" + code + "</sealcode>\r\n</request>\r\n";
-    const std::string body =
-        "appkeyid=tolvimar&request=" +
-        kit::base64_encode(reinterpret_cast<const uint8_t*>(doc.data()), doc.size()) +
-        "&sign=7D1A64E0C93B";
-    const std::string expected =
-        "POST /pekorl/sealrecord/clientGetSealStatus HTTP/1.1\n"
-        "Accept: */*\n"
-        "Content-Type: application/x-www-form-urlencoded\n"
-        "Content-Length: " +
-        std::to_string(body.size()) +
-        "\n"
-        "Character-Encoding: binary\n"
-        "Host: 127.0.0.1\n"
-        "Connection: Keep-Alive\n"
-        "Pragma: no-cache\n"
-        "\n" +
-        body + "\n";
-    EXPECT_EQ(log, expected);
+    const std::string expected = expected_request("127.0.0.1");
+    EXPECT_EQ(request_log(1), expected);
 
     kit::set_environment_variable("SEALGATE_ONLINE", "0");
     EXPECT_EQ(GetSealStatus(device_, 0), 1);
     EXPECT_EQ(GetSealStatus(device_, 1), 3);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(request_log(1), expected) << "offline checks asked the registry";
+}
+
+// The registry over HTTPS with a certificate for "localhost" from the fixture's test CA, which
+// Windows trusts through the prefix's trusted roots and Linux through SEALGATE_REGISTRY_CA_FILE.
+// Trusted, it answers as over HTTP, to the same request. Each TLS failure answers 5 with the
+// trace step naming it, and nothing goes out over plain HTTP instead.
+TEST_F(SessionTest, StatusOverTlsOnlyFromATrustedRegistry) {
+    kit::set_environment_variable("SEALGATE_ONLINE", "1");
+    kit::set_environment_variable("SEALGATE_HTTP_TIMEOUT", "5");
+#ifndef _WIN32
+    kit::set_environment_variable("SEALGATE_REGISTRY_CA_FILE", fixture("tls/ca.pem"));
+#endif
+    kit::set_environment_variable("SEALGATE_REGISTRY_URL", tls_url("tls", "localhost"));
+    const int registered = std::atoi(read_text(fixture("status0.txt")).c_str());
+    EXPECT_EQ(GetSealStatus(device_, 0), registered);
+    EXPECT_EQ(GetSealStatus(device_, 1), 3);
+    EXPECT_EQ(GetSealStatus(device_, 7), 5);
+    EXPECT_EQ(request_log(1, "tls"), expected_request("localhost"));
+
+    const size_t plain_requests = request_log(0).size();
+    const std::pair<std::string, const char*> failures[] = {
+        {tls_url("tls-stranger", "localhost"), "untrusted issuer"},
+        {tls_url("tls", "127.0.0.1"), "wrong host name"},  // the certificate names localhost
+        {tls_url("tls-expired", "localhost"), "expired certificate"},
+        {tls_url("normal", "localhost"), "handshake failed"}};  // plain HTTP on that port
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.first);
+        kit::set_environment_variable("SEALGATE_REGISTRY_URL", failure.first);
+        Bytes before;
+        kit::read_whole_file(output("trace.txt"), before);
+        EXPECT_EQ(GetSealStatus(device_, 0), 5);
+        std::string trace = read_text(output("trace.txt")).substr(before.size());
+        EXPECT_NE(trace.find(std::string("PostDataByHttp...5.1::TLS::") + failure.second + "\n"),
+                  std::string::npos)
+            << trace;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(request_log(0).size(), plain_requests) << "a request went out over plain HTTP";
 }
 
 TEST_F(SessionTest, RegistryFaultsGiveFiveWithinTheTimeLimit) {

@@ -114,34 +114,71 @@ cert oid -subj "/CN=Odd Holder/UID=odd value/title=Officer/GN=Given/SN=Family"
 cert chinese-blanks -subj "/O=丠/CN=三张/OU=张"
 cp "$fx/signcert.der" "$fx/certs/key.der" && echo key >>"$fx/certs/list.txt"
 
-# Registry services on 127.0.0.1: one that knows the valid seal, and one per fault.
+# HTTPS registries' certificates, all for "localhost": one from the test CA that the runs trust
+# (Linux: SEALGATE_REGISTRY_CA_FILE; Windows: the prefix's trusted roots), one from the same CA
+# whose validity has ended, one from a CA nobody trusts.
+tls=$fx/tls
+mkdir -p "$tls"
+printf '%s\n' '[ca]' 'default_ca=test' '[test]' 'database=index.txt' 'new_certs_dir=.' \
+    'serial=serial' 'default_md=sha256' 'policy=any' 'copy_extensions=copy' 'unique_subject=no' \
+    '[any]' 'commonName=supplied' >"$tls/ca.cnf"
+tls_ca() {
+    openssl req -x509 -new -newkey rsa:2048 -nodes -keyout "$tls/$1.key" -out "$tls/$1.pem" \
+        -days 2 -subj "/O=Kit Test/CN=$2" -addext basicConstraints=critical,CA:TRUE \
+        -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+}
+tls_server() {
+    local name=$1 issuer=$2 start=$3 end=$4
+    openssl req -new -newkey rsa:2048 -nodes -keyout "$tls/$name.key" -out "$tls/$name.csr" \
+        -subj "/O=Kit Test/CN=localhost" -addext subjectAltName=DNS:localhost \
+        -addext extendedKeyUsage=serverAuth 2>/dev/null
+    (cd "$tls" && : >index.txt && openssl rand -hex 8 >serial &&
+        openssl ca -batch -config ca.cnf -cert "$issuer.pem" -keyfile "$issuer.key" \
+            -in "$name.csr" -out "$name.pem" -startdate "$start" -enddate "$end" -notext 2>/dev/null)
+}
+tls_ca ca "Kit Test Registry CA"
+tls_ca stranger-ca "Kit Test Stranger CA"
+openssl x509 -in "$tls/ca.pem" -outform DER -out "$tls/ca.der"
+day=86400
+tls_server server ca "$(date -u -d "@$((now - day))" +%Y%m%d%H%M%SZ)" \
+    "$(date -u -d "@$((now + 2 * day))" +%Y%m%d%H%M%SZ)"
+tls_server expired ca 20200101000000Z 20200201000000Z
+tls_server stranger stranger-ca "$(date -u -d "@$((now - day))" +%Y%m%d%H%M%SZ)" \
+    "$(date -u -d "@$((now + 2 * day))" +%Y%m%d%H%M%SZ)"
+
+# Registry services on 127.0.0.1: one that knows the valid seal, one per fault, and the HTTPS
+# ones (they know the seal too, so only TLS decides).
 status0=17
 echo $status0 >"$fx/status0.txt"
 registry() {
-    local behaviour=$1
-    shift
-    "$tools/sealregistry" --port-file "$fx/registry-$behaviour.port" --behaviour "$behaviour" \
+    local name=$1 behaviour=$2
+    shift 2
+    "$tools/sealregistry" --port-file "$fx/registry-$name.port" --behaviour "$behaviour" \
         "$@" >/dev/null 2>&1 &
     pids+=($!)
 }
-registry normal --log "$fx/registry-normal.log" "$(cat "$fx/code0.txt")=$status0"
-registry 500
-registry garbage
-registry slow --delay 6000
-registry silent
-for behaviour in normal 500 garbage slow silent; do
-    for _ in $(seq 100); do [ -s "$fx/registry-$behaviour.port" ] && break; sleep 0.1; done
-    [ -s "$fx/registry-$behaviour.port" ] || { echo "registry $behaviour did not start" >&2; exit 1; }
+registry normal normal --log "$fx/registry-normal.log" "$(cat "$fx/code0.txt")=$status0"
+for behaviour in 500 garbage silent; do registry $behaviour $behaviour; done
+registry slow slow --delay 6000
+registry tls normal --log "$fx/registry-tls.log" --tls "$tls/server.pem" "$tls/server.key" \
+    "$(cat "$fx/code0.txt")=$status0"
+for name in expired stranger; do
+    registry "tls-$name" normal --tls "$tls/$name.pem" "$tls/$name.key" \
+        "$(cat "$fx/code0.txt")=$status0"
 done
-export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
-unset http_proxy HTTP_PROXY
+for name in normal 500 garbage slow silent tls tls-expired tls-stranger; do
+    for _ in $(seq 100); do [ -s "$fx/registry-$name.port" ] && break; sleep 0.1; done
+    [ -s "$fx/registry-$name.port" ] || { echo "registry $name did not start" >&2; exit 1; }
+done
+export no_proxy=127.0.0.1,localhost NO_PROXY=127.0.0.1,localhost
+unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY
 
 # ---- runs --------------------------------------------------------------------------------
 # run NAME PROGRAM PATH-PREFIX [RUNNER]: the program on a fresh copy of the key store.
 run() {
     local name=$1 exe=$2 prefix=$3 wrapper=${4:-}
     local out=$work/out-$name
-    rm -rf "$out" "$work/store-$name" "$fx/registry-normal.log"
+    rm -rf "$out" "$work/store-$name" "$fx/registry-normal.log" "$fx/registry-tls.log"
     mkdir -p "$out"
     cp -r "$fx/store" "$work/store-$name"
     echo "== host tests: $name"
@@ -157,6 +194,11 @@ if [ -z "$runner" ]; then
     exit $status
 fi
 
+# The test CA among the prefix's trusted roots (machine store), as an administrator installs a
+# private registry's issuer.
+bin=$(dirname "$program")
+$runner "$bin/trust_root.exe" "Z:$tls/ca.der" >"$work/trust-root.log" 2>&1 ||
+    { cat "$work/trust-root.log"; exit 1; }
 run windows "$program" "Z:" "$runner" || status=1
 
 # Modules named like the outside ones planted in the host's current folder and on PATH; the kit
@@ -164,7 +206,6 @@ run windows "$program" "Z:" "$runner" || status=1
 # install does (no trace library, certificate SDK or file cipher). No plant may be loaded by the
 # kit; a bare LoadLibraryA from the host, the control, does find them.
 echo "== host tests: planted modules"
-bin=$(dirname "$program")
 pl=$work/planted
 mkdir -p "$pl/kit" "$pl/host" "$pl/cwd" "$pl/path" "$pl/markers"
 cp "$bin/Sealgate.dll" "$bin/Sealform.dll" "$bin/signaturemodule.dll" "$bin/UKeyDriver.dll" "$pl/kit/"
