@@ -9,7 +9,7 @@
 #   make installer  Windows setup programs (NSIS) into dist/installer
 JOBS ?= $(shell nproc)
 CMAKE_BUILD = cmake --build
-.PHONY: build test demo deps native windows windows-x86 mingw-deps-x64 mingw-deps-x86 asan tsan bench fuzz \
+.PHONY: build test demo demo-products deps native windows windows-x86 mingw-deps-x64 mingw-deps-x86 asan tsan bench fuzz \
 	fuzz-smoke clean screenshots package installer
 
 build: deps native windows
@@ -23,11 +23,12 @@ native: deps
 	cmake --install build/linux >/dev/null
 
 # What a Windows tree links and no Debian package has for mingw (pugixml, libcrypto), built once
-# into a cache; every target that configures a Windows tree has it first.
-mingw-deps-x64: deps
+# into a cache; every target that configures a Windows tree has it first. The script installs
+# the packages its width needs.
+mingw-deps-x64:
 	scripts/mingw-deps.sh x64
 
-mingw-deps-x86: deps
+mingw-deps-x86:
 	scripts/mingw-deps.sh x86
 
 windows: deps mingw-deps-x64
@@ -70,14 +71,21 @@ installer: deps windows windows-x86
 	@scripts/deps.sh installer
 	packaging/windows/make-installer.sh dist/installer >/dev/null
 
-# The demo's last part builds Keywarden in the 64-bit Windows tree.
-demo: deps native mingw-deps-x64
+# The demo runs the installed native products, then builds Keywarden in the 64-bit Windows
+# tree. It installs only the packages of those two, and builds the products without the tests
+# and benchmarks: the tree is the one `make native` uses, whose next configure turns them on
+# again and builds only what is missing.
+demo-products:
+	@scripts/deps.sh demo
+	cmake --preset linux -DKIT_TESTS=OFF -DKIT_BENCH=OFF >/dev/null
+	$(CMAKE_BUILD) build/linux -j $(JOBS)
+	cmake --install build/linux >/dev/null
+
+demo: demo-products mingw-deps-x64
 	scripts/demo.sh
 
 # Pictures of Keywarden (main window in each language, tray menu, balloon) into docs/.
-screenshots: deps mingw-deps-x64
-	cmake --preset linux >/dev/null
-	$(CMAKE_BUILD) build/linux -j $(JOBS) --target keva-testkeys softkey
+screenshots: demo-products mingw-deps-x64
 	cmake --preset windows-x64 >/dev/null
 	$(CMAKE_BUILD) build/windows-x64 -j $(JOBS) --target Keywarden keywarden-remote softkey-notify keva_lib
 	scripts/screenshots.sh docs

@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, and only when some are missing
 # (no apt-get update when everything is already there).
-#   scripts/deps.sh native|windows|mingw|demo|package|installer|fuzz|sources ...
+#   scripts/deps.sh TARGET ...   native, windows (both widths), windows-x64, windows-x86, mingw
+#                                (both widths), mingw-x64, mingw-x86, demo, package, installer,
+#                                fuzz, sources
+#
+# The demo needs only the 64-bit Windows parts: it neither adds dpkg's i386 architecture nor
+# installs the 32-bit compiler and Wine loader, the largest share of a fresh set-up's downloads.
 #
 # "sources" adds the source entries `apt-get source` needs (deb-src), in the form the system's
 # package sources are written in: deb822 stanzas beside deb822 files, one-line entries beside
@@ -17,11 +22,14 @@ set -euo pipefail
 native="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev asn1c libpugixml-dev
         libssl-dev openssl libcurl4-openssl-dev libstb-dev libxml2-utils
         libxml2-dev python3"
+# The Windows trees: what both widths use, then each width's compiler and Wine loader.
 # wine32:i386 is the 32-bit loader that runs the i686 build (it needs dpkg's i386 architecture).
-windows="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 xvfb xauth
-         fonts-wqy-microhei x11-apps imagemagick"
-# scripts/mingw-deps.sh: the cross compilers, CMake (pugixml) and Perl (OpenSSL's Configure).
-mingw="cmake make perl g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix"
+windows_common="mingw-w64 wine64 xvfb xauth fonts-wqy-microhei x11-apps imagemagick"
+windows_x64="g++-mingw-w64-x86-64-posix"
+windows_x86="g++-mingw-w64-i686-posix wine32:i386"
+# scripts/mingw-deps.sh: the cross compiler of each width, CMake (pugixml) and Perl (OpenSSL's
+# Configure).
+mingw_common="cmake make perl"
 # Debian packages: dpkg-shlibdeps (dpkg-dev) for their dependencies, lintian to check them.
 package="dpkg-dev lintian"
 # Setup programs: NSIS builds them, osslsigncode signs what they ship.
@@ -163,9 +171,14 @@ add_source_entries() {
 wanted="" want_sources=""
 for target in "$@"; do
     case "$target" in
-        native | demo) wanted="$wanted $native" ;;
-        windows) wanted="$wanted $windows" ;;
-        mingw) wanted="$wanted $mingw" ;;
+        native) wanted="$wanted $native" ;;
+        demo) wanted="$wanted $native $windows_common $windows_x64" ;;
+        windows) wanted="$wanted $windows_common $windows_x64 $windows_x86" ;;
+        windows-x64) wanted="$wanted $windows_common $windows_x64" ;;
+        windows-x86) wanted="$wanted $windows_common $windows_x86" ;;
+        mingw) wanted="$wanted $mingw_common g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix" ;;
+        mingw-x64) wanted="$wanted $mingw_common g++-mingw-w64-x86-64-posix" ;;
+        mingw-x86) wanted="$wanted $mingw_common g++-mingw-w64-i686-posix" ;;
         package) wanted="$wanted $package" ;;
         installer) wanted="$wanted $installer" ;;
         # libFuzzer and the sanitizers' run-times come with clang's run-time package.

@@ -43,7 +43,7 @@ say() { echo "mingw-deps: $*"; }
 # then the other versions the archive lists (a security update's files may not be mirrored yet).
 fetch_source() {
     local package=$1 version
-    "$scripts/deps.sh" mingw sources
+    "$scripts/deps.sh" "mingw-$width" sources
     if apt-get source -q --download-only "$package" >/dev/null 2>&1; then
         return 0
     fi

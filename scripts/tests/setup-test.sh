@@ -154,6 +154,13 @@ grep -qx wine64 "$state/installed" || fail "the other Windows packages were not 
 [ "$(grep -c 'wine32:i386.*32-bit Windows tests will be skipped' "$work/err")" = 1 ] ||
     fail "no one-line notice that the 32-bit tests are skipped: $(cat "$work/err")"
 
+start "the demo: no 32-bit part"
+run demo
+[ $status -eq 0 ] || fail "exit $status: $(cat "$work/err")"
+grep -qx wine64 "$state/installed" && grep -qx asn1c "$state/installed" ||
+    fail "the demo's packages were not installed"
+grep -qE 'i386|i686' "$state/calls" && fail "the demo asked for 32-bit parts: $(grep -E 'i386|i686' "$state/calls")"
+
 start "another package cannot be installed"
 echo asn1c >"$state/broken"
 run native windows
