@@ -1,5 +1,6 @@
 // sealregistry: the seal registry service on 127.0.0.1, for the demo and manual tries.
-//   sealregistry [--port N] [--port-file FILE] [--behaviour normal|500|garbage|slow|silent]
+//   sealregistry [--port N] [--port-file FILE] [--behaviour
+//   normal|500|garbage|slow|silent|oversized]
 //                [--delay MS] [--log FILE] [--tls CHAIN.pem KEY.pem] [CODE=STATUS ...]
 // Prints the service URL, then serves until SIGINT or SIGTERM. With --tls it serves HTTPS with
 // that certificate chain (server certificate first) and key. With --log, every request is
@@ -24,7 +25,7 @@ void on_signal(int) { g_stop = 1; }
 int usage() {
     std::fputs(
         "usage: sealregistry [--port N] [--port-file FILE] "
-        "[--behaviour normal|500|garbage|slow|silent] [--delay MS] [--log FILE] "
+        "[--behaviour normal|500|garbage|slow|silent|oversized] [--delay MS] [--log FILE] "
         "[--tls CHAIN.pem KEY.pem] [CODE=STATUS ...]\n",
         stderr);
     return 2;

@@ -127,11 +127,10 @@ bool form_field(const std::string& body, const std::string& name, std::string& v
 }  // namespace
 
 bool parse_behaviour(const std::string& text, Behaviour& out) {
-    static const std::map<std::string, Behaviour> names = {{"normal", Behaviour::Normal},
-                                                           {"500", Behaviour::ServerError},
-                                                           {"garbage", Behaviour::Garbage},
-                                                           {"slow", Behaviour::Slow},
-                                                           {"silent", Behaviour::Silent}};
+    static const std::map<std::string, Behaviour> names = {
+        {"normal", Behaviour::Normal},   {"500", Behaviour::ServerError},
+        {"garbage", Behaviour::Garbage}, {"slow", Behaviour::Slow},
+        {"silent", Behaviour::Silent},   {"oversized", Behaviour::Oversized}};
     auto it = names.find(text);
     if (it == names.end()) return false;
     out = it->second;
@@ -332,13 +331,16 @@ void SealRegistry::serve(int fd) {
         case Behaviour::Garbage:
             send_all(link, http_response(200, "OK", "<<<this is not base64 at all>>>\x01\x02"));
             return;
+        case Behaviour::Oversized:
+            send_all(link, respond(r, 800 * 1024));  // Base64 makes it over 1 MB
+            return;
         case Behaviour::Normal:
             break;
     }
     send_all(link, respond(r));
 }
 
-std::string SealRegistry::respond(const Request& r) {
+std::string SealRegistry::respond(const Request& r, size_t padding) {
     if (r.target != kPath) return http_response(404, "Not Found", "no such service");
     if (r.method != "POST") return http_response(405, "Method Not Allowed", "POST only");
     bool form = false;
@@ -363,6 +365,7 @@ std::string SealRegistry::respond(const Request& r) {
                      ? "<response><status>1001</status><message>unknown seal</message></response>"
                      : answer_for(it->second);
     }
+    if (padding) answer += "<!--" + std::string(padding, ' ') + "-->";
     return http_response(
         200, "OK",
         kit::base64_encode(reinterpret_cast<const uint8_t*>(answer.data()), answer.size()));

@@ -27,7 +27,8 @@ struct ssl_ctx_st;
 
 namespace registry {
 
-enum class Behaviour { Normal, ServerError, Garbage, Slow, Silent };
+// Oversized: the right answer, padded with an XML comment to a body over the 1 MB a client takes.
+enum class Behaviour { Normal, ServerError, Garbage, Slow, Silent, Oversized };
 
 // One request as the server read it.
 struct Request {
@@ -75,7 +76,8 @@ class SealRegistry {
   private:
     void accept_loop();
     void serve(int fd);
-    std::string respond(const Request& r);
+    // The answer to a request; `padding` bytes of XML comment after the answer document.
+    std::string respond(const Request& r, size_t padding = 0);
     bool wait_or_stop(int ms);
 
     ssl_ctx_st* tls_ = nullptr;  // set: HTTPS

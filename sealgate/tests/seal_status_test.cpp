@@ -1,9 +1,11 @@
 // GetSealStatus against a real registry service on loopback and the real offline check.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "key_seal_maker.h"
@@ -94,34 +96,57 @@ TEST_F(SealStatusTest, LaterTodayIsStillValid) {
     EXPECT_EQ(sg_.GetSealStatus(device_, 0), 2);
 }
 
-TEST_F(SealStatusTest, ServiceFailuresAnswerFive) {
+// Each failure answers 5 after exactly one request: nothing is retried.
+TEST_F(SealStatusTest, ServiceFailuresAnswerFiveAfterOneRequest) {
     add_seal();
     registry_.set_status("3201000000001", 2);
+    size_t asked = 0;
+    auto expect_five = [&](const char* what, int index = 0) {
+        EXPECT_EQ(sg_.GetSealStatus(device_, index), 5) << what;
+        EXPECT_EQ(registry_.request_count(), ++asked) << what;
+    };
     registry_.set_behaviour(registry::Behaviour::ServerError);
-    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
+    expect_five("500");
     registry_.set_behaviour(registry::Behaviour::Garbage);
-    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
+    expect_five("not Base64");
+    registry_.set_behaviour(registry::Behaviour::Oversized);
+    expect_five("an answer over 1 MB");
     registry_.set_behaviour(registry::Behaviour::Normal);
-    registry_.set_status("3201000000001", 2);
     set_env("SEALGATE_REGISTRY_URL",
             "http://127.0.0.1:" + std::to_string(registry_.port()) + "/other");
-    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);  // 404
+    expect_five("404");
     set_env("SEALGATE_REGISTRY_URL", registry_.url());
     SealOrder unknown;
     unknown.esid = "3209999999999";
     add_seal(unknown);
-    EXPECT_EQ(sg_.GetSealStatus(device_, 1), 5);  // the service does not know the seal
+    expect_five("a seal the service does not know", 1);
     EXPECT_EQ(temp_files(), 0u);
 }
 
-TEST_F(SealStatusTest, SilentServiceAnswersFiveWithinTheTimeLimit) {
+// A silent service: the call waits for the time limit (2 s) and answers 5, and does not hold its
+// session meanwhile: another call on the same handle answers while it waits.
+TEST_F(SealStatusTest, SilentServiceAnswersFiveAtTheTimeLimitWithoutHoldingTheSession) {
     add_seal();
     registry_.set_behaviour(registry::Behaviour::Silent);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(sg_.GetSealStatus(device_, 0), 5);
-    auto spent = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(spent, std::chrono::milliseconds(1900));
-    EXPECT_LT(spent, std::chrono::seconds(6));
+    std::atomic<bool> status_done{false};
+    int status = -1;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread asking([&] {
+        status = sg_.GetSealStatus(device_, 0);
+        status_done = true;
+    });
+    while (registry_.request_count() == 0 && !status_done) std::this_thread::yield();
+    std::vector<uint8_t> serial(SEALGATE_SERIAL_SIZE);
+    int length = 0;
+    const int serial_answer = sg_.GetSerial(device_, serial.data(), &length);
+    const bool status_still_waiting = !status_done;
+    asking.join();
+    const auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(serial_answer, 1);
+    EXPECT_TRUE(status_still_waiting) << "GetSerial waited for the status check's exchange";
+    EXPECT_EQ(status, 5);
+    EXPECT_GE(spent, std::chrono::milliseconds(1900)) << "ended before the time limit";
+    EXPECT_EQ(registry_.request_count(), 1u);
 }
 
 TEST_F(SealStatusTest, NoServiceAtTheAddressAnswersFive) {
