@@ -70,8 +70,9 @@ SEALFORM_API void SEALFORM_CALL ReleaseSealData(void);
 /*
  * MakeSeal_SignWithKey: makes a seal from a "sealinfo" XML document whose maker signs through
  * the USB key driver. The document must hold imgdata, usercertlist (with at least one
- * usercert), esid, version, sealtype, sealname, createdate, validstart and validend; imgtype
- * and sealmakercert (the Base64 of the encrypted maker document) are optional. The header
+ * usercert), esid, version, sealtype, sealname, createdate, validstart and validend, and
+ * sealmakercert (the Base64 of the encrypted maker document: without it, or when it cannot be
+ * decrypted, the call fails and returns NULL); imgtype is optional. The header
  * identifiers are always "ES" and "RZ"; the picture's size is measured in whole millimetres.
  * Result and length as MakeSeal; the bytes share MakeSeal's result slot. The decrypted maker
  * document and every other temporary file are removed before the call returns.
