@@ -130,7 +130,10 @@ TEST_F(ScriptedDriverTest, MissingFunctionsFailWithoutCallingTheDriver) {
     int len = 1024;
     EXPECT_EQ(sg_->RawSignData(device_, sig, 4, sig, &len), 0);  // no SignMessage exported
     EXPECT_EQ(len, 1024);
-    EXPECT_EQ(sg_->GetSealCount(device_), 0);
+    EXPECT_EQ(sg_->GetSealCount(device_), 0);  // no EnumSeal exported
+    // The driver saw the session's OpenDevice and nothing of the two calls.
+    auto calls = sgtest::lines_of(sgtest::read_text(dir_.path() / "calls.txt"));
+    EXPECT_EQ(calls, std::vector<std::string>{"OpenDevice"});
 }
 
 TEST_F(ScriptedDriverTest, CloseSessionWithoutCloseDeviceStillUnbinds) {
