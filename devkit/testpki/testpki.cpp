@@ -1,5 +1,6 @@
 #include "testpki.h"
 
+#include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -172,6 +173,19 @@ Bytes sm2_sign_raw(EVP_PKEY* key, const Bytes& data) {
     Bytes out;
     if (!devkit::sm2::sign(key, data.data(), data.size(), out)) fail("sm2 signature");
     return out;
+}
+
+Bytes der_first_element(const Bytes& der) {
+    const unsigned char* p = der.data();
+    const unsigned char* const end = der.data() + der.size();
+    long length = 0;
+    int tag = 0, cls = 0;
+    if ((ASN1_get_object(&p, &length, &tag, &cls, static_cast<long>(der.size())) & 0x80) ||
+        tag != V_ASN1_SEQUENCE || p >= end)
+        return {};
+    const unsigned char* const start = p;
+    if (ASN1_get_object(&p, &length, &tag, &cls, static_cast<long>(end - p)) & 0x80) return {};
+    return Bytes(start, p + length);
 }
 
 bool sm2_verify_raw(EVP_PKEY* key, const Bytes& data, const Bytes& signature) {

@@ -60,6 +60,10 @@ Bytes sm2_sign_raw(EVP_PKEY* key, const Bytes& data);
 // Verifies a 64-byte r||s signature made as above with the public key of `cert` or `key`.
 bool sm2_verify_raw(EVP_PKEY* key, const Bytes& data, const Bytes& signature);
 
+// The first element inside a DER SEQUENCE exactly as stored (tag, length and contents), read with
+// OpenSSL's DER reader; empty when `der` is no SEQUENCE holding an element.
+Bytes der_first_element(const Bytes& der);
+
 // Writes bytes to a file; true on success.
 bool write_file(const std::string& path, const Bytes& data);
 
