@@ -1,5 +1,6 @@
 #include "maker_document.h"
 
+#include <algorithm>
 #include <pugixml.hpp>
 #include <stdexcept>
 
@@ -66,6 +67,46 @@ std::string encrypted_document(const std::string& text) {
         throw std::runtime_error("the maker document cannot be encrypted (" + std::to_string(rc) +
                                  ")");
     return kit::base64_encode(sealed);
+}
+
+SealInfoDocument SealInfoDocument::standard(EVP_PKEY* maker_key,
+                                            const std::vector<uint8_t>& maker_cert,
+                                            const std::vector<uint8_t>& picture_bmp,
+                                            const std::vector<uint8_t>& holder_cert) {
+    SealInfoDocument d;
+    d.values = {{"imgdata", kit::base64_encode(picture_bmp)},
+                {"esid", "3201000000001"},
+                {"version", "4"},
+                {"sealtype", "2"},
+                {"sealname", "\xB2\xE2\xCA\xD4\xD3\xA1\xD5\xC2"},
+                {"createdate", "20210513100248Z"},
+                {"validstart", "20210513100248Z"},
+                {"validend", "20310513100248Z"},
+                {"imgtype", "bmp"},
+                {"sealmakercert", encrypted_maker_document(maker_key, maker_cert)}};
+    d.certs = {kit::base64_encode(holder_cert)};
+    return d;
+}
+
+std::string SealInfoDocument::xml() const {
+    static const char* const kOrder[] = {"imgdata",  "usercertlist", "esid",         "version",
+                                         "sealtype", "sealname",     "createdate",   "validstart",
+                                         "validend", "imgtype",      "sealmakercert"};
+    pugi::xml_document doc;
+    pugi::xml_node root = doc.append_child("sealinfo");
+    for (const char* name : kOrder) {
+        if (std::find(omit.begin(), omit.end(), name) != omit.end()) continue;
+        pugi::xml_node n = root.append_child(name);
+        if (std::string(name) == "usercertlist") {
+            for (const std::string& c : certs) n.append_child("usercert").text().set(c.c_str());
+            continue;
+        }
+        auto v = values.find(name);
+        if (v != values.end()) n.text().set(v->second.c_str());
+    }
+    Writer w;
+    doc.save(w, "", pugi::format_raw | pugi::format_no_declaration);
+    return w.text;
 }
 
 }  // namespace securemodel

@@ -175,6 +175,46 @@ Bytes sm2_sign_raw(EVP_PKEY* key, const Bytes& data) {
     return out;
 }
 
+Bytes bmp_picture(int width, int height, int bits_per_pixel, size_t padding) {
+    const bool mono = bits_per_pixel == 1;
+    const uint32_t row = mono ? static_cast<uint32_t>(((width + 31) / 32) * 4)
+                              : static_cast<uint32_t>((width * 3 + 3) & ~3);
+    const uint32_t pixels = row * static_cast<uint32_t>(height);
+    const uint32_t offset = mono ? 14 + 40 + 8 : 14 + 40;
+    Bytes out(offset + pixels + padding, 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(2, static_cast<uint32_t>(out.size()));
+    put32(10, offset);
+    put32(14, 40);
+    put32(18, static_cast<uint32_t>(width));
+    put32(22, static_cast<uint32_t>(height));
+    out[26] = 1;  // planes
+    out[28] = mono ? 1 : 24;
+    put32(34, pixels);
+    if (mono) {
+        put32(46, 2);           // colours used
+        put32(58, 0x00FFFFFF);  // palette: black, white
+        for (size_t i = 0; i < pixels; ++i) out[offset + i] = static_cast<uint8_t>(0x55 << (i % 2));
+    } else {
+        put32(38, 3780);  // 96 dpi in pixels per metre
+        put32(42, 3780);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                size_t at = offset + static_cast<size_t>(y) * row + static_cast<size_t>(x) * 3;
+                bool ring = (x + y) % 7 == 0;
+                out[at] = ring ? 0x20 : 0xFF;      // blue
+                out[at + 1] = ring ? 0x20 : 0xFF;  // green
+                out[at + 2] = 0xFF;                // red
+            }
+    }
+    for (size_t i = 0; i < padding; ++i) out[offset + pixels + i] = static_cast<uint8_t>(i * 31);
+    return out;
+}
+
 Bytes der_first_element(const Bytes& der) {
     const unsigned char* p = der.data();
     const unsigned char* const end = der.data() + der.size();

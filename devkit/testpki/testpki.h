@@ -64,6 +64,11 @@ bool sm2_verify_raw(EVP_PKEY* key, const Bytes& data, const Bytes& signature);
 // OpenSSL's DER reader; empty when `der` is no SEQUENCE holding an element.
 Bytes der_first_element(const Bytes& der);
 
+// An uncompressed BMP picture of the given size: 24 bits per pixel at 96 dpi (a red ring
+// pattern), or 1 bit per pixel with a two-colour palette and `padding` extra bytes after the
+// pixels (small pictures, and larger files of the same size in pixels).
+Bytes bmp_picture(int width, int height, int bits_per_pixel = 24, size_t padding = 0);
+
 // Writes bytes to a file; true on success.
 bool write_file(const std::string& path, const Bytes& data);
 

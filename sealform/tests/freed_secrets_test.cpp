@@ -54,28 +54,10 @@ class FreedSecretsTest : public SealformHost {
         SealformHost::TearDown();
     }
     std::string params(const MakerMaterial& m) const {
-        pugi::xml_document doc;
-        pugi::xml_node root = doc.append_child("sealinfo");
-        root.append_child("imgdata").text().set(kit::base64_encode(bmp_picture(40, 20)).c_str());
-        root.append_child("usercertlist")
-            .append_child("usercert")
-            .text()
-            .set(kit::base64_encode(m.holder_certs[0]).c_str());
-        const std::pair<const char*, const char*> values[] = {{"esid", "3201000000999"},
-                                                              {"version", "4"},
-                                                              {"sealtype", "2"},
-                                                              {"sealname", kNameGbk},
-                                                              {"createdate", "20210513100248Z"},
-                                                              {"validstart", "20210513100248Z"},
-                                                              {"validend", "20310513100248Z"},
-                                                              {"imgtype", "bmp"}};
-        for (const auto& v : values) root.append_child(v.first).text().set(v.second);
-        root.append_child("sealmakercert")
-            .text()
-            .set(securemodel::encrypted_maker_document(m.maker_key.get(), m.maker_cert).c_str());
-        std::ostringstream out;
-        doc.save(out, "", pugi::format_raw | pugi::format_no_declaration);
-        return out.str();
+        auto d = securemodel::SealInfoDocument::standard(m.maker_key.get(), m.maker_cert,
+                                                         bmp_picture(40, 20), m.holder_certs[0]);
+        d.values["esid"] = "3201000000999";
+        return d.xml();
     }
 
     std::string store_;

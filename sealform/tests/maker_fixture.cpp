@@ -94,39 +94,6 @@ std::string SealParams::xml() const {
     return writer.text;
 }
 
-Bytes bmp_picture(int width, int height) {
-    const uint32_t row = static_cast<uint32_t>((width * 3 + 3) & ~3);
-    const uint32_t pixels = row * static_cast<uint32_t>(height);
-    Bytes out(54 + pixels, 0);
-    auto put16 = [&](size_t at, uint32_t v) {
-        out[at] = static_cast<uint8_t>(v);
-        out[at + 1] = static_cast<uint8_t>(v >> 8);
-    };
-    auto put32 = [&](size_t at, uint32_t v) {
-        put16(at, v & 0xFFFF);
-        put16(at + 2, v >> 16);
-    };
-    out[0] = 'B';
-    out[1] = 'M';
-    put32(2, static_cast<uint32_t>(out.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(width));
-    put32(22, static_cast<uint32_t>(height));
-    put16(26, 1);
-    put16(28, 24);
-    put32(34, pixels);
-    put32(38, 3780);  // 96 dpi in pixels per metre
-    put32(42, 3780);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            size_t at = 54 + static_cast<size_t>(y) * row + static_cast<size_t>(x) * 3;
-            bool ring = (x + y) % 7 == 0;
-            out[at] = ring ? 0x20 : 0xFF;      // blue
-            out[at + 1] = ring ? 0x20 : 0xFF;  // green
-            out[at + 2] = 0xFF;                // red
-        }
-    return out;
-}
+Bytes bmp_picture(int width, int height) { return testpki::bmp_picture(width, height); }
 
 }  // namespace sealform::testing

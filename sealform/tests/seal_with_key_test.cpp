@@ -24,33 +24,7 @@ namespace {
 
 using ParseKeyFn = int (*)(const unsigned char*, int, char*, int*);
 
-// A "sealinfo" parameter document: every element in table order unless omitted.
-struct KeySealParams {
-    std::map<std::string, std::string> values;
-    std::vector<std::string> certs;
-    std::vector<std::string> omit;
-
-    std::string xml() const {
-        static const char* const kOrder[] = {
-            "imgdata",    "usercertlist", "esid",     "version", "sealtype",     "sealname",
-            "createdate", "validstart",   "validend", "imgtype", "sealmakercert"};
-        pugi::xml_document doc;
-        pugi::xml_node root = doc.append_child("sealinfo");
-        for (const char* name : kOrder) {
-            if (std::find(omit.begin(), omit.end(), name) != omit.end()) continue;
-            pugi::xml_node n = root.append_child(name);
-            if (std::string(name) == "usercertlist") {
-                for (const std::string& c : certs) n.append_child("usercert").text().set(c.c_str());
-                continue;
-            }
-            auto v = values.find(name);
-            if (v != values.end()) n.text().set(v->second.c_str());
-        }
-        std::ostringstream out;
-        doc.save(out, "", pugi::format_raw | pugi::format_no_declaration);
-        return out.str();
-    }
-};
+using KeySealParams = securemodel::SealInfoDocument;
 
 class SealWithKeyTest : public SealformHost {
   protected:
@@ -63,19 +37,10 @@ class SealWithKeyTest : public SealformHost {
         make_key_ = module_.function<MakeFn>("MakeSeal_SignWithKey");
         parse_key_ = module_.function<ParseKeyFn>("ParsingSeal_SignWithKey");
         ASSERT_TRUE(make_key_ && parse_key_);
-        params_.values = {{"imgdata", kit::base64_encode(bmp_picture(200, 100))},
-                          {"esid", "3201000000777"},
-                          {"version", "4"},
-                          {"sealtype", "2"},
-                          {"sealname", kNameGbk},
-                          {"createdate", "20210513100248Z"},
-                          {"validstart", "20210513100248Z"},
-                          {"validend", "20310513100248Z"},
-                          {"imgtype", "bmp"},
-                          {"sealmakercert", securemodel::encrypted_maker_document(
-                                                material_.maker_key.get(), material_.maker_cert)}};
-        params_.certs = {kit::base64_encode(material_.holder_certs[0]),
-                         kit::base64_encode(material_.holder_certs[1])};
+        params_ = KeySealParams::standard(material_.maker_key.get(), material_.maker_cert,
+                                          bmp_picture(200, 100), material_.holder_certs[0]);
+        params_.values["esid"] = "3201000000777";
+        params_.certs.push_back(kit::base64_encode(material_.holder_certs[1]));
         clear_traces();
     }
     void TearDown() override {
