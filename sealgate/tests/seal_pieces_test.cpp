@@ -4,6 +4,7 @@
 #include "kit/base64.h"
 #include "seal_record.h"
 #include "status_check.h"
+#include "status_request.h"
 #include "testpki.h"
 
 namespace sealgate {
@@ -105,11 +106,7 @@ TEST(HolderName, CertificatesThatGiveNoName) {
 TEST(StatusRequest, DocumentAndBodyAreExact) {
     EXPECT_EQ(status_request_document(u"3201<&>"),
               u"<request>\r\n<sealcode>3201&lt;&amp;&gt;</sealcode>\r\n</request>\r\n");
-    std::string doc = "<request>\r\n<sealcode>42</sealcode>\r\n</request>\r\n";
-    EXPECT_EQ(status_request_body(u"42"),
-              "appkeyid=tolvimar&request=" +
-                  kit::base64_encode(reinterpret_cast<const uint8_t*>(doc.data()), doc.size()) +
-                  "&sign=7D1A64E0C93B");
+    EXPECT_EQ(status_request_body(u"42"), registry::status_request_form("42"));
 }
 
 }  // namespace

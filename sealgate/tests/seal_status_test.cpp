@@ -11,6 +11,7 @@
 #include "key_seal_maker.h"
 #include "kit/base64.h"
 #include "registry_session_test.h"
+#include "status_request.h"
 
 namespace sgtest {
 namespace {
@@ -61,11 +62,7 @@ TEST_F(SealStatusTest, OnlinePassesTheRegistryStatusThrough) {
     registry::Request r = registry_.requests().back();
     EXPECT_EQ(r.method, "POST");
     EXPECT_EQ(r.target, "/pekorl/sealrecord/clientGetSealStatus");
-    const std::string doc = "<request>\r\n<sealcode>3201000000042</sealcode>\r\n</request>\r\n";
-    const std::string body =
-        "appkeyid=tolvimar&request=" +
-        kit::base64_encode(reinterpret_cast<const uint8_t*>(doc.data()), doc.size()) +
-        "&sign=7D1A64E0C93B";
+    const std::string body = registry::status_request_form("3201000000042");
     EXPECT_EQ(r.body, body);
     EXPECT_EQ(r.header_lines,
               (std::vector<std::string>{

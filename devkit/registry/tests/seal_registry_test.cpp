@@ -13,6 +13,7 @@
 #include <string>
 
 #include "kit/base64.h"
+#include "status_request.h"
 
 namespace {
 
@@ -54,14 +55,6 @@ Reply exchange(uint16_t port, const std::string& request, int timeout_ms = 3000)
     return r;
 }
 
-std::string form_for(const std::string& code, const std::string& appkey = "tolvimar",
-                     const std::string& sign = "7D1A64E0C93B") {
-    std::string doc = "<request>\r\n<sealcode>" + code + "</sealcode>\r\n</request>\r\n";
-    return "appkeyid=" + appkey + "&request=" +
-           kit::base64_encode(reinterpret_cast<const uint8_t*>(doc.data()), doc.size()) +
-           "&sign=" + sign;
-}
-
 std::string post(const std::string& body,
                  const std::string& path = "/pekorl/sealrecord/clientGetSealStatus",
                  const std::string& method = "POST") {
@@ -91,32 +84,36 @@ TEST_F(RegistryTest, AnswersKnownAndUnknownSealCodes) {
     EXPECT_NE(server_.port(), 0);
     EXPECT_EQ(server_.url(), "http://127.0.0.1:" + std::to_string(server_.port()) +
                                  "/pekorl/sealrecord/clientGetSealStatus");
-    Reply r = exchange(server_.port(), post(form_for("3201000000002")));
+    Reply r = exchange(server_.port(), post(registry::status_request_form("3201000000002")));
     ASSERT_TRUE(r.answered);
     EXPECT_EQ(r.code, 200);
     EXPECT_EQ(decoded(r.body), registry::SealRegistry::answer_for(7));
-    r = exchange(server_.port(), post(form_for("999")));
+    r = exchange(server_.port(), post(registry::status_request_form("999")));
     EXPECT_EQ(r.code, 200);
     EXPECT_NE(decoded(r.body).find("<status>1001</status>"), std::string::npos);
     ASSERT_EQ(server_.request_count(), 2u);
     registry::Request seen = server_.requests()[0];
     EXPECT_EQ(seen.method, "POST");
     EXPECT_EQ(seen.header_lines.front(), "Accept: */*");
-    EXPECT_EQ(seen.body, form_for("3201000000002"));
+    EXPECT_EQ(seen.body, registry::status_request_form("3201000000002"));
 }
 
 TEST_F(RegistryTest, RefusesRequestsOfTheWrongForm) {
-    EXPECT_EQ(exchange(server_.port(), post(form_for("1", "someone"))).code, 400);
-    EXPECT_EQ(exchange(server_.port(), post(form_for("1", "tolvimar", "0000"))).code, 400);
+    EXPECT_EQ(exchange(server_.port(), post(registry::status_request_form("1", "someone"))).code,
+              400);
+    EXPECT_EQ(
+        exchange(server_.port(), post(registry::status_request_form("1", "tolvimar", "0000"))).code,
+        400);
     EXPECT_EQ(
         exchange(server_.port(), post("appkeyid=tolvimar&request=!!!&sign=7D1A64E0C93B")).code,
         400);
-    EXPECT_EQ(exchange(server_.port(), post(form_for("1"), "/other")).code, 404);
-    EXPECT_EQ(exchange(server_.port(),
-                       post(form_for("1"), "/pekorl/sealrecord/clientGetSealStatus", "GET"))
+    EXPECT_EQ(exchange(server_.port(), post(registry::status_request_form("1"), "/other")).code,
+              404);
+    EXPECT_EQ(exchange(server_.port(), post(registry::status_request_form("1"),
+                                            "/pekorl/sealrecord/clientGetSealStatus", "GET"))
                   .code,
               405);
-    std::string no_form = post(form_for("3201000000001"));
+    std::string no_form = post(registry::status_request_form("3201000000001"));
     no_form.replace(no_form.find("application/x-www-form-urlencoded"), 33,
                     "text/plain; a=bcdefghijklmnopqr");
     EXPECT_EQ(exchange(server_.port(), no_form).code, 400);
@@ -124,21 +121,23 @@ TEST_F(RegistryTest, RefusesRequestsOfTheWrongForm) {
 
 TEST_F(RegistryTest, MisbehavesOnRequest) {
     server_.set_behaviour(registry::Behaviour::ServerError);
-    EXPECT_EQ(exchange(server_.port(), post(form_for("3201000000001"))).code, 500);
+    EXPECT_EQ(exchange(server_.port(), post(registry::status_request_form("3201000000001"))).code,
+              500);
 
     server_.set_behaviour(registry::Behaviour::Garbage);
-    Reply g = exchange(server_.port(), post(form_for("3201000000001")));
+    Reply g = exchange(server_.port(), post(registry::status_request_form("3201000000001")));
     EXPECT_EQ(g.code, 200);
     EXPECT_EQ(decoded(g.body).find("<response>"), std::string::npos);
 
     server_.set_behaviour(registry::Behaviour::Slow, 400);
     auto start = Clock::now();
-    Reply s = exchange(server_.port(), post(form_for("3201000000001")));
+    Reply s = exchange(server_.port(), post(registry::status_request_form("3201000000001")));
     EXPECT_EQ(s.code, 200);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(380));
 
     server_.set_behaviour(registry::Behaviour::Silent);
-    Reply quiet = exchange(server_.port(), post(form_for("3201000000001")), 500);
+    Reply quiet =
+        exchange(server_.port(), post(registry::status_request_form("3201000000001")), 500);
     EXPECT_FALSE(quiet.answered);
     // A held connection does not keep the server from stopping.
     start = Clock::now();

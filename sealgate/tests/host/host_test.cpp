@@ -23,6 +23,7 @@
 #include "kit/platform.h"
 #include "sealform.h"
 #include "sealgate.h"
+#include "status_request.h"
 
 namespace {
 
@@ -300,11 +301,7 @@ std::string request_log(size_t count, const std::string& name = "normal") {
 // their order, with `host` in the Host line.
 std::string expected_request(const std::string& host) {
     const std::string code = trimmed(read_text(fixture("code0.txt")));
-    const std::string doc = "<request>\r\n<sealcode>" + code + "</sealcode>\r\n</request>\r\n";
-    const std::string body =
-        "appkeyid=tolvimar&request=" +
-        kit::base64_encode(reinterpret_cast<const uint8_t*>(doc.data()), doc.size()) +
-        "&sign=7D1A64E0C93B";
+    const std::string body = registry::status_request_form(code);
     return "POST /pekorl/sealrecord/clientGetSealStatus HTTP/1.1\n"
            "Accept: */*\n"
            "Content-Type: application/x-www-form-urlencoded\n"
