@@ -15,23 +15,6 @@
 namespace sgtest {
 namespace {
 
-int32_t at32(const std::vector<uint8_t>& r, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | r[at + i];
-    return static_cast<int32_t>(v);
-}
-
-// A zero-terminated text field: its text, and whether everything after it is zero.
-std::string field(const std::vector<uint8_t>& r, size_t at, size_t width, bool* padded = nullptr) {
-    std::string s(reinterpret_cast<const char*>(r.data() + at),
-                  strnlen(reinterpret_cast<const char*>(r.data() + at), width));
-    if (padded) {
-        *padded = s.size() < width;
-        for (size_t i = at + s.size(); i < at + width; ++i) *padded = *padded && r[i] == 0;
-    }
-    return s;
-}
-
 class SealReadTest : public SessionTest {
   protected:
     void SetUp() override {
@@ -73,24 +56,20 @@ TEST_F(SealReadTest, RecordCarriesEveryFieldOfTheSeal) {
 
     std::vector<uint8_t> r = info(0, 0);
     ASSERT_EQ(r.size(), seal.picture.size() + 268);
-    EXPECT_EQ(at32(r, 0), 4);
-    EXPECT_EQ(at32(r, 4), static_cast<int32_t>(r.size()));
-    bool padded = false;
-    EXPECT_EQ(field(r, 8, 64, &padded), "Holder One");
-    EXPECT_TRUE(padded);
-    EXPECT_EQ(at32(r, 72), 2);
-    EXPECT_EQ(at32(r, 76), 0);
+    EXPECT_EQ(record_int32(r, 0), 4);
+    EXPECT_EQ(record_int32(r, 4), static_cast<int32_t>(r.size()));
+    EXPECT_EQ(record_text(r, 8, 64), "Holder One");
+    EXPECT_EQ(record_int32(r, 72), 2);
+    EXPECT_EQ(record_int32(r, 76), 0);
     // 200 x 100 pixels at 96 dpi: 5291.67 and 2645.83 hundredths of a millimetre, cut.
-    EXPECT_EQ(at32(r, 80), 5291);
-    EXPECT_EQ(at32(r, 84), 2645);
-    EXPECT_EQ(field(r, 88, 64, &padded), order.name_gbk);
-    EXPECT_TRUE(padded);
-    EXPECT_EQ(field(r, 152, 64), "Holder One");
-    EXPECT_EQ(field(r, 216, 24, &padded), "2021/07/02 03:50:45");
-    EXPECT_TRUE(padded);
-    EXPECT_EQ(field(r, 240, 24), "2039/07/02 03:50:45");
+    EXPECT_EQ(record_int32(r, 80), 5291);
+    EXPECT_EQ(record_int32(r, 84), 2645);
+    EXPECT_EQ(record_text(r, 88, 64), order.name_gbk);
+    EXPECT_EQ(record_text(r, 152, 64), "Holder One");
+    EXPECT_EQ(record_text(r, 216, 24), "2021/07/02 03:50:45");
+    EXPECT_EQ(record_text(r, 240, 24), "2039/07/02 03:50:45");
     EXPECT_TRUE(std::equal(seal.picture.begin(), seal.picture.end(), r.begin() + 264));
-    EXPECT_EQ(at32(r, 264 + seal.picture.size()), 0);
+    EXPECT_EQ(record_int32(r, 264 + seal.picture.size()), 0);
 
     std::vector<uint8_t> text = info(0, 1);
     EXPECT_EQ(std::string(text.begin(), text.end()), kit::base64_encode(seal.der));
@@ -108,7 +87,7 @@ TEST_F(SealReadTest, CountsSealsAndReadsEachByIndex) {
     EXPECT_EQ(sg_.GetSealCount(device_), 2);
     std::vector<uint8_t> second = info(1, 2);
     EXPECT_EQ(std::string(second.begin(), second.end()), "3201000000002");
-    EXPECT_EQ(field(info(1, 0), 8, 64), "Holder Two");
+    EXPECT_EQ(record_text(info(1, 0), 8, 64), "Holder Two");
     int rc = -1;
     EXPECT_TRUE(info(2, 0, &rc).empty());
     EXPECT_EQ(rc, 0);
@@ -132,8 +111,8 @@ TEST_F(SealReadTest, LongCommonNameIsCutAt63Bytes) {
     add_seal(order);
     std::vector<uint8_t> r = info(0, 0);
     ASSERT_FALSE(r.empty());
-    EXPECT_EQ(field(r, 8, 64), std::string(63, 'N'));
-    EXPECT_EQ(field(r, 152, 64), std::string(63, 'N'));
+    EXPECT_EQ(record_text(r, 8, 64), std::string(63, 'N'));
+    EXPECT_EQ(record_text(r, 152, 64), std::string(63, 'N'));
 }
 
 TEST_F(SealReadTest, ResultLongerThanTheSizeQueryPromisedFailsWithoutWriting) {
@@ -175,8 +154,8 @@ TEST_F(SealReadTest, HugePictureAtATinyDpiSaturatesTheRecordSize) {
     std::vector<uint8_t> r = info(0, 0);
     unsetenv("KIT_SCREEN_DPI");
     ASSERT_EQ(r.size(), seal.picture.size() + 268);
-    EXPECT_EQ(at32(r, 80), INT32_MAX);  // 16e6 px at 1 dpi: 4.06e10 hundredths of a mm
-    EXPECT_EQ(at32(r, 84), 2540);       // one pixel: 25.4 mm
+    EXPECT_EQ(record_int32(r, 80), INT32_MAX);  // 16e6 px at 1 dpi: 4.06e10 hundredths of a mm
+    EXPECT_EQ(record_int32(r, 84), 2540);       // one pixel: 25.4 mm
 }
 
 // The seal code comes back byte for byte or not at all: a code holding a control character

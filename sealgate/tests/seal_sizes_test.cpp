@@ -20,20 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-int32_t at32(const Bytes& r, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | r[at + i];
-    return static_cast<int32_t>(v);
-}
-
-std::string field(const Bytes& r, size_t at, size_t width) {
-    const char* p = reinterpret_cast<const char*>(r.data() + at);
-    std::string s(p, strnlen(p, width));
-    for (size_t i = at + s.size(); i < at + width; ++i)
-        if (r[i] != 0) return s + "(not zero-padded)";
-    return s;
-}
-
 class SealSizesTest : public RegistrySessionTest {
   protected:
     void SetUp() override {
@@ -77,20 +63,20 @@ class SealSizesTest : public RegistrySessionTest {
 
 void expect_record(const Bytes& r, const MadeSeal& seal) {
     ASSERT_EQ(r.size(), seal.picture.size() + 268);
-    EXPECT_EQ(at32(r, 0), 4);
-    EXPECT_EQ(at32(r, 4), static_cast<int32_t>(r.size()));
-    EXPECT_EQ(field(r, 8, 64), "Holder One");
-    EXPECT_EQ(at32(r, 72), 2);
-    EXPECT_EQ(at32(r, 76), 0);
+    EXPECT_EQ(record_int32(r, 0), 4);
+    EXPECT_EQ(record_int32(r, 4), static_cast<int32_t>(r.size()));
+    EXPECT_EQ(record_text(r, 8, 64), "Holder One");
+    EXPECT_EQ(record_int32(r, 72), 2);
+    EXPECT_EQ(record_int32(r, 76), 0);
     // 64 pixels at 96 dpi: 1693.33 hundredths of a millimetre, cut.
-    EXPECT_EQ(at32(r, 80), 1693);
-    EXPECT_EQ(at32(r, 84), 1693);
-    EXPECT_EQ(field(r, 88, 64), SealOrder().name_gbk);
-    EXPECT_EQ(field(r, 152, 64), "Holder One");
-    EXPECT_EQ(field(r, 216, 24), "2021/05/13 10:02:48");
-    EXPECT_EQ(field(r, 240, 24), "2039/05/13 10:02:48");
+    EXPECT_EQ(record_int32(r, 80), 1693);
+    EXPECT_EQ(record_int32(r, 84), 1693);
+    EXPECT_EQ(record_text(r, 88, 64), SealOrder().name_gbk);
+    EXPECT_EQ(record_text(r, 152, 64), "Holder One");
+    EXPECT_EQ(record_text(r, 216, 24), "2021/05/13 10:02:48");
+    EXPECT_EQ(record_text(r, 240, 24), "2039/05/13 10:02:48");
     EXPECT_TRUE(std::equal(seal.picture.begin(), seal.picture.end(), r.begin() + 264));
-    EXPECT_EQ(at32(r, 264 + seal.picture.size()), 0);
+    EXPECT_EQ(record_int32(r, 264 + seal.picture.size()), 0);
 }
 
 TEST_F(SealSizesTest, EverySizeReadsInEveryModeAndChecksOnlineAndOffline) {

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -102,6 +103,21 @@ bool SessionTest::driver_loaded() const {
     void* h = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
     if (h) dlclose(h);  // NOLOAD counted one more load when it found the module
     return h != nullptr;
+}
+
+int32_t record_int32(const std::vector<uint8_t>& record, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | record.at(at + static_cast<size_t>(i));
+    return static_cast<int32_t>(v);
+}
+
+std::string record_text(const std::vector<uint8_t>& record, size_t at, size_t width) {
+    if (at + width > record.size()) return "(field past the record's end)";
+    const char* p = reinterpret_cast<const char*>(record.data() + at);
+    std::string text(p, strnlen(p, width));
+    bool padded = text.size() < width;
+    for (size_t i = at + text.size(); i < at + width; ++i) padded = padded && record[i] == 0;
+    return padded ? text : text + "(not zero-padded)";
 }
 
 }  // namespace sgtest

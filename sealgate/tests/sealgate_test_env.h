@@ -45,6 +45,12 @@ class TempDir {
 
 std::string read_text(const std::filesystem::path& path);
 std::vector<std::string> lines_of(const std::string& text);
+
+// Fields of a seal record as GetSealInfo delivers it: a little-endian 32-bit number at `at`, and
+// the zero-terminated text of the `width`-byte field at `at`, followed by "(not zero-padded)"
+// when the field holds no terminating zero or anything but zeros after its text.
+int32_t record_int32(const std::vector<uint8_t>& record, size_t at);
+std::string record_text(const std::vector<uint8_t>& record, size_t at, size_t width);
 void set_env(const char* name, const std::string& value);
 
 // A store with one key ready for a session, the trace going to a file of the test's own.
