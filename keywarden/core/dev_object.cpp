@@ -4,8 +4,6 @@
 
 #include "items.h"
 #include "log.h"
-#include "resource.h"
-#include "resources.h"
 
 namespace {
 
@@ -31,15 +29,6 @@ CDevObject::~CDevObject() {
     }
     if (handle) devlib::CloseDevice(handle);
     handle = 0;
-}
-
-void CDevObject::UpdateButtons(IItemHost& host) {
-    if (unformatted) {
-        host.EnableButtons(BUTTONS_OF_ITEMS, false);
-    } else {
-        host.EnableButtons(BUTTON_MODIFY_PIN | BUTTON_MODIFY_LABEL, true);
-        host.EnableButtons(BUTTON_VIEW_CERT, false);
-    }
 }
 
 ULONG CDevObject::OpenToken() {
@@ -215,17 +204,6 @@ void CDevObject::GetDevSNW(wchar_t* buffer128) const {
     buffer128[127] = 0;
 }
 
-void CDevObject::GetDisplayName(wchar_t* buffer260) const {
-    if (!buffer260) return;
-    buffer260[0] = 0;
-    if (unformatted) {
-        LoadStringW(KeywardenInstance(), IDS_UNFORMATTED_DEVICE, buffer260, 260);
-        return;
-    }
-    if (MultiByteToWideChar(CP_ACP, 0, label, -1, buffer260, 260) == 0) buffer260[0] = 0;
-    buffer260[259] = 0;
-}
-
 ULONG CDevObject::GetCosVersion(char* buffer, size_t size) const {
     if (!buffer) {
         LogMessage(LOG_LEVEL_ERROR, "Null Pointer: szCosVer");
@@ -302,29 +280,17 @@ std::vector<CertPtr> CDevObject::Certificates() const {
     return out;
 }
 
+ExpiryFacts CDevObject::Expiries() const {
+    ExpiryFacts out;
+    for (const CertPtr& cert : Certificates())
+        if (cert->expiry != EXPIRY_NONE)
+            out.push_back({cert->expiry, cert->expiryDays, cert->serialText});
+    return out;
+}
+
 void CDevObject::RegisterCertificates() {
     CertStoreSession storeSession;
     for (const CertPtr& cert : Certificates()) cert->RegisterCert();
-}
-
-ULONG CDevObject::ButtonClick(int commandId, IItemHost& host) {
-    LogScope trace("CDevObject::ButtonClick");
-    DevicePtr self = shared_from_this();
-    ULONG rv = host.RefreshKey(self);
-    if (rv != 0) {
-        LogMessage(LOG_LEVEL_ERROR, "更新设备信息失败[%#x]", static_cast<unsigned>(rv));
-        host.ShowMessage(host.Window(), self, IDS_UPDATE_DEVINFO_FAILED, rv, 0);
-        return rv;
-    }
-    switch (commandId) {
-        case IDC_MODIFY_PIN:
-            return host.ModifyPIN(self);
-        case IDC_MODIFY_LABEL:
-            return host.ModifyDevLabel(self);
-        case IDC_VIEW_DEVINFO:
-            return host.ShowVersionDlg(self);
-    }
-    return 0;
 }
 
 // ---- CContainObj --------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include "device_library.h"
 #include "items.h"
+#include "key_texts.h"
 #include "resource.h"
 #include "softkey_store.h"
 #include "support.h"
@@ -55,7 +56,7 @@ TEST_F(DeviceTest, ReadsSerialLabelFirmwarePinStateAndContainers) {
     EXPECT_STREQ(name, "RSA-KWA-2");
     EXPECT_EQ(dev->containers[3], nullptr);
     wchar_t display[260];
-    dev->GetDisplayName(display);
+    KeyDisplayName(*dev, display);
     EXPECT_STREQ(display, L"Key KWA");
     wchar_t sn[128];
     dev->GetDevSNW(sn);
@@ -98,7 +99,7 @@ TEST_F(DeviceTest, KeyWithoutLabelIsUnformattedAndShownByTheStringTable) {
     EXPECT_TRUE(dev->IsUnformatted());
     EXPECT_STREQ(dev->label, "");
     wchar_t display[260];
-    dev->GetDisplayName(display);
+    KeyDisplayName(*dev, display);
     wchar_t expected[260] = {};
     ASSERT_GT(LoadStringW(GetModuleHandleW(nullptr), IDS_UNFORMATTED_DEVICE, expected, 260), 0);
     EXPECT_STREQ(display, expected);

@@ -271,7 +271,7 @@ TEST_F(WindowTest, CertificatesNearTheirEndRaiseTheNoticeBalloon) {
     Insert("KWE");
     EXPECT_EQ(CountBalloons(IDS_CERT_NOTICE_TITLE), 1);
     wchar_t notice[kCertNoticeSize];
-    CertNotice_Copy(notice, kCertNoticeSize);
+    dlg_->CopyCertNotice(notice, kCertNoticeSize);
     wchar_t closing[128] = {};
     LoadStringW(GetModuleHandleW(nullptr), IDS_CERT_RENEW, closing, 128);
     EXPECT_NE(std::wstring(notice).find(closing), std::wstring::npos);
@@ -297,12 +297,12 @@ TEST_F(WindowTest, RefreshRebuildsTheListAndSilentRefreshIsMarked) {
     PumpFor(50, Recorder());
     WaitIdle();
     EXPECT_EQ(Listed(), (std::vector<std::string>{"KWB", "KWS"}));
-    EXPECT_EQ(CDeviceList::s_silentRescan.load(), 0);
+    EXPECT_EQ(dlg_->SilentRescanFlag(), 0);
     EXPECT_EQ(ProviderEntries().size(), 3u);
     PostMessageW(dlg_->Handle(), WM_COMMAND, ID_SILENT_REFRESH, 0);
     PumpFor(50, Recorder());
     WaitIdle();
-    EXPECT_EQ(CDeviceList::s_silentRescan.load(), 1);
+    EXPECT_EQ(dlg_->SilentRescanFlag(), 1);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg_->Handle(), IDC_REFRESH)));
 }
 

@@ -36,6 +36,17 @@ class CModalDialog {
     static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 };
 
+// Dialogs that belong to one key. RemoveDlg ends the dialog with 2 when its key's device name
+// equals the given one, ignoring case.
+class CDevBaseDlg {
+  public:
+    virtual void RemoveDlg(const char* devName) = 0;
+    virtual void UpdateTexts() = 0;
+
+  protected:
+    ~CDevBaseDlg() = default;
+};
+
 // Ends the dialog with 2 when its key's device name equals the given one (ignoring case).
 class CKeyDialog : public CModalDialog, public CDevBaseDlg {
   public:

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "dialogs.h"
+#include "key_commands.h"
+#include "key_texts.h"
 #include "log.h"
 #include "pin_dialog.h"
 #include "png_loader.h"
@@ -308,10 +310,14 @@ bool CMainDlg::OnCommand(int id) {
             OnViewDInfo();
             return true;
         case IDC_REFRESH:
-            if (!PromptBusy()) m_devices.StartRescan(false);
+            if (!PromptBusy()) {
+                m_silentRescan = 0;
+                m_devices.StartRescan();
+            }
             return true;
         case ID_SILENT_REFRESH:
-            m_devices.StartRescan(true);
+            m_silentRescan = 1;
+            m_devices.StartRescan();
             return true;
         case IDOK:
             if (!PromptBusy()) ShowWindow(m_hWnd, SW_HIDE);
@@ -540,7 +546,7 @@ void CMainDlg::OnShowBalloon(int stringId, LPARAM argument) {
     if (stringId == IDS_CERT_NOTICE_TITLE) {
         // The collected notice is the balloon's text under the title "certificate message".
         wchar_t notice[kCertNoticeSize] = {};
-        CertNotice_Copy(notice, kCertNoticeSize);
+        CopyCertNotice(notice, kCertNoticeSize);
         FitNoticeToBalloon(notice, out, 256);
         m_tray.ShowBalloon(text, out);
         return;
@@ -596,7 +602,28 @@ bool CMainDlg::OnWindowThread() const {
     return GetWindowThreadProcessId(m_hWnd, nullptr) == GetCurrentThreadId();
 }
 
-void CMainDlg::ShowBalloon(int stringId) { PostMessageW(m_hWnd, UM_BALLOON, stringId, 0); }
+void CMainDlg::Announce(KeyNews news) {
+    int stringId = news == KeyNews::Inserted  ? IDS_UKEY_INSERTED
+                   : news == KeyNews::Removed ? IDS_UKEY_REMOVED
+                                              : IDS_PIN_LOCKED;
+    PostMessageW(m_hWnd, UM_BALLOON, stringId, 0);
+}
+
+void CMainDlg::CopyCertNotice(wchar_t* out, size_t size) {
+    std::lock_guard<std::mutex> hold(m_noticeMutex);
+    m_notice.Copy(out, size);
+}
+
+void CMainDlg::ExpiryNotice(const ExpiryFacts& facts) {
+    // The lines are written here, on the reporting thread, in the language it reads keys in.
+    CertNotice notice;
+    notice.Build(facts);
+    {
+        std::lock_guard<std::mutex> hold(m_noticeMutex);
+        m_notice = notice;
+    }
+    if (!notice.IsEmpty()) PostMessageW(m_hWnd, UM_BALLOON, IDS_CERT_NOTICE_TITLE, 0);
+}
 
 void CMainDlg::TreeChanged(const KeyList& keys) {
     if (OnWindowThread()) {
@@ -682,7 +709,7 @@ void CMainDlg::UpdateTreeUI(const KeyList& keys) {
     std::vector<HTREEITEM> keyItems;
     for (const DevicePtr& dev : keys) {
         wchar_t text[260];
-        dev->GetDisplayName(text);
+        KeyDisplayName(*dev, text);
         HTREEITEM item = InsertItem(text, 0, nullptr, dev);
         if (!item) continue;
         keyItems.push_back(item);
@@ -727,17 +754,16 @@ LRESULT CMainDlg::OnSelChanged() {
     HTREEITEM item = nullptr;
     std::shared_ptr<CItemObj> obj = SelectedObject(&item);
     if (!item) return 0;
-    if (obj)
-        obj->UpdateButtons(*this);
-    else
-        EnableButtons(BUTTONS_OF_ITEMS, false);
+    const unsigned enabled = ItemButtons(obj.get());
+    if (enabled) EnableButtons(enabled, true);
+    EnableButtons(BUTTONS_OF_ITEMS & ~enabled, false);
     return 0;
 }
 
 void CMainDlg::OnItemCommand(int id) {
     // The object stays alive for the whole command, whatever the tree and the list do while
     // its dialog runs; the list itself is held only while the key is read.
-    if (std::shared_ptr<CItemObj> obj = SelectedObject()) obj->ButtonClick(id, *this);
+    if (std::shared_ptr<CItemObj> obj = SelectedObject()) RunKeyCommand(id, obj, *this);
 }
 
 LRESULT CMainDlg::OnDBLclk() {
@@ -749,7 +775,7 @@ LRESULT CMainDlg::OnDBLclk() {
         trace.SetEnd("%s end1...");
         return 1;  // a key item neither expands nor collapses
     }
-    if (obj) obj->ButtonClick(IDC_VIEW_CERT, *this);
+    if (obj) RunKeyCommand(IDC_VIEW_CERT, obj, *this);
     return 0;
 }
 
@@ -757,19 +783,16 @@ void CMainDlg::OnViewDInfo() {
     if (PromptBusy()) return;
     LogMessage(LOG_LEVEL_DEBUG, "%s start...", "CMainDlg::OnViewDInfo");
     if (std::shared_ptr<CItemObj> obj = SelectedObject()) {
-        obj->ButtonClick(IDC_VIEW_DEVINFO, *this);
+        RunKeyCommand(IDC_VIEW_DEVINFO, obj, *this);
         return;
     }
     ShowVersionDlg(nullptr);
     LogMessage(LOG_LEVEL_DEBUG, "%s end...", "CMainDlg::OnViewDInfo");
 }
 
-ULONG CMainDlg::RefreshKey(const DevicePtr& dev) {
-    ULONG rv = m_devices.RefreshKey(dev);
-    // The rebuild selected the last key; the command goes on with this one.
-    if (HTREEITEM item = ItemOfKey(dev.get()))
+void CMainDlg::SelectKey(const CDevObject* dev) {
+    if (HTREEITEM item = ItemOfKey(dev))
         SendMessageW(m_tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
-    return rv;
 }
 
 // ---- dialogs ------------------------------------------------------------------------------------
@@ -801,7 +824,7 @@ ULONG CMainDlg::ModifyPIN(const DevicePtr& dev) {
 
 void CMainDlg::OnShowDefPINDlg(const CDevObject* posted) {
     LogScope trace("CMainDlg::OnShowDefPINDlg");
-    if (PromptBusy() || m_openDialogs[DLG_PIN] || CDeviceList::s_silentRescan.load() == 1) return;
+    if (PromptBusy() || m_openDialogs[DLG_PIN] || m_silentRescan == 1) return;
     // The key may have gone since the prompt was posted.
     DevicePtr dev = m_devices.FindListed(posted);
     if (!dev) return;

@@ -14,7 +14,9 @@
 
 #include "app.h"
 #include "device_list.h"
+#include "dialogs.h"
 #include "items.h"
+#include "key_texts.h"
 #include "resource.h"
 
 class CAboutDlg;
@@ -77,7 +79,7 @@ class CTrayIcon {
     bool m_balloonWaiting = false;
 };
 
-class CMainDlg : public IMainWindow, private IDeviceListEvents, private IItemHost {
+class CMainDlg : public IMainWindow, private IDeviceListEvents {
   public:
     CMainDlg();
     // Stops the device list's workers, releases every key, then the window goes.
@@ -96,13 +98,12 @@ class CMainDlg : public IMainWindow, private IDeviceListEvents, private IItemHos
     CItemObj* ItemObject(HTREEITEM item) const;
 
     // ---- per-key dialogs (user-interface thread) ------------------------------------------
-    ULONG ModifyPIN(const DevicePtr& dev) override;
+    ULONG ModifyPIN(const DevicePtr& dev);
     // The default-PIN prompt of a key (posted while the tree is built for it).
     void OnShowDefPINDlg(const CDevObject* dev);
-    ULONG ModifyDevLabel(const DevicePtr& dev) override;
-    ULONG ShowVersionDlg(const DevicePtr& dev) override;
-    int ShowMessage(HWND parent, const DevicePtr& dev, int stringId, ULONG argument,
-                    int kind) override;
+    ULONG ModifyDevLabel(const DevicePtr& dev);
+    ULONG ShowVersionDlg(const DevicePtr& dev);
+    int ShowMessage(HWND parent, const DevicePtr& dev, int stringId, ULONG argument, int kind);
     void ShowAboutDlg();
 
     // ---- language, tray ------------------------------------------------------------------------
@@ -115,11 +116,18 @@ class CMainDlg : public IMainWindow, private IDeviceListEvents, private IItemHos
     // The web address "UM_OPENURL" opens: "url" in section "exe_config" of config.ini.
     static void GetWebAddress(wchar_t* out, size_t size);
 
-    // ---- IItemHost --------------------------------------------------------------------------
-    void EnableButtons(unsigned mask, bool enable) override;
-    bool PromptBusy() const override { return m_promptBusy; }
-    HWND Window() const override { return m_hWnd; }
-    ULONG RefreshKey(const DevicePtr& dev) override;
+    // ---- buttons and the key items --------------------------------------------------------
+    // Enables or disables the buttons of a ButtonMask.
+    void EnableButtons(unsigned mask, bool enable);
+    // A default-PIN prompt is up: the buttons' dialogs wait.
+    bool PromptBusy() const { return m_promptBusy; }
+    // Selects the tree item of a key, wherever a rebuild has put it.
+    void SelectKey(const CDevObject* dev);
+    // 1 after command ID_SILENT_REFRESH, 0 after the refresh button: while 1 no default-PIN
+    // prompt is shown.
+    int SilentRescanFlag() const { return m_silentRescan; }
+    // The certificate notice of the last insert or rescan (the text of its balloon).
+    void CopyCertNotice(wchar_t* out, size_t size);
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -153,7 +161,8 @@ class CMainDlg : public IMainWindow, private IDeviceListEvents, private IItemHos
     void OnKeyGone();
 
     // ---- IDeviceListEvents ---------------------------------------------------------------------
-    void ShowBalloon(int stringId) override;
+    void Announce(KeyNews news) override;
+    void ExpiryNotice(const ExpiryFacts& facts) override;
     void TreeChanged(const KeyList& keys) override;
     void KeyGone(const char* devName) override;
     void AskDefaultPin(const CDevObject* dev) override;
@@ -174,6 +183,9 @@ class CMainDlg : public IMainWindow, private IDeviceListEvents, private IItemHos
     CAboutDlg* m_about = nullptr;
     CDevBaseDlg* m_openDialogs[DLG_COUNT] = {};
     bool m_promptBusy = false;
+    int m_silentRescan = 0;
+    std::mutex m_noticeMutex;  // guards m_notice, written by workers
+    CertNotice m_notice;       // the last insert's or rescan's certificate notice
     bool m_treeRebuilding = false;
     std::vector<HDEVNOTIFY> m_notifications;
     std::mutex m_goneMutex;  // guards m_goneNames, written by workers

@@ -28,7 +28,7 @@ struct PinBytes {
 
 // ---- CModifyPINDlg ------------------------------------------------------------------------------
 
-CModifyPINDlg::CModifyPINDlg(DevicePtr dev, IItemHost* host, HWND mainWindow)
+CModifyPINDlg::CModifyPINDlg(DevicePtr dev, CMainDlg* host, HWND mainWindow)
     : CKeyDialog(std::move(dev), "CModifyPINDlg::RemoveDlg"),
       m_dialogs(host),
       m_main(mainWindow),
@@ -266,7 +266,7 @@ void CModifyPINDlg::RemoveDlg(const char* devName) {
 // ---- CClockFullScreen
 // -----------------------------------------------------------------------------
 
-CClockFullScreen::CClockFullScreen(DevicePtr dev, IItemHost* host, HWND mainWindow)
+CClockFullScreen::CClockFullScreen(DevicePtr dev, CMainDlg* host, HWND mainWindow)
     : CKeyDialog(std::move(dev), "CClockFullScreen::RemoveDlg"),
       m_dialogs(host),
       m_main(mainWindow) {}

@@ -24,7 +24,7 @@ constexpr ULONG kPinBlocked = 0x80006983;
 class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
   public:
     // host shows the messages; balloons are posted to mainWindow.
-    CModifyPINDlg(DevicePtr dev, IItemHost* host, HWND mainWindow);
+    CModifyPINDlg(DevicePtr dev, CMainDlg* host, HWND mainWindow);
     ~CModifyPINDlg() override;
     void RemoveDlg(const char* devName) override;
     void UpdateTexts() override;
@@ -53,7 +53,7 @@ class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
     void ClearAndFocus(bool keepOld);
     void FocusField(int id);
 
-    IItemHost* m_dialogs;
+    CMainDlg* m_dialogs;
     HWND m_main;
     HWND m_ok = nullptr;
     CMySafeEdit m_old, m_new, m_repeat;
@@ -67,7 +67,7 @@ class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
 
 class CClockFullScreen : public CKeyDialog {
   public:
-    CClockFullScreen(DevicePtr dev, IItemHost* host, HWND mainWindow);
+    CClockFullScreen(DevicePtr dev, CMainDlg* host, HWND mainWindow);
     ~CClockFullScreen() override;
     // Passed to the open PIN dialog; before it opens, the host itself ends for its key.
     void RemoveDlg(const char* devName) override;
@@ -89,7 +89,7 @@ class CClockFullScreen : public CKeyDialog {
     void Unshield();
     static DWORD WINAPI Starter(void* window);
 
-    IItemHost* m_dialogs;
+    CMainDlg* m_dialogs;
     HWND m_main;
     HBRUSH m_brush = nullptr;
     kit::Module m_shield;
