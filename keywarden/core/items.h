@@ -109,8 +109,8 @@ class CContainObj : public CItemObj {
     // Reads the container's certificates from its key; those that cannot be read or decoded
     // stay absent.
     void EnumCertInfo(CDevObject& device);
-    uint8_t GetAlgorithm() const { return record[2]; }
-    bool IsSM2() const { return record[2] == 14; }
+    uint8_t GetAlgorithm() const { return record[KEVA_CONTAINER_ALGORITHM]; }
+    bool IsSM2() const { return record[KEVA_CONTAINER_ALGORITHM] == KEVA_ALGORITHM_SM2; }
     // Copies the container name (at most size - 1 bytes) and terminates it.
     void GetName(char* buffer, size_t size) const;
     void LogDump();

@@ -22,13 +22,13 @@
 #define UM_KEYGONE 0x0604     /* keys have left the list: their dialogs close */
 
 /* Commands (WM_COMMAND, wParam the id) accepted from any program besides the buttons 1002-1007: */
-#define KEYWARDEN_CMD_OPEN 32782           /* shows the window */
-#define KEYWARDEN_CMD_LANG_ZH_CN 32783     /* Simplified Chinese */
-#define KEYWARDEN_CMD_LANG_ZH_TW 32784     /* Traditional Chinese */
-#define KEYWARDEN_CMD_LANG_EN 32785        /* English */
-#define KEYWARDEN_CMD_EXIT 32786           /* ends Keywarden (exit code the command id) */
-#define KEYWARDEN_CMD_ABOUT 57664          /* the about dialog */
-#define KEYWARDEN_CMD_SILENT_REFRESH 1539  /* a full refresh without default-PIN prompts */
-#define KEYWARDEN_CMD_QUIT 2000            /* ends Keywarden (exit code 2000) */
+#define KEYWARDEN_CMD_OPEN 32782          /* shows the window */
+#define KEYWARDEN_CMD_LANG_ZH_CN 32783    /* Simplified Chinese */
+#define KEYWARDEN_CMD_LANG_ZH_TW 32784    /* Traditional Chinese */
+#define KEYWARDEN_CMD_LANG_EN 32785       /* English */
+#define KEYWARDEN_CMD_EXIT 32786          /* ends Keywarden (exit code the command id) */
+#define KEYWARDEN_CMD_ABOUT 57664         /* the about dialog */
+#define KEYWARDEN_CMD_SILENT_REFRESH 1539 /* a full refresh without default-PIN prompts */
+#define KEYWARDEN_CMD_QUIT 2000           /* ends Keywarden (exit code 2000) */
 
 #endif

@@ -95,7 +95,7 @@ TEST_F(DeviceTest, KeyWithoutLabelIsUnformattedAndShownByTheStringTable) {
     auto dev = Open("KWU");
     char label[65] = {};
     ULONG len = 64;
-    EXPECT_EQ(devlib::GetLabel(dev->handle, label, &len), KEY_SW_NOT_INITIALISED);
+    EXPECT_EQ(devlib::GetLabel(dev->handle, label, &len), KEVA_SW_NOT_INITIALISED);
     EXPECT_TRUE(dev->IsUnformatted());
     EXPECT_STREQ(dev->label, "");
     wchar_t display[260];
@@ -124,7 +124,7 @@ TEST_F(DeviceTest, PinChangeAnswersLikeAKey) {
     auto dev = Open("KWP");
     ULONG tries = 99;
     ULONG rv = dev->ChangePIN("000000", 6, "24680135", 8, &tries);
-    EXPECT_EQ(rv, KEY_SW_PIN_WRONG_BASE + 9);
+    EXPECT_EQ(rv, KEVA_SW_PIN_WRONG_BASE + 9);
     EXPECT_EQ(tries, 9u);
     EXPECT_EQ(dev->GetPinRetries(), 9);
     EXPECT_EQ(dev->ChangePIN("580914", 6, "24680135", 8, &tries), 0u);
@@ -134,7 +134,7 @@ TEST_F(DeviceTest, PinChangeAnswersLikeAKey) {
 
     auto locked = Open("KWC");
     EXPECT_EQ(locked->GetPinRetries(), 0);
-    EXPECT_EQ(locked->ChangePIN("580914", 6, "24680135", 8, &tries), KEY_SW_PIN_BLOCKED);
+    EXPECT_EQ(locked->ChangePIN("580914", 6, "24680135", 8, &tries), KEVA_SW_PIN_BLOCKED);
     EXPECT_EQ(tries, 0u);
 }
 

@@ -145,7 +145,7 @@ TEST_F(WindowTest, ShellRestartAddsTheIconAgainWithOnlyAWaitingBalloon) {
     NOTIFYICONDATAW icon = {};
     icon.cbSize = NOTIFYICONDATAW_V3_SIZE;
     icon.hWnd = dlg_->Handle();
-    icon.uID = kTrayIconId;
+    icon.uID = KEYWARDEN_TRAY_ICON_ID;
     // A change that changes nothing succeeds exactly while the shell knows the icon.
     auto iconExists = [&] { return Shell_NotifyIconW(NIM_MODIFY, &icon) != FALSE; };
     ASSERT_TRUE(iconExists());

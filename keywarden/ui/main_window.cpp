@@ -105,7 +105,7 @@ void FitNoticeToBalloon(const wchar_t* notice, wchar_t* out, size_t size) {
 // ---- CTrayIcon ----------------------------------------------------------------------------------
 
 CTrayIcon::CTrayIcon()
-    : m_message(RegisterWindowMessageA(kTrayMessageName)),
+    : m_message(RegisterWindowMessageA(KEYWARDEN_TRAY_MESSAGE)),
       m_shellRestart(RegisterWindowMessageW(L"TaskbarCreated")) {
     m_nid.cbSize = NOTIFYICONDATAW_V3_SIZE;
 }
@@ -115,7 +115,7 @@ CTrayIcon::~CTrayIcon() { Remove(); }
 bool CTrayIcon::Install(HWND window, HICON icon, const wchar_t* tip) {
     if (m_installed) return true;
     m_nid.hWnd = window;
-    m_nid.uID = kTrayIconId;
+    m_nid.uID = KEYWARDEN_TRAY_ICON_ID;
     m_nid.uCallbackMessage = m_message;
     m_nid.hIcon = icon;
     wcsncpy(m_nid.szTip, tip ? tip : L"", 127);
@@ -233,7 +233,7 @@ bool CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* re
         return true;
     }
     if (msg == m_tray.Message() && msg != 0) {
-        if (wParam != kTrayIconId) return true;
+        if (wParam != KEYWARDEN_TRAY_ICON_ID) return true;
         switch (LOWORD(lParam)) {
             case WM_RBUTTONUP:
                 ShowTrayMenu();
@@ -336,7 +336,7 @@ bool CMainDlg::OnCommand(int id) {
             ShowAboutDlg();
             return true;
         case IDCANCEL:
-        case 2000:
+        case KEYWARDEN_CMD_QUIT:
         case ID_TRAY_EXIT:
             Quit(id);
             return true;

@@ -17,24 +17,10 @@
 #include "dialogs.h"
 #include "items.h"
 #include "key_texts.h"
+#include "keywarden_window.h"
 #include "resource.h"
 
 class CAboutDlg;
-
-constexpr UINT UM_OPENURL = 0x0500;
-constexpr UINT UM_QUIT = 0x0501;
-// wParam = the CDevObject. The key may be gone before the message is handled: the receiver
-// looks it up in the device list.
-constexpr UINT UM_SHOWDEFPIN = 0x0601;
-constexpr UINT UM_BALLOON = 0x0602;
-// Sent by a worker so that the tree is rebuilt on the thread that owns it; lParam points at the
-// worker's data.
-constexpr UINT UM_TREECHANGED = 0x0603;
-// Posted when keys have left the list: their dialogs close (the names wait in the window).
-constexpr UINT UM_KEYGONE = 0x0604;
-
-constexpr UINT kTrayIconId = 205;
-constexpr char kTrayMessageName[] = "WM_TRAYICON";
 
 // The notification-area icon of a window, and the one owner of its state: window, icon, tip,
 // callback message and a balloon still waiting for the shell. A shell that restarts (after an

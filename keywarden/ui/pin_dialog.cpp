@@ -236,10 +236,10 @@ void CModifyPINDlg::OnOK() {
         Finish(kPinChangedResult);
         return;
     }
-    bool wrong = (rv & kPinWrongBase) == kPinWrongBase;
+    bool wrong = (rv & KEVA_SW_PIN_WRONG_BASE) == KEVA_SW_PIN_WRONG_BASE;
     if (wrong && tries > 0) {
         Message(IDS_PIN_WRONG, tries, 0);
-    } else if (rv == kPinBlocked || wrong) {
+    } else if (rv == KEVA_SW_PIN_BLOCKED || wrong) {
         // A wrong PIN that used the last try has blocked the key as well.
         m_reportedLocked = true;
         PostMessageW(m_main, UM_BALLOON, IDS_PIN_LOCKED, 0);

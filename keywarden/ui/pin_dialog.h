@@ -17,10 +17,6 @@ constexpr size_t kMaxPinBytes = 32;
 constexpr int kMinPinLength = 6;
 constexpr int kPinFieldLimit = 16;
 
-// Device status words of the PIN change.
-constexpr ULONG kPinWrongBase = 0x800063C0;  // plus the tries left
-constexpr ULONG kPinBlocked = 0x80006983;
-
 class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
   public:
     // host shows the messages; balloons are posted to mainWindow.
