@@ -50,11 +50,11 @@ BOOL ReplaceInStore(HCERTSTORE store, PCCERT_CONTEXT ctx) {
 CertStoreSession::CertStoreSession() {
     if (t_sessionStore) return;  // an outer session serves
     t_sessionStore = OpenStoreNow();
-    owner_ = t_sessionStore != nullptr;
+    m_owner = t_sessionStore != nullptr;
 }
 
 CertStoreSession::~CertStoreSession() {
-    if (!owner_) return;
+    if (!m_owner) return;
     HCERTSTORE store = t_sessionStore;
     t_sessionStore = nullptr;
     CertCloseStore(store, 0);
@@ -105,7 +105,7 @@ ExpiryKind ComputeExpiry(const FILETIME& notAfterUtc, const SYSTEMTIME& localNow
 
 CCertObject::CCertObject(const CContainObj* container, std::weak_ptr<CDevObject> device,
                          uint8_t type, const uint8_t* bytes, ULONG length)
-    : derLength(0), certType(type), device_(std::move(device)) {
+    : derLength(0), certType(type), m_device(std::move(device)) {
     memset(der, 0, sizeof der);
     if (bytes) {
         derLength = std::min<ULONG>(length, kMaxCertSize);
@@ -118,12 +118,12 @@ CCertObject::CCertObject(const CContainObj* container, std::weak_ptr<CDevObject>
     memset(serialText, 0, sizeof serialText);
     if (container) {
         sm2_ = container->IsSM2();
-        container->GetName(containerName_, sizeof containerName_);
+        container->GetName(m_containerName, sizeof m_containerName);
     }
 }
 
 CCertObject::~CCertObject() {
-    if (registered_) UnregisterCert();
+    if (m_registered) UnregisterCert();
 }
 
 bool CCertObject::SameCertificate(const CCertObject& other) const {
@@ -146,7 +146,7 @@ int CCertObject::RegisterCert() {
                    static_cast<unsigned>(GetLastError()));
     } else {
         wchar_t containerName[261] = {};
-        MultiByteToWideChar(CP_ACP, 0, containerName_, -1, containerName, 260);
+        MultiByteToWideChar(CP_ACP, 0, m_containerName, -1, containerName, 260);
         CRYPT_KEY_PROV_INFO info = {};
         info.pwszContainerName = containerName;
         info.pwszProvName = const_cast<wchar_t*>(kKeyProviderName);
@@ -163,7 +163,7 @@ int CCertObject::RegisterCert() {
                        static_cast<unsigned>(GetLastError()));
         } else {
             ok = 1;
-            registered_ = true;
+            m_registered = true;
         }
         CertFreeCertificateContext(ctx);
     }
@@ -173,7 +173,7 @@ int CCertObject::RegisterCert() {
 
 int CCertObject::UnregisterCert() {
     if (sm2_) return 1;
-    registered_ = false;
+    m_registered = false;
     LogScope trace("CCertObject::UnregisterCert");
     HCERTSTORE store = OpenMyStore();
     if (!store) {

@@ -20,15 +20,15 @@ Fn Slot(int n) {
 // A 32-bit count or length the library reads and writes, kept in a ULONG by Keywarden.
 class InOut {
   public:
-    explicit InOut(ULONG* value) : value_(value), copy_(value ? *value : 0) {}
+    explicit InOut(ULONG* value) : m_value(value), m_copy(value ? *value : 0) {}
     ~InOut() {
-        if (value_) *value_ = copy_;
+        if (m_value) *m_value = m_copy;
     }
-    uint32_t* get() { return value_ ? &copy_ : nullptr; }
+    uint32_t* get() { return m_value ? &m_copy : nullptr; }
 
   private:
-    ULONG* value_;
-    uint32_t copy_;
+    ULONG* m_value;
+    uint32_t m_copy;
 };
 
 }  // namespace

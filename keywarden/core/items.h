@@ -64,10 +64,10 @@ class CCertObject : public CItemObj {
     // certificates never go into the store (both answer 1 for them).
     int RegisterCert();
     int UnregisterCert();
-    bool Registered() const { return registered_; }
+    bool Registered() const { return m_registered; }
     // Another object holding the same certificate (a re-read of the key, the same key under a
     // new name) has taken over the store entry: this one must not remove it.
-    void HandOverRegistration() { registered_ = false; }
+    void HandOverRegistration() { m_registered = false; }
     bool SameCertificate(const CCertObject& other) const;
 
     // Details and the nearness of the end of validity; never touches the store.
@@ -77,7 +77,7 @@ class CCertObject : public CItemObj {
     void LogDump();
     bool IsSM2() const { return sm2_; }
     // The key the certificate was read from, while it exists.
-    std::shared_ptr<CDevObject> Device() const { return device_.lock(); }
+    std::shared_ptr<CDevObject> Device() const { return m_device.lock(); }
 
     uint8_t der[kMaxCertSize];
     ULONG derLength;
@@ -92,10 +92,10 @@ class CCertObject : public CItemObj {
     int expiryDays = 0;
 
   private:
-    std::weak_ptr<CDevObject> device_;
+    std::weak_ptr<CDevObject> m_device;
     bool sm2_ = false;
-    char containerName_[257] = {};
-    bool registered_ = false;
+    char m_containerName[257] = {};
+    bool m_registered = false;
 };
 
 using CertPtr = std::shared_ptr<CCertObject>;
@@ -188,7 +188,7 @@ class CertStoreSession {
     CertStoreSession& operator=(const CertStoreSession&) = delete;
 
   private:
-    bool owner_ = false;
+    bool m_owner = false;
 };
 
 // The provider the certificates of connected keys are bound to.

@@ -79,7 +79,7 @@ class WindowTest : public ::testing::Test {
     // Root items' data and the number of their children.
     std::vector<std::pair<LPARAM, int>> Tree() {
         std::vector<std::pair<LPARAM, int>> out;
-        HWND tree = dlg_->TreeWindow();
+        HWND tree = dlg_->Tree().Window();
         auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
         while (item) {
             TVITEMW tv = {};
@@ -152,7 +152,7 @@ TEST_F(WindowTest, ShellRestartAddsTheIconAgainWithOnlyAWaitingBalloon) {
     const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
 
     ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
-    dlg_->OnShowBalloon(IDS_UKEY_INSERTED, 0);
+    tray.ShowStringBalloon(IDS_UKEY_INSERTED, 0, nullptr);
     SendMessageW(dlg_->Handle(), taskbarCreated, 0, 0);
     EXPECT_TRUE(iconExists());
     EXPECT_EQ(tray.Record().uFlags, static_cast<UINT>(NIF_INFO));  // the last call: the balloon

@@ -4,9 +4,9 @@
 #include <wchar.h>
 
 #include "device_list.h"
+#include "key_dialogs.h"
 #include "key_texts.h"
 #include "log.h"
-#include "main_window.h"
 #include "resources.h"
 
 UiText::UiText(int id) {

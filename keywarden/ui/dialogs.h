@@ -7,7 +7,7 @@
 #include "items.h"
 #include "resource.h"
 
-class CMainDlg;
+class CKeyDialogs;
 
 // Loads a string of the thread's language into a 1024-character buffer.
 struct UiText {
@@ -96,7 +96,7 @@ class CVersionDlg : public CKeyDialog {
 
 class CModifyDevLabel : public CKeyDialog {
   public:
-    CModifyDevLabel(DevicePtr dev, CMainDlg* owner)
+    CModifyDevLabel(DevicePtr dev, CKeyDialogs* owner)
         : CKeyDialog(std::move(dev), "CModifyDevLabel::RemoveDlg"), m_owner(owner) {}
     ~CModifyDevLabel() override;
     void UpdateTexts() override;
@@ -108,7 +108,7 @@ class CModifyDevLabel : public CKeyDialog {
 
   private:
     void OnOK();
-    CMainDlg* m_owner;
+    CKeyDialogs* m_owner;
     HWND m_edit = nullptr;
     HFONT m_font = nullptr;
     wchar_t m_label[128] = {};

@@ -4,9 +4,11 @@
 #include <wincrypt.h>
 #include <cryptuiapi.h>
 
+#include "device_list.h"
+#include "key_dialogs.h"
+#include "key_tree.h"
 #include "kit/platform.h"
 #include "log.h"
-#include "main_window.h"
 #include "resource.h"
 
 namespace {
@@ -34,35 +36,41 @@ void ViewCertificate(const CCertObject& cert, HWND parent) {
     CertFreeCertificateContext(ctx);
 }
 
-void RunForKey(int commandId, const DevicePtr& dev, CMainDlg& window) {
+struct Rooms {
+    CDeviceList& devices;
+    CKeyTree& tree;
+    CKeyDialogs& dialogs;
+};
+
+void RunForKey(int commandId, const DevicePtr& dev, const Rooms& rooms) {
     LogScope trace("CDevObject::ButtonClick");
-    ULONG rv = window.Devices().RefreshKey(dev).status;  // its expiries are nobody's news
+    ULONG rv = rooms.devices.RefreshKey(dev).status;  // its expiries are nobody's news
     // The rebuild selected the last key; the command goes on with this one.
-    window.SelectKey(dev.get());
+    rooms.tree.SelectKey(dev.get());
     if (rv != 0) {
         LogMessage(LOG_LEVEL_ERROR, "更新设备信息失败[%#x]", static_cast<unsigned>(rv));
-        window.ShowMessage(window.Handle(), dev, IDS_UPDATE_DEVINFO_FAILED, rv, 0);
+        rooms.dialogs.ShowMessage(rooms.dialogs.Window(), dev, IDS_UPDATE_DEVINFO_FAILED, rv, 0);
         return;
     }
     switch (commandId) {
         case IDC_MODIFY_PIN:
-            window.ModifyPIN(dev);
+            rooms.dialogs.ModifyPIN(dev);
             break;
         case IDC_MODIFY_LABEL:
-            window.ModifyDevLabel(dev);
+            rooms.dialogs.ModifyDevLabel(dev);
             break;
         case IDC_VIEW_DEVINFO:
-            window.ShowVersionDlg(dev);
+            rooms.dialogs.ShowVersionDlg(dev);
             break;
     }
 }
 
-void RunForCertificate(int commandId, const CertPtr& cert, CMainDlg& window) {
+void RunForCertificate(int commandId, const CertPtr& cert, const Rooms& rooms) {
     LogScope trace("CCertObject::ButtonClick");
     if (commandId == IDC_VIEW_CERT) {
-        if (!window.PromptBusy()) ViewCertificate(*cert, window.Handle());
+        if (!rooms.dialogs.PromptBusy()) ViewCertificate(*cert, rooms.dialogs.Window());
     } else if (commandId == IDC_VIEW_DEVINFO) {
-        if (DevicePtr dev = cert->Device()) window.ShowVersionDlg(dev);
+        if (DevicePtr dev = cert->Device()) rooms.dialogs.ShowVersionDlg(dev);
     }
 }
 
@@ -81,14 +89,16 @@ unsigned ItemButtons(const CItemObj* item) {
     return 0;  // containers are never shown
 }
 
-void RunKeyCommand(int commandId, const std::shared_ptr<CItemObj>& item, CMainDlg& window) {
+void RunKeyCommand(int commandId, const std::shared_ptr<CItemObj>& item, CDeviceList& devices,
+                   CKeyTree& tree, CKeyDialogs& dialogs) {
     if (!item) return;
+    const Rooms rooms{devices, tree, dialogs};
     switch (item->GetItemType()) {
         case ITEM_DEVICE:
-            RunForKey(commandId, std::static_pointer_cast<CDevObject>(item), window);
+            RunForKey(commandId, std::static_pointer_cast<CDevObject>(item), rooms);
             break;
         case ITEM_CERT:
-            RunForCertificate(commandId, std::static_pointer_cast<CCertObject>(item), window);
+            RunForCertificate(commandId, std::static_pointer_cast<CCertObject>(item), rooms);
             break;
     }
 }

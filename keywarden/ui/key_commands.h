@@ -8,9 +8,11 @@
 
 #include "items.h"
 
-class CMainDlg;
+class CDeviceList;
+class CKeyDialogs;
+class CKeyTree;
 
-// The main window's action buttons as CMainDlg::EnableButtons switches them.
+// The main window's action buttons.
 enum ButtonMask : unsigned {
     BUTTON_MODIFY_PIN = 1,    // 1002
     BUTTON_MODIFY_LABEL = 2,  // 1003
@@ -29,4 +31,5 @@ unsigned ItemButtons(const CItemObj* item);
 // failure message 247 with the status), then its dialog opens. For a certificate: 1004 opens the
 // system's certificate viewer, 1005 the device information of its key. The item stays alive for
 // the whole command, whatever the tree and the list do meanwhile.
-void RunKeyCommand(int commandId, const std::shared_ptr<CItemObj>& item, CMainDlg& window);
+void RunKeyCommand(int commandId, const std::shared_ptr<CItemObj>& item, CDeviceList& devices,
+                   CKeyTree& tree, CKeyDialogs& dialogs);

@@ -40,48 +40,48 @@ void ExpiryLine(const ExpiryFact& fact, wchar_t* out, size_t size) {
 }
 
 void CertNotice::Clear() {
-    memset(text_, 0, sizeof text_);
-    hasLines_ = false;
-    finished_ = false;
+    memset(m_text, 0, sizeof m_text);
+    m_hasLines = false;
+    m_finished = false;
 }
 
 void CertNotice::AppendLine(const wchar_t* line) {
     if (!line || !*line) return;
-    if (finished_) {
-        text_[0] = 0;
-        finished_ = false;
+    if (m_finished) {
+        m_text[0] = 0;
+        m_finished = false;
     }
-    size_t used = wcslen(text_);
+    size_t used = wcslen(m_text);
     size_t add = wcslen(line);
     // Whole lines only, and room stays for the closing sentence: a notice that is full keeps
     // its first lines intact instead of running past its end.
     if (used + add + kCertNoticeClosingRoom + 1 > kCertNoticeSize) return;
-    memcpy(text_ + used, line, add * sizeof(wchar_t));
-    text_[used + add] = 0;
-    hasLines_ = true;
+    memcpy(m_text + used, line, add * sizeof(wchar_t));
+    m_text[used + add] = 0;
+    m_hasLines = true;
 }
 
 bool CertNotice::Finish() {
-    if (!hasLines_) return false;
+    if (!m_hasLines) return false;
     wchar_t closing[kCertNoticeClosingRoom];
     closing[0] = 0;
     LoadStringW(KeywardenInstance(), IDS_CERT_RENEW, closing,
                 static_cast<int>(kCertNoticeClosingRoom));
     closing[kCertNoticeClosingRoom - 1] = 0;
-    size_t used = wcslen(text_);
+    size_t used = wcslen(m_text);
     size_t add = wcslen(closing);
     if (used + add + 1 <= kCertNoticeSize) {
-        memcpy(text_ + used, closing, add * sizeof(wchar_t));
-        text_[used + add] = 0;
+        memcpy(m_text + used, closing, add * sizeof(wchar_t));
+        m_text[used + add] = 0;
     }
-    finished_ = true;
+    m_finished = true;
     return true;
 }
 
 void CertNotice::Copy(wchar_t* out, size_t size) const {
     if (!out || size == 0) return;
-    size_t n = std::min(wcslen(text_), size - 1);
-    memcpy(out, text_, n * sizeof(wchar_t));
+    size_t n = std::min(wcslen(m_text), size - 1);
+    memcpy(out, m_text, n * sizeof(wchar_t));
     out[n] = 0;
 }
 

@@ -28,15 +28,15 @@ class CertNotice {
     void AppendLine(const wchar_t* line);
     // Appends string 253 and returns true when the notice has lines.
     bool Finish();
-    bool IsEmpty() const { return text_[0] == 0; }
+    bool IsEmpty() const { return m_text[0] == 0; }
     void Copy(wchar_t* out, size_t size) const;
     // Clears, then one line per fact and the closing sentence when there is any.
     void Build(const ExpiryFacts& facts);
 
   private:
-    wchar_t text_[kCertNoticeSize] = {};
-    bool hasLines_ = false;
+    wchar_t m_text[kCertNoticeSize] = {};
+    bool m_hasLines = false;
     // Set once the closing sentence is written: a line after it starts a new notice instead of
     // trailing the closing sentence.
-    bool finished_ = false;
+    bool m_finished = false;
 };
