@@ -10,7 +10,7 @@
 #include <string>
 
 #include "kit/platform.h"
-#include "make_steps.h"
+#include "sealform_steps.h"
 #include "makers.h"
 #include "seal_pipeline.h"
 #include "signaturemodule.h"
