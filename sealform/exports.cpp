@@ -2,7 +2,7 @@
 // does, hands the work to the library's parts, and keeps every exception inside the library
 // (out of memory is the only one they throw), answering with the export's failure value.
 #include "kit/trace.h"
-#include "make_steps.h"
+#include "sealform_steps.h"
 #include "makers.h"
 #include "result_slots.h"
 #include "seal_describe.h"

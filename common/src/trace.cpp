@@ -3,11 +3,11 @@
 namespace kit {
 namespace {
 
-void trace_nothing(const char*, ...) {}
+void VENDOR_CALL trace_nothing(const char*, ...) {}
 
 TraceFunction resolve_trace_function() {
-    Module rzlog = Module::load("RZLog.dll");
-    auto fn = rzlog.function<TraceFunction>("ExtendOutputDebugString");
+    Module rzlog = Module::load(RZLOG_LIBRARY_NAME);
+    auto fn = rzlog.function<TraceFunction>(RZLOG_TRACE_FUNCTION);
     if (!fn) return &trace_nothing;
     rzlog.release();
     return fn;

@@ -37,11 +37,10 @@ int verify(CERTIFICATESDK_CERT context, const unsigned char* data, int data_leng
 
 }  // namespace
 
-extern "C" KIT_EXPORT int CERTIFICATESDK_CALL SKFVerifyData(CERTIFICATESDK_CERT cert,
-                                                            const unsigned char* data,
-                                                            int data_length,
-                                                            const unsigned char* signature,
-                                                            int signature_length) {
+extern "C" KIT_EXPORT int VENDOR_CALL SKFVerifyData(CERTIFICATESDK_CERT cert,
+                                                    const unsigned char* data, int data_length,
+                                                    const unsigned char* signature,
+                                                    int signature_length) {
     int result = verify(cert, data, data_length, signature, signature_length);
     ERR_clear_error();
     return result;

@@ -1,6 +1,8 @@
 // Stand-in for the trace library "RZLog.dll". ExtendOutputDebugString formats its arguments
 // printf-style and appends the line to the file named by RZLOG_FILE; without that variable
 // the line goes nowhere. Each line is one append, so lines of concurrent callers never mix.
+#include "rzlog.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -10,13 +12,12 @@
 #include "kit/platform.h"
 
 #define RZLOG_EXPORT extern "C" KIT_EXPORT
-#define RZLOG_CALL KIT_CDECL
 
 namespace {
 std::mutex g_write_lock;
 }
 
-RZLOG_EXPORT void RZLOG_CALL ExtendOutputDebugString(const char* format, ...) {
+RZLOG_EXPORT void VENDOR_CALL ExtendOutputDebugString(const char* format, ...) {
     const char* sink = std::getenv("RZLOG_FILE");
     if (!sink || !*sink || !format) return;
     va_list args;

@@ -75,9 +75,9 @@ int write_target(const char* target, const uint8_t* data, size_t size) {
 
 }  // namespace
 
-SECUREMODEL_EXPORT int SECUREMODEL_CALL SymmetryEncryption_File(const char* source,
-                                                                const char* target, int algorithm,
-                                                                const char* key, int flags) {
+SECUREMODEL_EXPORT int VENDOR_CALL SymmetryEncryption_File(const char* source, const char* target,
+                                                           int algorithm, const char* key,
+                                                           int flags) {
     try {
         if (!valid_arguments(source, target, algorithm, key, flags))
             return SECUREMODEL_BAD_ARGUMENT;
@@ -105,9 +105,9 @@ SECUREMODEL_EXPORT int SECUREMODEL_CALL SymmetryEncryption_File(const char* sour
     }
 }
 
-SECUREMODEL_EXPORT int SECUREMODEL_CALL SymmetryDecryption_File(const char* source,
-                                                                const char* target, int algorithm,
-                                                                const char* key, int flags) {
+SECUREMODEL_EXPORT int VENDOR_CALL SymmetryDecryption_File(const char* source, const char* target,
+                                                           int algorithm, const char* key,
+                                                           int flags) {
     try {
         if (!valid_arguments(source, target, algorithm, key, flags))
             return SECUREMODEL_BAD_ARGUMENT;

@@ -135,10 +135,8 @@ std::string certificate_info(X509* cert) {
 
 }  // namespace
 
-extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL Base64_decode(const char* text,
-                                                                      int text_length,
-                                                                      unsigned char* out,
-                                                                      int* out_length) {
+extern "C" SIGNATUREMODULE_API int VENDOR_CALL Base64_decode(const char* text, int text_length,
+                                                             unsigned char* out, int* out_length) {
     if (!text || !out_length) return SIGNATUREMODULE_BAD_ARGUMENT;
     size_t size = text_length < 0 ? std::strlen(text) : static_cast<size_t>(text_length);
     if (!out) {
@@ -170,9 +168,9 @@ extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL Base64_decode(const char
     return SIGNATUREMODULE_OK;
 }
 
-extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL ParsePfxFile(const char* pfx_path,
-                                                                     const char* password,
-                                                                     char* info, int* info_length) {
+extern "C" SIGNATUREMODULE_API int VENDOR_CALL ParsePfxFile(const char* pfx_path,
+                                                            const char* password, char* info,
+                                                            int* info_length) {
     if (!pfx_path || !password || !info || !info_length) return SIGNATUREMODULE_BAD_ARGUMENT;
     PfxContents pfx = open_pfx(pfx_path, password);
     ERR_clear_error();
@@ -185,9 +183,10 @@ extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL ParsePfxFile(const char*
     return SIGNATUREMODULE_OK;
 }
 
-extern "C" SIGNATUREMODULE_API int SIGNATUREMODULE_CALL
-PfxSign(const char* pfx_path, const char* password, const unsigned char* data, int data_length,
-        unsigned char* signature, int* signature_length) {
+extern "C" SIGNATUREMODULE_API int VENDOR_CALL PfxSign(const char* pfx_path, const char* password,
+                                                       const unsigned char* data, int data_length,
+                                                       unsigned char* signature,
+                                                       int* signature_length) {
     if (!pfx_path || !password || (!data && data_length != 0) || data_length < 0 || !signature ||
         !signature_length)
         return SIGNATUREMODULE_BAD_ARGUMENT;

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "keywarden_window.h"
 #include "kit/platform.h"
 
 namespace {
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
     }
     HWND window = nullptr;
     for (int i = 0; i < 100 && !window; ++i) {
-        window = FindWindowA("KEVAClientClass", nullptr);
+        window = FindWindowA(KEYWARDEN_WINDOW_CLASS, nullptr);
         if (!window) Sleep(100);
     }
     if (!window) {
@@ -56,19 +57,22 @@ int main(int argc, char** argv) {
     const char* arg = argc > 2 ? argv[2] : "";
     BOOL ok = FALSE;
     if (strcmp(what, "open") == 0) {
-        ok = PostMessageW(window, WM_COMMAND, 32782, 0);
+        ok = PostMessageW(window, WM_COMMAND, KEYWARDEN_CMD_OPEN, 0);
     } else if (strcmp(what, "hide") == 0) {
         ok = PostMessageW(window, WM_CLOSE, 0, 0);
     } else if (strcmp(what, "menu") == 0) {
         // The tray icon's right-button release, as the shell reports it.
-        ok = PostMessageW(window, RegisterWindowMessageA("WM_TRAYICON"), 205, WM_RBUTTONUP);
+        ok = PostMessageW(window, RegisterWindowMessageA(KEYWARDEN_TRAY_MESSAGE),
+                          KEYWARDEN_TRAY_ICON_ID, WM_RBUTTONUP);
     } else if (strcmp(what, "lang") == 0) {
-        int id = strcmp(arg, "cn") == 0 ? 32783 : strcmp(arg, "tw") == 0 ? 32784 : 32785;
+        int id = strcmp(arg, "cn") == 0   ? KEYWARDEN_CMD_LANG_ZH_CN
+                 : strcmp(arg, "tw") == 0 ? KEYWARDEN_CMD_LANG_ZH_TW
+                                          : KEYWARDEN_CMD_LANG_EN;
         ok = PostMessageW(window, WM_COMMAND, id, 0);
     } else if (strcmp(what, "balloon") == 0) {
-        ok = PostMessageW(window, 0x0602, static_cast<WPARAM>(atoi(arg)), 0);
+        ok = PostMessageW(window, UM_BALLOON, static_cast<WPARAM>(atoi(arg)), 0);
     } else if (strcmp(what, "about") == 0) {
-        ok = PostMessageW(window, WM_COMMAND, 57664, 0);
+        ok = PostMessageW(window, WM_COMMAND, KEYWARDEN_CMD_ABOUT, 0);
     } else if (strcmp(what, "command") == 0) {
         ok = PostMessageW(window, WM_COMMAND, static_cast<WPARAM>(atoi(arg)), 0);
     } else if (strcmp(what, "dismiss") == 0) {
@@ -77,7 +81,7 @@ int main(int argc, char** argv) {
         EnumWindows(DismissDialog, reinterpret_cast<LPARAM>(&d));
         ok = TRUE;
     } else if (strcmp(what, "quit") == 0) {
-        ok = PostMessageW(window, 0x0501, 0, 0);
+        ok = PostMessageW(window, UM_QUIT, 0, 0);
     } else {
         fprintf(stderr, "keywarden-remote: unknown request %s\n", what);
         return 2;

@@ -6,10 +6,12 @@
 
 #include <memory>
 
+#include "keywarden_window.h"
+
 constexpr char kSingleInstanceMutex[] = "KEVA_UKEY_MAIN_DIALOG_SIGNLE_FLAG";
 constexpr char kLogPathPrefix[] = "C:\\pvarel\\KEVA_QMB4410_Client";
 
-constexpr char kMainWindowClass[] = "KEVAClientClass";
+constexpr char kMainWindowClass[] = KEYWARDEN_WINDOW_CLASS;
 
 // The program's one top-level window as the entry sees it: created hidden, its messages run
 // by the entry's loop, destroyed (with every key it holds) when the object goes.

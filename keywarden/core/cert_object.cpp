@@ -1,21 +1,15 @@
-// CCertObject: the certificate's details, its expiry notice and its entry in the current
+// CCertObject: the certificate's details, the nearness of its end and its entry in the current
 // user's personal store, bound to the key's provider.
 #include <windows.h>
-#include <prsht.h>
 #include <wincrypt.h>
-#include <cryptuiapi.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 #include "items.h"
-#include "kit/platform.h"
 #include "log.h"
-#include "resource.h"
-#include "resources.h"
 
 const wchar_t kKeyProviderName[] = L"KEVA FOR UKEY CSP v1.1.0";
 
@@ -51,100 +45,19 @@ BOOL ReplaceInStore(HCERTSTORE store, PCCERT_CONTEXT ctx) {
     return CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
 }
 
-// The notice is written by workers under the device-list lock; its own mutex keeps readers on
-// other threads safe as well.
-std::mutex g_noticeMutex;
-wchar_t g_notice[kCertNoticeSize];
-bool g_noticeHasLines = false;
-// Set once the closing sentence is written: the next line (a key re-read from a button, which
-// neither clears nor finishes) starts a new notice instead of trailing the closing sentence,
-// possibly in another language.
-bool g_noticeFinished = false;
-
 }  // namespace
 
 CertStoreSession::CertStoreSession() {
     if (t_sessionStore) return;  // an outer session serves
     t_sessionStore = OpenStoreNow();
-    owner_ = t_sessionStore != nullptr;
+    m_owner = t_sessionStore != nullptr;
 }
 
 CertStoreSession::~CertStoreSession() {
-    if (!owner_) return;
+    if (!m_owner) return;
     HCERTSTORE store = t_sessionStore;
     t_sessionStore = nullptr;
     CertCloseStore(store, 0);
-}
-
-// ---- the certificate notice ---------------------------------------------------------------
-
-void CertNotice_Clear() {
-    std::lock_guard<std::mutex> hold(g_noticeMutex);
-    memset(g_notice, 0, sizeof g_notice);
-    g_noticeHasLines = false;
-    g_noticeFinished = false;
-}
-
-void CertNotice_AppendLine(const wchar_t* line) {
-    if (!line || !*line) return;
-    std::lock_guard<std::mutex> hold(g_noticeMutex);
-    if (g_noticeFinished) {
-        g_notice[0] = 0;
-        g_noticeFinished = false;
-    }
-    size_t used = wcslen(g_notice);
-    size_t add = wcslen(line);
-    // Whole lines only, and room stays for the closing sentence: a notice that is full keeps
-    // its first lines intact instead of running past its end.
-    if (used + add + kCertNoticeClosingRoom + 1 > kCertNoticeSize) return;
-    memcpy(g_notice + used, line, add * sizeof(wchar_t));
-    g_notice[used + add] = 0;
-    g_noticeHasLines = true;
-}
-
-bool CertNotice_Finish() {
-    std::lock_guard<std::mutex> hold(g_noticeMutex);
-    if (!g_noticeHasLines) return false;
-    wchar_t closing[kCertNoticeClosingRoom];
-    closing[0] = 0;
-    LoadStringW(KeywardenInstance(), IDS_CERT_RENEW, closing,
-                static_cast<int>(kCertNoticeClosingRoom));
-    closing[kCertNoticeClosingRoom - 1] = 0;
-    size_t used = wcslen(g_notice);
-    size_t add = wcslen(closing);
-    if (used + add + 1 <= kCertNoticeSize) {
-        memcpy(g_notice + used, closing, add * sizeof(wchar_t));
-        g_notice[used + add] = 0;
-    }
-    g_noticeFinished = true;
-    return true;
-}
-
-bool CertNotice_IsEmpty() {
-    std::lock_guard<std::mutex> hold(g_noticeMutex);
-    return g_notice[0] == 0;
-}
-
-void CertNotice_Copy(wchar_t* out, size_t size) {
-    if (!out || size == 0) return;
-    std::lock_guard<std::mutex> hold(g_noticeMutex);
-    size_t n = std::min(wcslen(g_notice), size - 1);
-    memcpy(out, g_notice, n * sizeof(wchar_t));
-    out[n] = 0;
-}
-
-CertNoticeKeeper::CertNoticeKeeper() : text_(kCertNoticeSize) {
-    std::lock_guard<std::mutex> hold(g_noticeMutex);
-    memcpy(text_.data(), g_notice, sizeof g_notice);
-    hasLines_ = g_noticeHasLines;
-    finished_ = g_noticeFinished;
-}
-
-CertNoticeKeeper::~CertNoticeKeeper() {
-    std::lock_guard<std::mutex> hold(g_noticeMutex);
-    memcpy(g_notice, text_.data(), sizeof g_notice);
-    g_noticeHasLines = hasLines_;
-    g_noticeFinished = finished_;
 }
 
 // ---- helpers ------------------------------------------------------------------------------
@@ -192,7 +105,7 @@ ExpiryKind ComputeExpiry(const FILETIME& notAfterUtc, const SYSTEMTIME& localNow
 
 CCertObject::CCertObject(const CContainObj* container, std::weak_ptr<CDevObject> device,
                          uint8_t type, const uint8_t* bytes, ULONG length)
-    : derLength(0), certType(type), device_(std::move(device)) {
+    : derLength(0), certType(type), m_device(std::move(device)) {
     memset(der, 0, sizeof der);
     if (bytes) {
         derLength = std::min<ULONG>(length, kMaxCertSize);
@@ -205,31 +118,16 @@ CCertObject::CCertObject(const CContainObj* container, std::weak_ptr<CDevObject>
     memset(serialText, 0, sizeof serialText);
     if (container) {
         sm2_ = container->IsSM2();
-        container->GetName(containerName_, sizeof containerName_);
+        container->GetName(m_containerName, sizeof m_containerName);
     }
 }
 
 CCertObject::~CCertObject() {
-    if (registered_) UnregisterCert();
+    if (m_registered) UnregisterCert();
 }
 
 bool CCertObject::SameCertificate(const CCertObject& other) const {
     return derLength == other.derLength && memcmp(der, other.der, derLength) == 0;
-}
-
-void CCertObject::UpdateButtons(IItemHost& host) {
-    host.EnableButtons(BUTTON_VIEW_CERT, true);
-    host.EnableButtons(BUTTON_MODIFY_PIN | BUTTON_MODIFY_LABEL, false);
-}
-
-ULONG CCertObject::ButtonClick(int commandId, IItemHost& host) {
-    LogScope trace("CCertObject::ButtonClick");
-    if (commandId == IDC_VIEW_CERT) {
-        ViewCert(&host);
-    } else if (commandId == IDC_VIEW_DEVINFO) {
-        if (DevicePtr dev = device_.lock()) return host.ShowVersionDlg(dev);
-    }
-    return 0;
 }
 
 int CCertObject::RegisterCert() {
@@ -248,7 +146,7 @@ int CCertObject::RegisterCert() {
                    static_cast<unsigned>(GetLastError()));
     } else {
         wchar_t containerName[261] = {};
-        MultiByteToWideChar(CP_ACP, 0, containerName_, -1, containerName, 260);
+        MultiByteToWideChar(CP_ACP, 0, m_containerName, -1, containerName, 260);
         CRYPT_KEY_PROV_INFO info = {};
         info.pwszContainerName = containerName;
         info.pwszProvName = const_cast<wchar_t*>(kKeyProviderName);
@@ -265,7 +163,7 @@ int CCertObject::RegisterCert() {
                        static_cast<unsigned>(GetLastError()));
         } else {
             ok = 1;
-            registered_ = true;
+            m_registered = true;
         }
         CertFreeCertificateContext(ctx);
     }
@@ -275,7 +173,7 @@ int CCertObject::RegisterCert() {
 
 int CCertObject::UnregisterCert() {
     if (sm2_) return 1;
-    registered_ = false;
+    m_registered = false;
     LogScope trace("CCertObject::UnregisterCert");
     HCERTSTORE store = OpenMyStore();
     if (!store) {
@@ -340,43 +238,10 @@ ULONG CCertObject::GetCertInfo(const SYSTEMTIME& localNow) {
     snprintf(notAfterText, sizeof notAfterText, "%d/%02d/%02d %02d:%02d:%02d GMT", na.wYear,
              na.wMonth, na.wDay, na.wHour, na.wMinute, na.wSecond);
 
-    int days = 0;
-    ExpiryKind kind = ComputeExpiry(ctx->pCertInfo->NotAfter, localNow, &days);
-    if (kind != EXPIRY_NONE) {
-        char format[1024] = {};
-        LoadStringA(KeywardenInstance(), static_cast<UINT>(kind), format, sizeof format);
-        char line[1024] = {};
-        if (kind == EXPIRY_TODAY)
-            snprintf(line, sizeof line, format, serialText);
-        else
-            snprintf(line, sizeof line, format, serialText, days);
-        wchar_t wide[1024] = {};
-        MultiByteToWideChar(CP_ACP, 0, line, -1, wide, 1023);
-        CertNotice_AppendLine(wide);
-    }
+    expiryDays = 0;
+    expiry = ComputeExpiry(ctx->pCertInfo->NotAfter, localNow, &expiryDays);
     CertFreeCertificateContext(ctx);
     return 0;
-}
-
-void CCertObject::ViewCert(IItemHost* host) {
-    if (host && host->PromptBusy()) return;
-    // The viewer's library is bound when it is needed (not every toolchain ships its import
-    // library), from the system folder only.
-    kit::Module ui = kit::Module::load_system("cryptui.dll");
-    if (!ui) return;
-    using ViewFn = BOOL(WINAPI*)(PCCRYPTUI_VIEWCERTIFICATE_STRUCTW, BOOL*);
-    auto view = ui.function<ViewFn>("CryptUIDlgViewCertificateW");
-    PCCERT_CONTEXT ctx = view ? CertCreateCertificateContext(kEncoding, der, derLength) : nullptr;
-    if (ctx) {
-        CRYPTUI_VIEWCERTIFICATE_STRUCTW info = {};
-        info.dwSize = sizeof info;
-        info.hwndParent = host ? host->Window() : nullptr;
-        info.dwFlags = CRYPTUI_DISABLE_ADDTOSTORE;
-        info.pCertContext = ctx;
-        BOOL changed = FALSE;
-        view(&info, &changed);
-        CertFreeCertificateContext(ctx);
-    }
 }
 
 void CCertObject::LogDump() {

@@ -4,12 +4,13 @@
 
 #include "items.h"
 #include "log.h"
-#include "resource.h"
-#include "resources.h"
 
 namespace {
 
 constexpr ULONG kEnumCapacity = kMaxContainers;
+// The key specs of the two certificates (AT_KEYEXCHANGE, AT_SIGNATURE).
+constexpr uint8_t kExchangeCertType = 1;
+constexpr uint8_t kSignatureCertType = 2;
 
 }  // namespace
 
@@ -33,15 +34,6 @@ CDevObject::~CDevObject() {
     handle = 0;
 }
 
-void CDevObject::UpdateButtons(IItemHost& host) {
-    if (unformatted) {
-        host.EnableButtons(BUTTONS_OF_ITEMS, false);
-    } else {
-        host.EnableButtons(BUTTON_MODIFY_PIN | BUTTON_MODIFY_LABEL, true);
-        host.EnableButtons(BUTTON_VIEW_CERT, false);
-    }
-}
-
 ULONG CDevObject::OpenToken() {
     LogScope trace("CDevObject::OpenToken");
     DEVHANDLE h = 0;
@@ -62,18 +54,19 @@ ULONG CDevObject::GetDevInfoFromES() {
     }
     uint8_t record[kDevInfoSize];
     memset(record, 0, sizeof record);
-    record[0] = 6;
+    record[KEVA_DEVINFO_VERSION] = KEVA_DEVINFO_VERSION_CURRENT;
     ULONG rv = devlib::GetDevInfo(handle, record);
     if (rv != 0) {
         LogMessage(LOG_LEVEL_ERROR, "获取设备序列号失败[%#x]", static_cast<unsigned>(rv));
         return rv;
     }
     uint32_t length;
-    memcpy(&length, record + 72, 4);
-    if (length > 32) length = 32;  // the record holds at most 32 serial bytes
+    memcpy(&length, record + KEVA_DEVINFO_SERIAL_LENGTH, 4);
+    if (length > KEVA_DEVINFO_SERIAL_MAX)
+        length = KEVA_DEVINFO_SERIAL_MAX;  // the record holds at most 32 serial bytes
     memset(serial, 0, sizeof serial);
-    memcpy(serial, record + 40, length);
-    memcpy(cosVersion, record + 76, 4);
+    memcpy(serial, record + KEVA_DEVINFO_SERIAL, length);
+    memcpy(cosVersion, record + KEVA_DEVINFO_COS_VERSION, KEVA_COS_VERSION_SIZE);
     return 0;
 }
 
@@ -85,9 +78,9 @@ ULONG CDevObject::GetDevLabelFromES() {
     }
     char buffer[65];
     memset(buffer, 0, sizeof buffer);
-    ULONG length = 64;
+    ULONG length = KEVA_LABEL_MAX;
     ULONG rv = devlib::GetLabel(handle, buffer, &length);
-    if (rv == KEY_SW_NOT_INITIALISED) {
+    if (rv == KEVA_SW_NOT_INITIALISED) {
         unformatted = 1;
         memset(label, 0, sizeof label);
         return 0;
@@ -96,7 +89,8 @@ ULONG CDevObject::GetDevLabelFromES() {
         LogMessage(LOG_LEVEL_ERROR, "获取设备标签失败[%#x]", static_cast<unsigned>(rv));
         return rv;
     }
-    if (length > 64) length = 64;  // never past the field, whatever the library answers
+    if (length > KEVA_LABEL_MAX)
+        length = KEVA_LABEL_MAX;  // never past the field, whatever the library answers
     unformatted = 0;
     memset(label, 0, sizeof label);
     memcpy(label, buffer, length);
@@ -115,7 +109,7 @@ ULONG CDevObject::SetDevLabelFromES(const char* newLabel, ULONG length) {
         return rv;
     }
     memset(label, 0, sizeof label);
-    memcpy(label, newLabel, length > 64 ? 64 : length);
+    memcpy(label, newLabel, length > KEVA_LABEL_MAX ? KEVA_LABEL_MAX : length);
     return 0;
 }
 
@@ -131,8 +125,8 @@ ULONG CDevObject::IsDefaultPINFromES() {
         LogMessage(LOG_LEVEL_ERROR, "GetRetryTimes Err[%#x]", static_cast<unsigned>(rv));
         return rv;
     }
-    pinRetries = static_cast<int>(state & 0xFF);
-    pinChanged = (state >> 24) == 0 ? 1 : 0;
+    pinRetries = static_cast<int>(KEVA_PIN_TRIES(state));
+    pinChanged = KEVA_PIN_IS_DEFAULT(state) ? 0 : 1;
     return 0;
 }
 
@@ -215,17 +209,6 @@ void CDevObject::GetDevSNW(wchar_t* buffer128) const {
     buffer128[127] = 0;
 }
 
-void CDevObject::GetDisplayName(wchar_t* buffer260) const {
-    if (!buffer260) return;
-    buffer260[0] = 0;
-    if (unformatted) {
-        LoadStringW(KeywardenInstance(), IDS_UNFORMATTED_DEVICE, buffer260, 260);
-        return;
-    }
-    if (MultiByteToWideChar(CP_ACP, 0, label, -1, buffer260, 260) == 0) buffer260[0] = 0;
-    buffer260[259] = 0;
-}
-
 ULONG CDevObject::GetCosVersion(char* buffer, size_t size) const {
     if (!buffer) {
         LogMessage(LOG_LEVEL_ERROR, "Null Pointer: szCosVer");
@@ -260,9 +243,9 @@ ULONG CDevObject::ChangePIN(const char* oldPin, ULONG oldLen, const char* newPin
     LogScope trace("CDevObject::ChangePIN");
     ULONG rv =
         handle ? devlib::ChangePin(handle, oldPin, oldLen, newPin, newLen) : KW_ERR_NULL_POINTER;
-    if ((rv & KEY_SW_PIN_WRONG_BASE) == KEY_SW_PIN_WRONG_BASE)
-        pinRetries = static_cast<int>(rv - KEY_SW_PIN_WRONG_BASE);
-    if (rv == KEY_SW_PIN_BLOCKED) pinRetries = 0;
+    if ((rv & KEVA_SW_PIN_WRONG_BASE) == KEVA_SW_PIN_WRONG_BASE)
+        pinRetries = static_cast<int>(rv - KEVA_SW_PIN_WRONG_BASE);
+    if (rv == KEVA_SW_PIN_BLOCKED) pinRetries = 0;
     if (rv == 0) pinChanged = 1;
     if (retries) *retries = static_cast<ULONG>(pinRetries);
     return rv;
@@ -302,29 +285,17 @@ std::vector<CertPtr> CDevObject::Certificates() const {
     return out;
 }
 
+ExpiryFacts CDevObject::Expiries() const {
+    ExpiryFacts out;
+    for (const CertPtr& cert : Certificates())
+        if (cert->expiry != EXPIRY_NONE)
+            out.push_back({cert->expiry, cert->expiryDays, cert->serialText});
+    return out;
+}
+
 void CDevObject::RegisterCertificates() {
     CertStoreSession storeSession;
     for (const CertPtr& cert : Certificates()) cert->RegisterCert();
-}
-
-ULONG CDevObject::ButtonClick(int commandId, IItemHost& host) {
-    LogScope trace("CDevObject::ButtonClick");
-    DevicePtr self = shared_from_this();
-    ULONG rv = host.RefreshKey(self);
-    if (rv != 0) {
-        LogMessage(LOG_LEVEL_ERROR, "更新设备信息失败[%#x]", static_cast<unsigned>(rv));
-        host.ShowMessage(host.Window(), self, IDS_UPDATE_DEVINFO_FAILED, rv, 0);
-        return rv;
-    }
-    switch (commandId) {
-        case IDC_MODIFY_PIN:
-            return host.ModifyPIN(self);
-        case IDC_MODIFY_LABEL:
-            return host.ModifyDevLabel(self);
-        case IDC_VIEW_DEVINFO:
-            return host.ShowVersionDlg(self);
-    }
-    return 0;
 }
 
 // ---- CContainObj --------------------------------------------------------------------------
@@ -341,8 +312,10 @@ void CContainObj::EnumCertInfo(CDevObject& device) {
         const uint8_t* ref;
         uint8_t type;
         CertPtr* slot;
-    } kinds[] = {{record[3], record + 9, 1, &exchangeCert},
-                 {record[4], record + 15, 2, &signatureCert}};
+    } kinds[] = {{record[KEVA_CONTAINER_EXCHANGE_KEY], record + KEVA_CONTAINER_EXCHANGE_CERT_REF,
+                  kExchangeCertType, &exchangeCert},
+                 {record[KEVA_CONTAINER_SIGNATURE_KEY], record + KEVA_CONTAINER_SIGNATURE_CERT_REF,
+                  kSignatureCertType, &signatureCert}};
     for (const Kind& k : kinds) {
         if (!k.present) continue;
         ULONG length = 0;
@@ -356,9 +329,10 @@ void CContainObj::EnumCertInfo(CDevObject& device) {
 
 void CContainObj::GetName(char* buffer, size_t size) const {
     if (!buffer || size == 0) return;
-    size_t n = strnlen(reinterpret_cast<const char*>(record + 17), 256);
+    size_t n = strnlen(reinterpret_cast<const char*>(record + KEVA_CONTAINER_NAME),
+                       kContainerRecordSize - KEVA_CONTAINER_NAME);
     if (n > size - 1) n = size - 1;
-    memcpy(buffer, record + 17, n);
+    memcpy(buffer, record + KEVA_CONTAINER_NAME, n);
     buffer[n] = 0;
 }
 
@@ -367,8 +341,10 @@ void CContainObj::LogDump() {
     GetName(name, sizeof name);
     LogMessage(LOG_LEVEL_DEBUG, "容器名称[%s]", name);
     LogMessage(LOG_LEVEL_DEBUG, "容器算法[%s]", IsSM2() ? "SM2" : "RSA");
-    LogMessage(LOG_LEVEL_DEBUG, "容器加密密钥[%s]", record[3] ? "存在" : "不存在");
-    LogMessage(LOG_LEVEL_DEBUG, "容器签名密钥[%s]", record[4] ? "存在" : "不存在");
+    LogMessage(LOG_LEVEL_DEBUG, "容器加密密钥[%s]",
+               record[KEVA_CONTAINER_EXCHANGE_KEY] ? "存在" : "不存在");
+    LogMessage(LOG_LEVEL_DEBUG, "容器签名密钥[%s]",
+               record[KEVA_CONTAINER_SIGNATURE_KEY] ? "存在" : "不存在");
     if (exchangeCert) {
         LogMessage(LOG_LEVEL_DEBUG, "容器加密证书存在，信息如下：");
         exchangeCert->LogDump();

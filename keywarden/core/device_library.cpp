@@ -3,14 +3,11 @@
 #include "kit/platform.h"
 #include "log.h"
 
-const char kDeviceLibraryName[] = "KEVA_QMB4410_LIB.dll";
+const char kDeviceLibraryName[] = KEVA_LIBRARY_NAME;
 
 namespace {
 
-// The table is an array of function pointers indexed by slot number. All functions use the C
-// calling convention.
 using FunctionTable = void* const*;
-using GetFunctionListFn = ULONG(__cdecl*)(FunctionTable* table);
 
 HMODULE g_module = nullptr;
 FunctionTable g_table = nullptr;
@@ -20,8 +17,19 @@ Fn Slot(int n) {
     return g_table ? reinterpret_cast<Fn>(g_table[n]) : nullptr;
 }
 
-using InitializeFn = ULONG(__cdecl*)(const char* appName);
-using FinalizeFn = ULONG(__cdecl*)(ULONG reserved);
+// A 32-bit count or length the library reads and writes, kept in a ULONG by Keywarden.
+class InOut {
+  public:
+    explicit InOut(ULONG* value) : m_value(value), m_copy(value ? *value : 0) {}
+    ~InOut() {
+        if (m_value) *m_value = m_copy;
+    }
+    uint32_t* get() { return m_value ? &m_copy : nullptr; }
+
+  private:
+    ULONG* m_value;
+    uint32_t m_copy;
+};
 
 }  // namespace
 
@@ -34,7 +42,7 @@ ULONG BindDeviceLibrary() {
                    static_cast<unsigned>(err));
         return err ? err : ERROR_MOD_NOT_FOUND;
     }
-    auto getList = module.function<GetFunctionListFn>("ukGetFunctionList");
+    auto getList = module.function<keva_get_function_list_fn>(KEVA_GET_FUNCTION_LIST);
     if (!getList) {
         DWORD err = GetLastError();
         module.reset();
@@ -44,14 +52,15 @@ ULONG BindDeviceLibrary() {
     }
     FunctionTable table = nullptr;
     getList(&table);
-    if (!table || !table[1]) {
+    if (!table || !table[KEVA_SLOT_INITIALIZE]) {
         // A library that hands out no table cannot serve any slot: a failed attempt.
         module.reset();
         LogMessage(LOG_LEVEL_ERROR, "GetProcAddress[ukGetFunctionList] err[%#x]",
                    static_cast<unsigned>(ERROR_INVALID_FUNCTION));
         return ERROR_INVALID_FUNCTION;
     }
-    ULONG status = reinterpret_cast<InitializeFn>(table[1])("KEVA_UKEY");
+    ULONG status =
+        reinterpret_cast<keva_initialize_fn>(table[KEVA_SLOT_INITIALIZE])(KEVA_APPLICATION_NAME);
     if (status != 0) {
         // Keep nothing of a failed attempt (the module unloads): the next attempt loads afresh.
         return status;
@@ -63,7 +72,7 @@ ULONG BindDeviceLibrary() {
 
 void UnbindDeviceLibrary() {
     if (g_table) {
-        if (auto fin = Slot<FinalizeFn>(2)) fin(0);
+        if (auto fin = Slot<keva_finalize_fn>(KEVA_SLOT_FINALIZE)) fin(0);
     }
     g_table = nullptr;
     if (g_module) FreeLibrary(g_module);
@@ -82,42 +91,49 @@ namespace devlib {
     } while (0)
 
 ULONG EnumDevices(char* names, ULONG* count) {
-    KW_CALL(3, ULONG(__cdecl*)(char*, ULONG*), names, count);
+    InOut n(count);
+    KW_CALL(KEVA_SLOT_ENUM_DEVICES, keva_enum_devices_fn, names, n.get());
 }
 ULONG OpenDevice(const char* name, DEVHANDLE* handle) {
-    KW_CALL(4, ULONG(__cdecl*)(const char*, DEVHANDLE*), name, handle);
+    KW_CALL(KEVA_SLOT_OPEN_DEVICE, keva_open_device_fn, name, handle);
 }
-ULONG CloseDevice(DEVHANDLE handle) { KW_CALL(5, ULONG(__cdecl*)(DEVHANDLE), handle); }
+ULONG CloseDevice(DEVHANDLE handle) {
+    KW_CALL(KEVA_SLOT_CLOSE_DEVICE, keva_close_device_fn, handle);
+}
 ULONG GetLabel(DEVHANDLE handle, char* label, ULONG* length) {
-    KW_CALL(8, ULONG(__cdecl*)(DEVHANDLE, char*, ULONG*), handle, label, length);
+    InOut n(length);
+    KW_CALL(KEVA_SLOT_GET_LABEL, keva_get_label_fn, handle, label, n.get());
 }
 ULONG SetLabel(DEVHANDLE handle, const char* label, ULONG length) {
-    KW_CALL(9, ULONG(__cdecl*)(DEVHANDLE, const char*, ULONG), handle, label, length);
+    KW_CALL(KEVA_SLOT_SET_LABEL, keva_set_label_fn, handle, label, length);
 }
 ULONG GetDevInfo(DEVHANDLE handle, uint8_t* record) {
-    KW_CALL(10, ULONG(__cdecl*)(DEVHANDLE, uint8_t*), handle, record);
+    KW_CALL(KEVA_SLOT_GET_DEVICE_INFO, keva_get_device_info_fn, handle, record);
 }
 ULONG ChangePin(DEVHANDLE handle, const char* oldPin, ULONG oldLen, const char* newPin,
                 ULONG newLen) {
-    KW_CALL(24, ULONG(__cdecl*)(DEVHANDLE, ULONG, ULONG, const char*, ULONG, const char*, ULONG),
-            handle, 1, 1, oldPin, oldLen, newPin, newLen);
+    KW_CALL(KEVA_SLOT_CHANGE_PIN, keva_change_pin_fn, handle, KEVA_USER_PIN, KEVA_USER_PIN, oldPin,
+            oldLen, newPin, newLen);
 }
 ULONG GetPinRetryState(DEVHANDLE handle, ULONG* state) {
-    KW_CALL(29, ULONG(__cdecl*)(DEVHANDLE, ULONG, ULONG, ULONG*), handle, 1, 1, state);
+    InOut s(state);
+    KW_CALL(KEVA_SLOT_GET_PIN_RETRY_STATE, keva_get_pin_retry_state_fn, handle, KEVA_USER_PIN,
+            KEVA_USER_PIN, s.get());
 }
 ULONG Probe(DEVHANDLE handle, uint8_t* buffer8, ULONG length) {
-    KW_CALL(34, ULONG(__cdecl*)(DEVHANDLE, uint8_t*, ULONG), handle, buffer8, length);
+    KW_CALL(KEVA_SLOT_PROBE, keva_probe_fn, handle, buffer8, length);
 }
 ULONG CheckDeviceName(const char* name) {
-    ULONG unused1 = 0, unused2 = 0;
-    KW_CALL(59, ULONG(__cdecl*)(const char*, ULONG*, ULONG*), name, &unused1, &unused2);
+    uint32_t unused1 = 0, unused2 = 0;
+    KW_CALL(KEVA_SLOT_CHECK_DEVICE_NAME, keva_check_device_name_fn, name, &unused1, &unused2);
 }
 ULONG EnumContainers(DEVHANDLE handle, uint8_t* records, ULONG* count) {
-    KW_CALL(63, ULONG(__cdecl*)(DEVHANDLE, uint8_t*, ULONG*), handle, records, count);
+    InOut n(count);
+    KW_CALL(KEVA_SLOT_ENUM_CONTAINERS, keva_enum_containers_fn, handle, records, n.get());
 }
 ULONG ReadCert(DEVHANDLE handle, const uint8_t* certRef, uint8_t* cert, ULONG* length) {
-    KW_CALL(69, ULONG(__cdecl*)(DEVHANDLE, const uint8_t*, uint8_t*, ULONG*), handle, certRef, cert,
-            length);
+    InOut n(length);
+    KW_CALL(KEVA_SLOT_READ_CERT, keva_read_cert_fn, handle, certRef, cert, n.get());
 }
 
 #undef KW_CALL

@@ -9,10 +9,7 @@
 
 #include "kit/platform.h"
 #include "log.h"
-#include "resource.h"
 #include "resources.h"
-
-std::atomic<int> CDeviceList::s_silentRescan{0};
 
 bool SameDeviceName(const char* a, const char* b) { return a && b && _stricmp(a, b) == 0; }
 
@@ -95,8 +92,7 @@ void CDeviceList::OnRemoval(const char* name) {
     StartWorker(&CDeviceList::RemoveKey, name, true);
 }
 
-void CDeviceList::StartRescan(bool silent) {
-    s_silentRescan = silent ? 1 : 0;
+void CDeviceList::StartRescan() {
     StartWorker(&CDeviceList::Refresh, "", false);  // its place in line comes behind the mutex
 }
 
@@ -119,15 +115,15 @@ bool CDeviceList::RescanPending() {
     return m_rescansRunning > 0;
 }
 
-ULONG CDeviceList::RefreshKey(const DevicePtr& dev) {
-    if (!dev) return KW_ERR_NULL_POINTER;
+CDeviceList::Reread CDeviceList::RefreshKey(const DevicePtr& dev) {
+    if (!dev) return {KW_ERR_NULL_POINTER, {}};
     DeviceListGuard guard(m_lock, "CMainDlg::RefreshKey", DeviceListGuard::UiThread);
     const bool listed = std::find(m_devices.begin(), m_devices.end(), dev) != m_devices.end();
     CertStoreSession storeSession;
-    CertNoticeKeeper notice;  // the re-read's expiry lines are nobody's news
     std::vector<CertPtr> before = dev->Certificates();
-    ULONG rv = dev->GetAllInfo();
-    if (!listed) return rv;  // a key that went meanwhile registers nothing
+    Reread found{dev->GetAllInfo(), {}};
+    found.expiries = dev->Expiries();
+    if (!listed) return found;  // a key that went meanwhile registers nothing
     std::vector<CertPtr> now = dev->Certificates();
     // The store entries move to the new objects; certificates the key no longer has leave.
     for (const CertPtr& old : before) {
@@ -143,7 +139,7 @@ ULONG CDeviceList::RefreshKey(const DevicePtr& dev) {
         if (!cert->Registered()) cert->RegisterCert();
     PublishNames();
     ShowTree(TREE_KEY_REREAD, nullptr);
-    return rv;
+    return found;
 }
 
 KeyList CDeviceList::Snapshot() {
@@ -226,26 +222,24 @@ void CDeviceList::Refresh(const Event&) {
 void CDeviceList::InsertKey(const Event& ev) {
     LogScope trace("DeviceInsertProc");
     ApplyLanguage(LanguageChoice());
-    m_events.ShowBalloon(IDS_UKEY_INSERTED);
-    bool notice = false;
+    m_events.Announce(KeyNews::Inserted);
+    ExpiryFacts expiries;
     {
         DeviceListGuard guard(m_lock, ev.ticket, "DeviceInsertProc");
         CertStoreSession storeSession;
-        CertNotice_Clear();
-        if (DevicePtr dev = ReadKey(ev.devName, true)) {
+        if (DevicePtr dev = ReadKey(ev.devName, true, &expiries)) {
             AddDevice(dev);
             ShowTree(TREE_KEY_INSERTED, ev.devName);
-            notice = CertNotice_Finish();
         }
         ForgetPendingInsert(ev.devName);
     }
-    if (notice) m_events.ShowBalloon(IDS_CERT_NOTICE_TITLE);
+    m_events.ExpiryNotice(expiries);
 }
 
 void CDeviceList::RemoveKey(const Event& ev) {
     LogScope trace("DeviceRemoveProc");
     ApplyLanguage(LanguageChoice());
-    m_events.ShowBalloon(IDS_UKEY_REMOVED);
+    m_events.Announce(KeyNews::Removed);
     // The key's dialogs close; they hold their key's object, so the list need not wait.
     m_events.KeyGone(ev.devName);
     DeviceListGuard guard(m_lock, ev.ticket, "DeviceRemoveProc");
@@ -281,8 +275,8 @@ void CDeviceList::EnumDevInfoProc(int flags, uint64_t ticket, bool startup) {
     std::vector<std::string> before;
     for (const DevicePtr& d : m_devices) before.emplace_back(d->devName);
     DevList_DelAllDev();
-    CertNotice_Clear();
-    DevList_EnumDev();
+    ExpiryFacts expiries;
+    DevList_EnumDev(&expiries);
     // Dialogs of keys the rescan did not find again close; the others keep their key.
     for (const std::string& name : before) {
         bool found = std::any_of(m_devices.begin(), m_devices.end(), [&](const DevicePtr& d) {
@@ -290,15 +284,15 @@ void CDeviceList::EnumDevInfoProc(int flags, uint64_t ticket, bool startup) {
         });
         if (!found) m_events.KeyGone(name.c_str());
     }
-    if ((flags & TREE_ANNOUNCE_KEYS) && !m_devices.empty()) m_events.ShowBalloon(IDS_UKEY_INSERTED);
-    if (CertNotice_Finish()) m_events.ShowBalloon(IDS_CERT_NOTICE_TITLE);
+    if ((flags & TREE_ANNOUNCE_KEYS) && !m_devices.empty()) m_events.Announce(KeyNews::Inserted);
+    m_events.ExpiryNotice(expiries);
     ShowTree(flags, nullptr);
     m_events.RefreshAllowed(true);
 }
 
 // ---- the list (lock held) -------------------------------------------------------------------
 
-DevicePtr CDeviceList::ReadKey(const char* devName, bool insert) {
+DevicePtr CDeviceList::ReadKey(const char* devName, bool insert, ExpiryFacts* found) {
     auto dev = std::make_shared<CDevObject>(devName);
     if (dev->OpenToken() != 0) return nullptr;
     ULONG st = dev->GetAllInfo();
@@ -310,11 +304,15 @@ DevicePtr CDeviceList::ReadKey(const char* devName, bool insert) {
         return nullptr;
     }
     dev->LogDump();
-    if (dev->pinRetries == 0) m_events.ShowBalloon(IDS_PIN_LOCKED);
+    if (dev->pinRetries == 0) m_events.Announce(KeyNews::PinLocked);
+    if (found) {
+        ExpiryFacts more = dev->Expiries();
+        found->insert(found->end(), more.begin(), more.end());
+    }
     return dev;
 }
 
-ULONG CDeviceList::DevList_EnumDev() {
+ULONG CDeviceList::DevList_EnumDev(ExpiryFacts* found) {
     LogScope trace("CMainDlg::DevList_EnumDev");
     std::vector<char> names(kMaxEnumDevices * kDevNameSize, 0);
     ULONG count = kMaxEnumDevices;
@@ -327,7 +325,7 @@ ULONG CDeviceList::DevList_EnumDev() {
     for (ULONG i = 0; i < count; ++i) {
         char* name = names.data() + i * kDevNameSize;
         name[kDevNameSize - 1] = 0;
-        if (DevicePtr dev = ReadKey(name, false)) AddDevice(dev);
+        if (DevicePtr dev = ReadKey(name, false, found)) AddDevice(dev);
     }
     return 0;
 }

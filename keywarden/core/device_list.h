@@ -20,11 +20,21 @@ constexpr char kRefreshMutexName[] = "MYMUTEX";
 
 using KeyList = std::vector<DevicePtr>;
 
+// What the device list tells the user about, each as one short notification.
+enum class KeyNews {
+    Inserted,   // a key arrived, or a start-up read found keys
+    Removed,    // a key was pulled
+    PinLocked,  // a key read has no PIN tries left
+};
+
 // What the device list reports. Called on worker threads and on the user-interface thread.
 class IDeviceListEvents {
   public:
-    // A tray balloon with a string (posted: the caller never waits for it).
-    virtual void ShowBalloon(int stringId) = 0;
+    // A notification for the user (posted: the caller never waits for it).
+    virtual void Announce(KeyNews news) = 0;
+    // The certificates near or past their end that an insert or a rescan found (none: the
+    // previous notice is over); a notification follows when there are any.
+    virtual void ExpiryNotice(const ExpiryFacts& facts) = 0;
     // The listed keys changed (or were read anew): the tree shows keys from now on. Called with
     // the list held; returns once the tree shows them.
     virtual void TreeChanged(const KeyList& keys) = 0;
@@ -54,15 +64,20 @@ class CDeviceList {
     // A device-interface arrival or removal the system reported.
     void OnArrival(const char* devName);
     void OnRemoval(const char* devName);
-    // A full rescan; silent suppresses default-PIN prompts.
-    void StartRescan(bool silent);
+    // A full rescan.
+    void StartRescan();
     // 1 if a key with this name is listed or its insert is queued (ignoring case). Never waits
     // for the list.
     BOOL CheckIsExistKey(const char* devName);
+    // What a re-read of a key found: the read's status and its certificates near their end.
+    struct Reread {
+        ULONG status;
+        ExpiryFacts expiries;
+    };
     // Re-reads a key for one of its buttons: new container and certificate objects, the store
     // entries moved to them, the tree rebuilt. A key no longer listed is read but registers
-    // nothing. Returns the read's status.
-    ULONG RefreshKey(const DevicePtr& dev);
+    // nothing.
+    Reread RefreshKey(const DevicePtr& dev);
     // Releases every key (their certificates leave the store) and empties the list.
     void ReleaseAll();
     // Stops queued rescans, waits for every worker (serving messages sent to this thread) and
@@ -82,7 +97,6 @@ class CDeviceList {
     DevicePtr HoldForDialog(const DevicePtr& dev, const char* traceName);
     // A full rescan has its place in line or runs.
     bool RescanPending();
-    static std::atomic<int> s_silentRescan;
 
   private:
     struct Event;
@@ -107,9 +121,10 @@ class CDeviceList {
     void EnumDevInfoProc(int flags, uint64_t ticket, bool startup);
 
     // The following need the lock.
-    // Opens and reads a key; none when it cannot be opened or read (logged).
-    DevicePtr ReadKey(const char* devName, bool insert);
-    ULONG DevList_EnumDev();
+    // Opens and reads a key; none when it cannot be opened or read (logged). The expiries of a
+    // key read are added to found.
+    DevicePtr ReadKey(const char* devName, bool insert, ExpiryFacts* found);
+    ULONG DevList_EnumDev(ExpiryFacts* found);
     void AddDevice(const DevicePtr& dev);
     int DevList_DelSpecialDev(const char* devName);
     void DevList_DelAllDev();

@@ -2,45 +2,45 @@
 
 #include "log.h"
 
-DeviceListLock::DeviceListLock() : released_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+DeviceListLock::DeviceListLock() : m_released(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 DeviceListLock::~DeviceListLock() {
-    if (released_) CloseHandle(released_);
+    if (m_released) CloseHandle(m_released);
 }
 
 uint64_t DeviceListLock::TakeTicket() {
-    std::lock_guard<std::mutex> hold(m_);
-    return next_++;
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_next++;
 }
 
 void DeviceListLock::AdvanceLocked() {
-    ++serving_;
-    while (abandoned_.erase(serving_)) ++serving_;
-    turn_.notify_all();
-    SetEvent(released_);
+    ++m_serving;
+    while (m_abandoned.erase(m_serving)) ++m_serving;
+    m_turn.notify_all();
+    SetEvent(m_released);
 }
 
 void DeviceListLock::Abandon(uint64_t ticket) {
-    std::lock_guard<std::mutex> hold(m_);
-    if (ticket == serving_ && owner_ == 0)
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (ticket == m_serving && m_owner == 0)
         AdvanceLocked();
     else
-        abandoned_.insert(ticket);
+        m_abandoned.insert(ticket);
 }
 
 bool DeviceListLock::TryEnterLocked(uint64_t ticket, DWORD self) {
-    if (owner_ == self) {
+    if (m_owner == self) {
         // Already held by this thread: the new place in line is not needed.
-        ++depth_;
-        if (ticket == serving_)
+        ++m_depth;
+        if (ticket == m_serving)
             AdvanceLocked();  // cannot happen while held; kept for safety
         else
-            abandoned_.insert(ticket);
+            m_abandoned.insert(ticket);
         return true;
     }
-    if (owner_ == 0 && serving_ == ticket) {
-        owner_ = self;
-        depth_ = 1;
+    if (m_owner == 0 && m_serving == ticket) {
+        m_owner = self;
+        m_depth = 1;
         return true;
     }
     return false;
@@ -48,15 +48,15 @@ bool DeviceListLock::TryEnterLocked(uint64_t ticket, DWORD self) {
 
 void DeviceListLock::Enter(uint64_t ticket) {
     const DWORD self = GetCurrentThreadId();
-    std::unique_lock<std::mutex> hold(m_);
-    turn_.wait(hold, [&] { return TryEnterLocked(ticket, self); });
+    std::unique_lock<std::mutex> hold(m_mutex);
+    m_turn.wait(hold, [&] { return TryEnterLocked(ticket, self); });
 }
 
 void DeviceListLock::EnterPumping(uint64_t ticket) {
     const DWORD self = GetCurrentThreadId();
     for (;;) {
         {
-            std::lock_guard<std::mutex> hold(m_);
+            std::lock_guard<std::mutex> hold(m_mutex);
             if (TryEnterLocked(ticket, self)) return;
         }
         // Delivers the messages other threads sent to this thread's windows (a holder of the
@@ -64,52 +64,52 @@ void DeviceListLock::EnterPumping(uint64_t ticket) {
         // message is sent.
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        MsgWaitForMultipleObjects(1, &released_, FALSE, INFINITE, QS_SENDMESSAGE);
+        MsgWaitForMultipleObjects(1, &m_released, FALSE, INFINITE, QS_SENDMESSAGE);
     }
 }
 
 bool DeviceListLock::TryEnter() {
-    std::lock_guard<std::mutex> hold(m_);
+    std::lock_guard<std::mutex> hold(m_mutex);
     const DWORD self = GetCurrentThreadId();
-    if (owner_ == self) {
-        ++depth_;
+    if (m_owner == self) {
+        ++m_depth;
         return true;
     }
-    if (owner_ != 0 || serving_ != next_) return false;
-    ++next_;  // the ticket this entry takes is the one being served
-    owner_ = self;
-    depth_ = 1;
+    if (m_owner != 0 || m_serving != m_next) return false;
+    ++m_next;  // the ticket this entry takes is the one being served
+    m_owner = self;
+    m_depth = 1;
     return true;
 }
 
 void DeviceListLock::Leave() {
-    std::lock_guard<std::mutex> hold(m_);
-    if (owner_ != GetCurrentThreadId() || depth_ <= 0) return;
-    if (--depth_ > 0) return;
-    owner_ = 0;
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (m_owner != GetCurrentThreadId() || m_depth <= 0) return;
+    if (--m_depth > 0) return;
+    m_owner = 0;
     AdvanceLocked();
 }
 
 bool DeviceListLock::HeldByCurrentThread() {
-    std::lock_guard<std::mutex> hold(m_);
-    return owner_ == GetCurrentThreadId();
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_owner == GetCurrentThreadId();
 }
 
 DeviceListGuard::DeviceListGuard(DeviceListLock& lock, uint64_t ticket, const char* traceName,
                                  Mode mode)
-    : lock_(lock), name_(traceName) {
-    LogMessage(LOG_LEVEL_DEBUG, "%s before _ECS...", name_);
+    : m_lock(lock), m_name(traceName) {
+    LogMessage(LOG_LEVEL_DEBUG, "%s before _ECS...", m_name);
     if (mode == UiThread)
-        lock_.EnterPumping(ticket);
+        m_lock.EnterPumping(ticket);
     else
-        lock_.Enter(ticket);
-    LogMessage(LOG_LEVEL_DEBUG, "%s in _ECS...", name_);
+        m_lock.Enter(ticket);
+    LogMessage(LOG_LEVEL_DEBUG, "%s in _ECS...", m_name);
 }
 
 DeviceListGuard::DeviceListGuard(DeviceListLock& lock, const char* traceName, Mode mode)
     : DeviceListGuard(lock, lock.TakeTicket(), traceName, mode) {}
 
 DeviceListGuard::~DeviceListGuard() {
-    lock_.Leave();
-    LogMessage(LOG_LEVEL_DEBUG, "%s leave _ECS...", name_);
+    m_lock.Leave();
+    LogMessage(LOG_LEVEL_DEBUG, "%s leave _ECS...", m_name);
 }

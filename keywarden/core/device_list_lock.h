@@ -43,14 +43,14 @@ class DeviceListLock {
     bool TryEnterLocked(uint64_t ticket, DWORD self);
     void AdvanceLocked();
 
-    std::mutex m_;
-    std::condition_variable turn_;
-    HANDLE released_;  // auto-reset; wakes the user-interface thread
-    uint64_t next_ = 0;
-    uint64_t serving_ = 0;
-    std::set<uint64_t> abandoned_;
-    DWORD owner_ = 0;
-    int depth_ = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_turn;
+    HANDLE m_released;  // auto-reset; wakes the user-interface thread
+    uint64_t m_next = 0;
+    uint64_t m_serving = 0;
+    std::set<uint64_t> m_abandoned;
+    DWORD m_owner = 0;
+    int m_depth = 0;
 };
 
 // Holds the lock for a scope: traces "%s before _ECS...", "%s in _ECS..." and
@@ -66,6 +66,6 @@ class DeviceListGuard {
     DeviceListGuard& operator=(const DeviceListGuard&) = delete;
 
   private:
-    DeviceListLock& lock_;
-    const char* name_;
+    DeviceListLock& m_lock;
+    const char* m_name;
 };

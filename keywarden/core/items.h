@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "device_library.h"
@@ -14,15 +15,6 @@ class CDevObject;
 class CContainObj;
 
 enum ItemType { ITEM_DEVICE = 1, ITEM_CONTAINER = 2, ITEM_CERT = 5 };
-
-// The main window's action buttons as EnableButtons switches them.
-enum ButtonMask : unsigned {
-    BUTTON_MODIFY_PIN = 1,    // 1002
-    BUTTON_MODIFY_LABEL = 2,  // 1003
-    BUTTON_VIEW_CERT = 4,     // 1004
-    BUTTON_REFRESH = 8,       // 1007
-    BUTTONS_OF_ITEMS = BUTTON_MODIFY_PIN | BUTTON_MODIFY_LABEL | BUTTON_VIEW_CERT,
-};
 
 // Why the tree is rebuilt. The reason decides which keys get the default-PIN prompt.
 enum TreeReason : int {
@@ -35,46 +27,27 @@ enum TreeReason : int {
     TREE_STARTUP = TREE_REFRESH | TREE_ANNOUNCE_KEYS,
 };
 
-// Dialogs that belong to one key. RemoveDlg ends the dialog with 2 when its key's device name
-// equals the given one, ignoring case.
-class CDevBaseDlg {
-  public:
-    virtual void RemoveDlg(const char* devName) = 0;
-    virtual void UpdateTexts() = 0;
-
-  protected:
-    ~CDevBaseDlg() = default;
-};
-
 using DevicePtr = std::shared_ptr<CDevObject>;
 
-// What the objects behind the tree need from the window that shows them: its buttons and the
-// actions of a key. Everything runs on the user-interface thread.
-class IItemHost {
-  public:
-    virtual void EnableButtons(unsigned mask, bool enable) = 0;
-    virtual bool PromptBusy() const = 0;
-    virtual HWND Window() const = 0;
-    // Reads the key again (its containers and certificates are replaced, their store entries
-    // follow) and rebuilds the tree before it returns; 0 or the failing step's status.
-    virtual ULONG RefreshKey(const DevicePtr& dev) = 0;
-    virtual ULONG ModifyPIN(const DevicePtr& dev) = 0;
-    virtual ULONG ModifyDevLabel(const DevicePtr& dev) = 0;
-    virtual ULONG ShowVersionDlg(const DevicePtr& dev) = 0;
-    virtual int ShowMessage(HWND parent, const DevicePtr& dev, int stringId, ULONG argument,
-                            int kind) = 0;
+// How near a certificate is to its end of validity, for the local wall-clock time: not near
+// (more than 90 days left), ending within days, ending today, or ended days ago.
+enum ExpiryKind { EXPIRY_NONE = 0, EXPIRY_PAST = 1, EXPIRY_SOON = 2, EXPIRY_TODAY = 3 };
+ExpiryKind ComputeExpiry(const FILETIME& notAfterUtc, const SYSTEMTIME& localNow, int* days);
 
-  protected:
-    ~IItemHost() = default;
+// A certificate near or past its end, as a read of its key found it: what the expiry notice
+// tells the user about it.
+struct ExpiryFact {
+    ExpiryKind kind;
+    int days;
+    std::string serial;  // the certificate's serial number in hex
 };
+using ExpiryFacts = std::vector<ExpiryFact>;
 
 // The objects behind the tree items. Shared: a tree item, an open dialog or a running command
 // keeps its object alive however the device list changes meanwhile.
 class CItemObj {
   public:
-    virtual int GetItemType() = 0;
-    virtual void UpdateButtons(IItemHost& host) = 0;
-    virtual ULONG ButtonClick(int commandId, IItemHost& host) = 0;
+    virtual int GetItemType() const = 0;
     virtual ~CItemObj() = default;
 };
 
@@ -85,27 +58,26 @@ class CCertObject : public CItemObj {
                 const uint8_t* der, ULONG length);
     ~CCertObject() override;  // a certificate still registered leaves the store
 
-    int GetItemType() override { return ITEM_CERT; }
-    void UpdateButtons(IItemHost& host) override;
-    ULONG ButtonClick(int commandId, IItemHost& host) override;
+    int GetItemType() const override { return ITEM_CERT; }
 
     // The entry in the personal store, bound to the key's provider and container. SM2
     // certificates never go into the store (both answer 1 for them).
     int RegisterCert();
     int UnregisterCert();
-    bool Registered() const { return registered_; }
+    bool Registered() const { return m_registered; }
     // Another object holding the same certificate (a re-read of the key, the same key under a
     // new name) has taken over the store entry: this one must not remove it.
-    void HandOverRegistration() { registered_ = false; }
+    void HandOverRegistration() { m_registered = false; }
     bool SameCertificate(const CCertObject& other) const;
 
-    // Details and the expiry notice; never touches the store.
+    // Details and the nearness of the end of validity; never touches the store.
     ULONG GetCertInfo();
     // Same as GetCertInfo with the local wall-clock time given (the expiry check reads it).
     ULONG GetCertInfo(const SYSTEMTIME& localNow);
-    void ViewCert(IItemHost* host);
     void LogDump();
     bool IsSM2() const { return sm2_; }
+    // The key the certificate was read from, while it exists.
+    std::shared_ptr<CDevObject> Device() const { return m_device.lock(); }
 
     uint8_t der[kMaxCertSize];
     ULONG derLength;
@@ -115,12 +87,15 @@ class CCertObject : public CItemObj {
     char notAfterText[64];
     char serialText[33];
     uint8_t certType;  // 1 = exchange (AT_KEYEXCHANGE), 2 = signature (AT_SIGNATURE)
+    // What GetCertInfo found about the end of validity: EXPIRY_NONE or the kind and its days.
+    ExpiryKind expiry = EXPIRY_NONE;
+    int expiryDays = 0;
 
   private:
-    std::weak_ptr<CDevObject> device_;
+    std::weak_ptr<CDevObject> m_device;
     bool sm2_ = false;
-    char containerName_[257] = {};
-    bool registered_ = false;
+    char m_containerName[257] = {};
+    bool m_registered = false;
 };
 
 using CertPtr = std::shared_ptr<CCertObject>;
@@ -129,15 +104,13 @@ class CContainObj : public CItemObj {
   public:
     explicit CContainObj(const uint8_t* record);
 
-    int GetItemType() override { return ITEM_CONTAINER; }
-    void UpdateButtons(IItemHost&) override {}
-    ULONG ButtonClick(int, IItemHost&) override { return 0; }
+    int GetItemType() const override { return ITEM_CONTAINER; }
 
     // Reads the container's certificates from its key; those that cannot be read or decoded
     // stay absent.
     void EnumCertInfo(CDevObject& device);
-    uint8_t GetAlgorithm() const { return record[2]; }
-    bool IsSM2() const { return record[2] == 14; }
+    uint8_t GetAlgorithm() const { return record[KEVA_CONTAINER_ALGORITHM]; }
+    bool IsSM2() const { return record[KEVA_CONTAINER_ALGORITHM] == KEVA_ALGORITHM_SM2; }
     // Copies the container name (at most size - 1 bytes) and terminates it.
     void GetName(char* buffer, size_t size) const;
     void LogDump();
@@ -152,11 +125,7 @@ class CDevObject : public CItemObj, public std::enable_shared_from_this<CDevObje
     explicit CDevObject(const char* devName);
     ~CDevObject() override;  // closes the device
 
-    int GetItemType() override { return ITEM_DEVICE; }
-    void UpdateButtons(IItemHost& host) override;
-    // Re-reads the key through the host; on failure message 247, else 1002 the PIN change,
-    // 1003 the label change, 1005 the device information.
-    ULONG ButtonClick(int commandId, IItemHost& host) override;
+    int GetItemType() const override { return ITEM_DEVICE; }
 
     ULONG OpenToken();
     ULONG GetDevInfoFromES();
@@ -170,13 +139,14 @@ class CDevObject : public CItemObj, public std::enable_shared_from_this<CDevObje
 
     // The certificates of every container, exchange before signature, in container order.
     std::vector<CertPtr> Certificates() const;
+    // The certificates near or past their end of validity, in the same order.
+    ExpiryFacts Expiries() const;
     // Registers every certificate of the key in the personal store.
     void RegisterCertificates();
 
     ULONG GetDevPath(char* buffer, size_t size) const;
     ULONG GetDevSN(char* buffer, size_t size) const;
     void GetDevSNW(wchar_t* buffer128) const;
-    void GetDisplayName(wchar_t* buffer260) const;
     ULONG GetCosVersion(char* buffer, size_t size) const;
     ULONG GetCosVersionW(wchar_t* buffer, size_t size) const;
     ULONG ChangePIN(const char* oldPin, ULONG oldLen, const char* newPin, ULONG newLen,
@@ -218,7 +188,7 @@ class CertStoreSession {
     CertStoreSession& operator=(const CertStoreSession&) = delete;
 
   private:
-    bool owner_ = false;
+    bool m_owner = false;
 };
 
 // The provider the certificates of connected keys are bound to.
@@ -228,33 +198,3 @@ extern const wchar_t kKeyProviderName[];  // "KEVA FOR UKEY CSP v1.1.0"
 // from the current user's personal store; returns how many were removed, -1 if the store
 // cannot be opened.
 int SweepProviderCertificates();
-
-// The certificate notice: lines about certificates near or past their end of validity. At most
-// 2048 wide characters with the terminator; room is always kept for the closing sentence.
-void CertNotice_Clear();
-void CertNotice_AppendLine(const wchar_t* line);
-// Appends string 253 and returns true when the notice has lines.
-bool CertNotice_Finish();
-bool CertNotice_IsEmpty();
-void CertNotice_Copy(wchar_t* out, size_t size);
-// Keeps the notice as it is for a scope: a key re-read for one of its buttons reads its
-// certificates again but changes nothing that an arrival or a rescan has collected.
-class CertNoticeKeeper {
-  public:
-    CertNoticeKeeper();
-    ~CertNoticeKeeper();
-    CertNoticeKeeper(const CertNoticeKeeper&) = delete;
-    CertNoticeKeeper& operator=(const CertNoticeKeeper&) = delete;
-
-  private:
-    std::vector<wchar_t> text_;
-    bool hasLines_;
-    bool finished_;
-};
-constexpr size_t kCertNoticeSize = 2048;
-constexpr size_t kCertNoticeClosingRoom = 128;
-
-// Expiry notice line for an end of validity and the local wall-clock time, or empty when the
-// certificate is not near its end. Exposed for the date arithmetic.
-enum ExpiryKind { EXPIRY_NONE = 0, EXPIRY_PAST = 250, EXPIRY_SOON = 251, EXPIRY_TODAY = 252 };
-ExpiryKind ComputeExpiry(const FILETIME& notAfterUtc, const SYSTEMTIME& localNow, int* days);

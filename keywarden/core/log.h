@@ -23,17 +23,17 @@ void LogSetClock(LogClockFn clock);
 // Traces "%s start..." now and the chosen end text when the scope ends.
 class LogScope {
   public:
-    explicit LogScope(const char* name) : name_(name) {
-        LogMessage(LOG_LEVEL_DEBUG, "%s start...", name_);
+    explicit LogScope(const char* name) : m_name(name) {
+        LogMessage(LOG_LEVEL_DEBUG, "%s start...", m_name);
     }
-    ~LogScope() { LogMessage(LOG_LEVEL_DEBUG, end_, name_); }
+    ~LogScope() { LogMessage(LOG_LEVEL_DEBUG, m_end, m_name); }
     LogScope(const LogScope&) = delete;
     LogScope& operator=(const LogScope&) = delete;
     // One of "%s end...", "%s end true...", "%s end false...", "%s end ok...", ...
-    void SetEnd(const char* endFormat) { end_ = endFormat; }
-    const char* Name() const { return name_; }
+    void SetEnd(const char* endFormat) { m_end = endFormat; }
+    const char* Name() const { return m_name; }
 
   private:
-    const char* name_;
-    const char* end_ = "%s end...";
+    const char* m_name;
+    const char* m_end = "%s end...";
 };

@@ -6,11 +6,11 @@
 
 GdiplusSession::GdiplusSession() {
     Gdiplus::GdiplusStartupInput input;
-    if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok) token_ = 0;
+    if (Gdiplus::GdiplusStartup(&m_token, &input, nullptr) != Gdiplus::Ok) m_token = 0;
 }
 
 GdiplusSession::~GdiplusSession() {
-    if (token_) Gdiplus::GdiplusShutdown(token_);
+    if (m_token) Gdiplus::GdiplusShutdown(m_token);
 }
 
 HBITMAP LoadPngResource(HMODULE module, UINT id, const wchar_t* type) {

@@ -12,7 +12,7 @@ class GdiplusSession {
     GdiplusSession& operator=(const GdiplusSession&) = delete;
 
   private:
-    ULONG_PTR token_ = 0;
+    ULONG_PTR m_token = 0;
 };
 
 // Decodes the resource (module null = the program) of the given type, for example "PNG", into

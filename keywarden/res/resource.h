@@ -2,6 +2,8 @@
 // one place every id is declared; the resource script and the code both include it.
 #pragma once
 
+#include "keywarden_window.h"
+
 #define IDD_MAINDLG 129
 #define IDC_CERT_GROUP 1000
 #define IDC_DEVICE_TREE 1001
@@ -44,17 +46,24 @@
 #define IDB_LOGO 206
 #define IDB_KEYBOARD 208
 
-#define ID_TRAY_OPEN 32782
-#define ID_LANG_ZH_CN 32783
-#define ID_LANG_ZH_TW 32784
-#define ID_LANG_EN 32785
-#define ID_TRAY_EXIT 32786
-#define ID_APP_ABOUT 57664
-// Accepted from other programs only: a full refresh without default-PIN prompts.
-#define ID_SILENT_REFRESH 1539
+// The menu commands other programs may send as well, and the one they alone send.
+#define ID_TRAY_OPEN KEYWARDEN_CMD_OPEN
+#define ID_LANG_ZH_CN KEYWARDEN_CMD_LANG_ZH_CN
+#define ID_LANG_ZH_TW KEYWARDEN_CMD_LANG_ZH_TW
+#define ID_LANG_EN KEYWARDEN_CMD_LANG_EN
+#define ID_TRAY_EXIT KEYWARDEN_CMD_EXIT
+#define ID_APP_ABOUT KEYWARDEN_CMD_ABOUT
+#define ID_SILENT_REFRESH KEYWARDEN_CMD_SILENT_REFRESH
 
 // Strings (the same ids in every language).
 #define IDS_CAPTION 202
+#define IDS_BUTTON_MODIFY_PIN 203
+#define IDS_BUTTON_MODIFY_LABEL 204
+#define IDS_BUTTON_VIEW_CERT 205
+#define IDS_BUTTON_VIEW_DEVINFO 206
+#define IDS_BUTTON_REFRESH 207
+#define IDS_BUTTON_CLOSE 208
+#define IDS_CERT_GROUP 209
 #define IDS_UNFORMATTED_DEVICE 210
 #define IDS_NO_DEVICE 211
 #define IDS_MENU_OPEN 212

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "items.h"
+#include "key_texts.h"
 #include "resource.h"
 #include "support.h"
 
@@ -91,15 +92,16 @@ TEST(ExpiryNotice, DaysAreCountedFromTheWallClockPlusEightHours) {
 }
 
 TEST(ExpiryNotice, NoticeKeepsWholeLinesAndRoomForTheClosingSentence) {
-    CertNotice_Clear();
-    EXPECT_FALSE(CertNotice_Finish());
-    EXPECT_TRUE(CertNotice_IsEmpty());
+    CertNotice notice;
+    notice.Clear();
+    EXPECT_FALSE(notice.Finish());
+    EXPECT_TRUE(notice.IsEmpty());
     std::wstring line(100, L'x');
     line += L"\n";
-    for (int i = 0; i < 40; ++i) CertNotice_AppendLine(line.c_str());  // 4040 characters offered
-    ASSERT_TRUE(CertNotice_Finish());
+    for (int i = 0; i < 40; ++i) notice.AppendLine(line.c_str());  // 4040 characters offered
+    ASSERT_TRUE(notice.Finish());
     wchar_t text[kCertNoticeSize + 16];
-    CertNotice_Copy(text, sizeof text / sizeof text[0]);
+    notice.Copy(text, sizeof text / sizeof text[0]);
     std::wstring s(text);
     EXPECT_LT(s.size(), kCertNoticeSize);
     size_t lines = 0;
@@ -109,22 +111,23 @@ TEST(ExpiryNotice, NoticeKeepsWholeLinesAndRoomForTheClosingSentence) {
     LoadStringW(GetModuleHandleW(nullptr), IDS_CERT_RENEW, closing, 128);
     ASSERT_GT(wcslen(closing), 0u);
     EXPECT_EQ(s.substr(s.size() - wcslen(closing)), closing);
-    CertNotice_Clear();
+    notice.Clear();
 }
 
 TEST(ExpiryNotice, LinesAfterTheClosingSentenceStartANewNotice) {
-    CertNotice_Clear();
-    CertNotice_AppendLine(L"first\n");
-    ASSERT_TRUE(CertNotice_Finish());
-    CertNotice_AppendLine(L"second\n");  // a re-read appends without clearing
+    CertNotice notice;
+    notice.Clear();
+    notice.AppendLine(L"first\n");
+    ASSERT_TRUE(notice.Finish());
+    notice.AppendLine(L"second\n");  // appended without clearing
     wchar_t text[kCertNoticeSize];
-    CertNotice_Copy(text, kCertNoticeSize);
+    notice.Copy(text, kCertNoticeSize);
     EXPECT_EQ(std::wstring(text), L"second\n");
-    ASSERT_TRUE(CertNotice_Finish());
-    CertNotice_Copy(text, kCertNoticeSize);
+    ASSERT_TRUE(notice.Finish());
+    notice.Copy(text, kCertNoticeSize);
     EXPECT_EQ(std::wstring(text).rfind(L"second\n", 0), 0u);
     EXPECT_EQ(std::wstring(text).find(L"first"), std::wstring::npos);
-    CertNotice_Clear();
+    notice.Clear();
 }
 
 TEST(CertificateObjects, RsaCertificatesAreRegisteredWithTheKeyProviderAndSm2NeverAre) {
@@ -219,7 +222,6 @@ TEST(CertificateObjects, ExpiryLinesComeFromTheStringTableWithTheSerial) {
     OpenKey key("KWE");  // certificates end in 10 days and 3 hours
     CCertObject* cert = key.dev->containers[0]->signatureCert.get();
     ASSERT_NE(cert, nullptr);
-    CertNotice_Clear();
     SYSTEMTIME utc;
     GetSystemTime(&utc);
     FILETIME ft;
@@ -227,7 +229,7 @@ TEST(CertificateObjects, ExpiryLinesComeFromTheStringTableWithTheSerial) {
     SYSTEMTIME chinaWallClock = St(Plus(ft, 8 * 3600));
     ASSERT_EQ(cert->GetCertInfo(chinaWallClock), 0u);
     wchar_t text[kCertNoticeSize];
-    CertNotice_Copy(text, kCertNoticeSize);
+    ExpiryLine({cert->expiry, cert->expiryDays, cert->serialText}, text, kCertNoticeSize);
     char format[1024] = {};
     LoadStringA(GetModuleHandleW(nullptr), IDS_CERT_EXPIRES_SOON, format, sizeof format);
     char expected[1024];
@@ -236,7 +238,6 @@ TEST(CertificateObjects, ExpiryLinesComeFromTheStringTableWithTheSerial) {
     MultiByteToWideChar(CP_ACP, 0, expected, -1, wideExpected, 1024);
     EXPECT_STREQ(text, wideExpected);
     EXPECT_NE(std::wstring(text).find(L"11"), std::wstring::npos);
-    CertNotice_Clear();
 }
 
 TEST(StoreSweep, RemovesTheProviderEntriesOfAnyCaseAndKeepsOthers) {

@@ -6,6 +6,7 @@
 
 #include "device_library.h"
 #include "items.h"
+#include "key_texts.h"
 #include "resource.h"
 #include "softkey_store.h"
 #include "support.h"
@@ -55,7 +56,7 @@ TEST_F(DeviceTest, ReadsSerialLabelFirmwarePinStateAndContainers) {
     EXPECT_STREQ(name, "RSA-KWA-2");
     EXPECT_EQ(dev->containers[3], nullptr);
     wchar_t display[260];
-    dev->GetDisplayName(display);
+    KeyDisplayName(*dev, display);
     EXPECT_STREQ(display, L"Key KWA");
     wchar_t sn[128];
     dev->GetDevSNW(sn);
@@ -94,11 +95,11 @@ TEST_F(DeviceTest, KeyWithoutLabelIsUnformattedAndShownByTheStringTable) {
     auto dev = Open("KWU");
     char label[65] = {};
     ULONG len = 64;
-    EXPECT_EQ(devlib::GetLabel(dev->handle, label, &len), KEY_SW_NOT_INITIALISED);
+    EXPECT_EQ(devlib::GetLabel(dev->handle, label, &len), KEVA_SW_NOT_INITIALISED);
     EXPECT_TRUE(dev->IsUnformatted());
     EXPECT_STREQ(dev->label, "");
     wchar_t display[260];
-    dev->GetDisplayName(display);
+    KeyDisplayName(*dev, display);
     wchar_t expected[260] = {};
     ASSERT_GT(LoadStringW(GetModuleHandleW(nullptr), IDS_UNFORMATTED_DEVICE, expected, 260), 0);
     EXPECT_STREQ(display, expected);
@@ -123,7 +124,7 @@ TEST_F(DeviceTest, PinChangeAnswersLikeAKey) {
     auto dev = Open("KWP");
     ULONG tries = 99;
     ULONG rv = dev->ChangePIN("000000", 6, "24680135", 8, &tries);
-    EXPECT_EQ(rv, KEY_SW_PIN_WRONG_BASE + 9);
+    EXPECT_EQ(rv, KEVA_SW_PIN_WRONG_BASE + 9);
     EXPECT_EQ(tries, 9u);
     EXPECT_EQ(dev->GetPinRetries(), 9);
     EXPECT_EQ(dev->ChangePIN("580914", 6, "24680135", 8, &tries), 0u);
@@ -133,7 +134,7 @@ TEST_F(DeviceTest, PinChangeAnswersLikeAKey) {
 
     auto locked = Open("KWC");
     EXPECT_EQ(locked->GetPinRetries(), 0);
-    EXPECT_EQ(locked->ChangePIN("580914", 6, "24680135", 8, &tries), KEY_SW_PIN_BLOCKED);
+    EXPECT_EQ(locked->ChangePIN("580914", 6, "24680135", 8, &tries), KEVA_SW_PIN_BLOCKED);
     EXPECT_EQ(tries, 0u);
 }
 

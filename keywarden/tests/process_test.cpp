@@ -143,7 +143,7 @@ TEST_F(ProcessTest, SecondStartEndsWithOneAndTheFirstKeepsItsKeysUntilItQuits) {
     EXPECT_EQ(WaitExit(second, 30000), 1u);
     EXPECT_EQ(FindWindowW(L"KEVAClientClass", nullptr), window);
 
-    PostMessageW(window, 0x0501, 0, 0);  // UM_QUIT
+    PostMessageW(window, UM_QUIT, 0, 0);
     EXPECT_EQ(WaitExit(first, 30000), 0u);
     EXPECT_TRUE(ProviderEntries().empty());  // released on the way out
     auto log = LogLines(kLogPrefix);
@@ -245,7 +245,7 @@ TEST_F(ProcessTest, QuittingWithADialogOpenLeavesNoCertificateBehind) {
         WPARAM command;
         int dialog;
         DWORD exitCode;
-    } ways[] = {{0x0501, 0, IDC_VIEW_DEVINFO, 0},  // UM_QUIT
+    } ways[] = {{UM_QUIT, 0, IDC_VIEW_DEVINFO, 0},
                 {WM_COMMAND, ID_TRAY_EXIT, IDC_MODIFY_LABEL, ID_TRAY_EXIT},
                 {WM_COMMAND, 2000, IDC_VIEW_DEVINFO, 2000}};
     for (const auto& way : ways) {
@@ -313,7 +313,7 @@ TEST_F(ProcessTest, LoadsModulesOnlyFromItsOwnFolderAndTheSystemFolder) {
         ASSERT_NE(host, nullptr);
         PumpUntil([] { return false; }, 500);  // the PIN dialog opens over the dimmed screen
         PostMessageW(host, WM_COMMAND, IDCANCEL, 0);
-        PostMessageW(window, 0x0501, 0, 0);  // UM_QUIT
+        PostMessageW(window, UM_QUIT, 0, 0);
         EXPECT_EQ(WaitExit(pi, 30000), 0u);
         std::vector<std::string> expected;
         if (shieldBeside)

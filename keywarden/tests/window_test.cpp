@@ -79,7 +79,7 @@ class WindowTest : public ::testing::Test {
     // Root items' data and the number of their children.
     std::vector<std::pair<LPARAM, int>> Tree() {
         std::vector<std::pair<LPARAM, int>> out;
-        HWND tree = dlg_->TreeWindow();
+        HWND tree = dlg_->Tree().Window();
         auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
         while (item) {
             TVITEMW tv = {};
@@ -145,14 +145,14 @@ TEST_F(WindowTest, ShellRestartAddsTheIconAgainWithOnlyAWaitingBalloon) {
     NOTIFYICONDATAW icon = {};
     icon.cbSize = NOTIFYICONDATAW_V3_SIZE;
     icon.hWnd = dlg_->Handle();
-    icon.uID = kTrayIconId;
+    icon.uID = KEYWARDEN_TRAY_ICON_ID;
     // A change that changes nothing succeeds exactly while the shell knows the icon.
     auto iconExists = [&] { return Shell_NotifyIconW(NIM_MODIFY, &icon) != FALSE; };
     ASSERT_TRUE(iconExists());
     const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
 
     ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
-    dlg_->OnShowBalloon(IDS_UKEY_INSERTED, 0);
+    tray.ShowStringBalloon(IDS_UKEY_INSERTED, 0, nullptr);
     SendMessageW(dlg_->Handle(), taskbarCreated, 0, 0);
     EXPECT_TRUE(iconExists());
     EXPECT_EQ(tray.Record().uFlags, static_cast<UINT>(NIF_INFO));  // the last call: the balloon
@@ -271,7 +271,7 @@ TEST_F(WindowTest, CertificatesNearTheirEndRaiseTheNoticeBalloon) {
     Insert("KWE");
     EXPECT_EQ(CountBalloons(IDS_CERT_NOTICE_TITLE), 1);
     wchar_t notice[kCertNoticeSize];
-    CertNotice_Copy(notice, kCertNoticeSize);
+    dlg_->CopyCertNotice(notice, kCertNoticeSize);
     wchar_t closing[128] = {};
     LoadStringW(GetModuleHandleW(nullptr), IDS_CERT_RENEW, closing, 128);
     EXPECT_NE(std::wstring(notice).find(closing), std::wstring::npos);
@@ -297,12 +297,12 @@ TEST_F(WindowTest, RefreshRebuildsTheListAndSilentRefreshIsMarked) {
     PumpFor(50, Recorder());
     WaitIdle();
     EXPECT_EQ(Listed(), (std::vector<std::string>{"KWB", "KWS"}));
-    EXPECT_EQ(CDeviceList::s_silentRescan.load(), 0);
+    EXPECT_EQ(dlg_->SilentRescanFlag(), 0);
     EXPECT_EQ(ProviderEntries().size(), 3u);
     PostMessageW(dlg_->Handle(), WM_COMMAND, ID_SILENT_REFRESH, 0);
     PumpFor(50, Recorder());
     WaitIdle();
-    EXPECT_EQ(CDeviceList::s_silentRescan.load(), 1);
+    EXPECT_EQ(dlg_->SilentRescanFlag(), 1);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg_->Handle(), IDC_REFRESH)));
 }
 

@@ -4,8 +4,9 @@
 #include <wchar.h>
 
 #include "device_list.h"
+#include "key_dialogs.h"
+#include "key_texts.h"
 #include "log.h"
-#include "main_window.h"
 #include "resources.h"
 
 UiText::UiText(int id) {
@@ -272,7 +273,7 @@ void CModifyDevLabel::UpdateTexts() {
     SetDlgItemTextW(m_hWnd, IDOK, UiText(IDS_OK).c_str());
     SetDlgItemTextW(m_hWnd, IDCANCEL, UiText(IDS_CANCEL).c_str());
     wchar_t name[260] = {};
-    if (m_dev) m_dev->GetDisplayName(name);
+    if (m_dev) KeyDisplayName(*m_dev, name);
     SetWindowTextW(m_edit, name);
     SendMessageW(m_edit, EM_SETSEL, 0, -1);
     SendMessageW(m_edit, EM_SCROLLCARET, 0, 0);

@@ -7,7 +7,7 @@
 #include "items.h"
 #include "resource.h"
 
-class CMainDlg;
+class CKeyDialogs;
 
 // Loads a string of the thread's language into a 1024-character buffer.
 struct UiText {
@@ -34,6 +34,17 @@ class CModalDialog {
 
   private:
     static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+};
+
+// Dialogs that belong to one key. RemoveDlg ends the dialog with 2 when its key's device name
+// equals the given one, ignoring case.
+class CDevBaseDlg {
+  public:
+    virtual void RemoveDlg(const char* devName) = 0;
+    virtual void UpdateTexts() = 0;
+
+  protected:
+    ~CDevBaseDlg() = default;
 };
 
 // Ends the dialog with 2 when its key's device name equals the given one (ignoring case).
@@ -85,7 +96,7 @@ class CVersionDlg : public CKeyDialog {
 
 class CModifyDevLabel : public CKeyDialog {
   public:
-    CModifyDevLabel(DevicePtr dev, CMainDlg* owner)
+    CModifyDevLabel(DevicePtr dev, CKeyDialogs* owner)
         : CKeyDialog(std::move(dev), "CModifyDevLabel::RemoveDlg"), m_owner(owner) {}
     ~CModifyDevLabel() override;
     void UpdateTexts() override;
@@ -97,7 +108,7 @@ class CModifyDevLabel : public CKeyDialog {
 
   private:
     void OnOK();
-    CMainDlg* m_owner;
+    CKeyDialogs* m_owner;
     HWND m_edit = nullptr;
     HFONT m_font = nullptr;
     wchar_t m_label[128] = {};

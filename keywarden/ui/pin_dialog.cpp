@@ -5,8 +5,8 @@
 
 #include "capture_exclusion.h"
 #include "device_list.h"
+#include "keywarden_window.h"
 #include "log.h"
-#include "main_window.h"
 #include "pin_rules.h"
 #include "png_loader.h"
 #include "resources.h"
@@ -28,10 +28,10 @@ struct PinBytes {
 
 // ---- CModifyPINDlg ------------------------------------------------------------------------------
 
-CModifyPINDlg::CModifyPINDlg(DevicePtr dev, IItemHost* host, HWND mainWindow)
+CModifyPINDlg::CModifyPINDlg(DevicePtr dev, CKeyDialogs* dialogs)
     : CKeyDialog(std::move(dev), "CModifyPINDlg::RemoveDlg"),
-      m_dialogs(host),
-      m_main(mainWindow),
+      m_dialogs(dialogs),
+      m_main(dialogs ? dialogs->Window() : nullptr),
       m_keyboard(this) {}
 
 CModifyPINDlg::~CModifyPINDlg() {
@@ -236,10 +236,10 @@ void CModifyPINDlg::OnOK() {
         Finish(kPinChangedResult);
         return;
     }
-    bool wrong = (rv & kPinWrongBase) == kPinWrongBase;
+    bool wrong = (rv & KEVA_SW_PIN_WRONG_BASE) == KEVA_SW_PIN_WRONG_BASE;
     if (wrong && tries > 0) {
         Message(IDS_PIN_WRONG, tries, 0);
-    } else if (rv == kPinBlocked || wrong) {
+    } else if (rv == KEVA_SW_PIN_BLOCKED || wrong) {
         // A wrong PIN that used the last try has blocked the key as well.
         m_reportedLocked = true;
         PostMessageW(m_main, UM_BALLOON, IDS_PIN_LOCKED, 0);
@@ -266,10 +266,10 @@ void CModifyPINDlg::RemoveDlg(const char* devName) {
 // ---- CClockFullScreen
 // -----------------------------------------------------------------------------
 
-CClockFullScreen::CClockFullScreen(DevicePtr dev, IItemHost* host, HWND mainWindow)
+CClockFullScreen::CClockFullScreen(DevicePtr dev, CKeyDialogs* dialogs)
     : CKeyDialog(std::move(dev), "CClockFullScreen::RemoveDlg"),
-      m_dialogs(host),
-      m_main(mainWindow) {}
+      m_dialogs(dialogs),
+      m_main(dialogs ? dialogs->Window() : nullptr) {}
 
 CClockFullScreen::~CClockFullScreen() {
     if (m_brush) DeleteObject(m_brush);
@@ -326,7 +326,7 @@ bool CClockFullScreen::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR* resul
 
 void CClockFullScreen::OnStartPin() {
     if (m_ending || m_pinDlg) return;
-    CModifyPINDlg dlg(m_dev, m_dialogs, m_main);
+    CModifyPINDlg dlg(m_dev, m_dialogs);
     m_pinDlg = &dlg;
     m_pinResult = dlg.Run(m_hWnd, IDD_MODIFYPIN);
     m_reportedLocked = dlg.ReportedLocked();

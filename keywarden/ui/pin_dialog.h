@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "dialogs.h"
+#include "key_dialogs.h"
 #include "kit/platform.h"
 #include "resource.h"
 #include "safe_edit.h"
@@ -17,14 +18,10 @@ constexpr size_t kMaxPinBytes = 32;
 constexpr int kMinPinLength = 6;
 constexpr int kPinFieldLimit = 16;
 
-// Device status words of the PIN change.
-constexpr ULONG kPinWrongBase = 0x800063C0;  // plus the tries left
-constexpr ULONG kPinBlocked = 0x80006983;
-
 class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
   public:
-    // host shows the messages; balloons are posted to mainWindow.
-    CModifyPINDlg(DevicePtr dev, IItemHost* host, HWND mainWindow);
+    // dialogs shows the messages; balloons are posted to its window.
+    CModifyPINDlg(DevicePtr dev, CKeyDialogs* dialogs);
     ~CModifyPINDlg() override;
     void RemoveDlg(const char* devName) override;
     void UpdateTexts() override;
@@ -53,7 +50,7 @@ class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
     void ClearAndFocus(bool keepOld);
     void FocusField(int id);
 
-    IItemHost* m_dialogs;
+    CKeyDialogs* m_dialogs;
     HWND m_main;
     HWND m_ok = nullptr;
     CMySafeEdit m_old, m_new, m_repeat;
@@ -67,7 +64,7 @@ class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
 
 class CClockFullScreen : public CKeyDialog {
   public:
-    CClockFullScreen(DevicePtr dev, IItemHost* host, HWND mainWindow);
+    CClockFullScreen(DevicePtr dev, CKeyDialogs* dialogs);
     ~CClockFullScreen() override;
     // Passed to the open PIN dialog; before it opens, the host itself ends for its key.
     void RemoveDlg(const char* devName) override;
@@ -89,7 +86,7 @@ class CClockFullScreen : public CKeyDialog {
     void Unshield();
     static DWORD WINAPI Starter(void* window);
 
-    IItemHost* m_dialogs;
+    CKeyDialogs* m_dialogs;
     HWND m_main;
     HBRUSH m_brush = nullptr;
     kit::Module m_shield;

@@ -56,7 +56,11 @@ done
 "$here/sign.sh" "${signed[@]}"
 x86=$stage/x86 x64=$stage/x64
 
-common=(-V2 -DVERSION="$version" -DX86="$x86" -DX64="$x64" -DSOURCE="$root" -DSIGN="$here/sign.sh")
+# Keywarden's window protocol for the script: the header's one-line #defines as NSIS !defines.
+sed -n 's|^#define \([A-Z_][A-Z0-9_]*\) \([^ ]*\).*|!define \1 \2|p' \
+    "$root/keywarden/include/keywarden_window.h" >"$stage/keywarden_window.nsh"
+common=(-V2 -DVERSION="$version" -DX86="$x86" -DX64="$x64" -DSOURCE="$root" -DSIGN="$here/sign.sh"
+    -DPROTOCOL="$stage/keywarden_window.nsh")
 [ -n "${TARGET:-}" ] && common+=(-DTARGET="$TARGET")
 (cd "$here" &&
     makensis "${common[@]}" -DOUTFILE="$out/Keywarden-$version$suffix-setup.exe" keywarden.nsi &&

@@ -19,7 +19,7 @@
 #include "kit/platform.h"
 #include "kit/secure_xml.h"
 #include "kit/trace.h"
-#include "make_steps.h"
+#include "sealform_steps.h"
 #include "makers.h"
 #include "seal_pipeline.h"
 #include "securemodelcollection.h"

@@ -14,7 +14,7 @@
 
 #include "kit/platform.h"
 #include "kit/secure.h"
-#include "make_steps.h"
+#include "sealform_steps.h"
 #include "makers.h"
 #include "seal_pipeline.h"
 #include "signaturemodule.h"

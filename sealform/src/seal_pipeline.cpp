@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "kit/trace.h"
-#include "make_steps.h"
+#include "sealform_steps.h"
 #include "result_slots.h"
 #include "signaturemodule.h"
 

@@ -22,7 +22,7 @@
 #include "certificatesdk.h"
 #include "kit/base64.h"
 #include "kit/platform.h"
-#include "make_steps.h"
+#include "sealform_steps.h"
 #include "sealform.h"
 #include "testpki.h"
 

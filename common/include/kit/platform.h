@@ -10,14 +10,6 @@
 #include <string_view>
 #include <vector>
 
-// The C calling convention, stated for functions of outside modules (it matters on 32-bit
-// Windows, where a module may be built with another default).
-#if defined(_WIN32)
-#define KIT_CDECL __cdecl
-#else
-#define KIT_CDECL
-#endif
-
 // Marks a function a module exports (the devkit's stand-ins; the libraries' public headers
 // carry their own).
 #if defined(_WIN32)

@@ -7,10 +7,11 @@
 #pragma once
 
 #include "kit/platform.h"
+#include "rzlog.h"
 
 namespace kit {
 
-using TraceFunction = void (*)(const char* format, ...);
+using TraceFunction = ExtendOutputDebugString_fn;
 
 // Resolved once per module and kept: the trace library is never unloaded.
 TraceFunction trace_function();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "keva_names.h"
+#include "keywarden_window.h"
 
 namespace keva {
 namespace {
@@ -35,7 +36,7 @@ Announcement announce_key(bool arrival, const std::string& serial, unsigned port
 
     WPARAM event = arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
     HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, L"KEVAClientClass", nullptr)) != nullptr) {
+    while ((window = FindWindowExA(nullptr, window, KEYWARDEN_WINDOW_CLASS, nullptr)) != nullptr) {
         DWORD_PTR result = 0;
         if (SendMessageTimeoutW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record),
                                 SMTO_ABORTIFHUNG, 5000, &result))

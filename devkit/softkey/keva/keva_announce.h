@@ -1,7 +1,7 @@
 // Tells running Keywarden windows that a software key arrived or went, the way the system does
 // for a device interface: WM_DEVICECHANGE (DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE) with a
 // device-interface broadcast record of the HID class, sent to every top-level window of class
-// "KEVAClientClass" of this desktop. Windows only.
+// KEYWARDEN_WINDOW_CLASS (keywarden_window.h) of this desktop. Windows only.
 #pragma once
 
 #include <string>

@@ -1,8 +1,7 @@
-// The device library over the software key store. Every call reads the store afresh, so keys
+// "KEVA_QMB4410_LIB.dll", the device library of the KEVA QMB4410 key (keva_qmb4410_lib.h), over
+// the software key store (SOFTKEY_STORE). Every call reads the store afresh, so keys
 // created, plugged or pulled by the softkey tool are seen at once; handles name a key by its
 // serial and stop working when the key is pulled.
-#include "keva_lib.h"
-
 #include <windows.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "keva_names.h"
+#include "keva_qmb4410_lib.h"
 #include "softkey_store.h"
 
 namespace {
@@ -65,20 +65,20 @@ uint32_t LoadOpen(uint32_t handle, Key& record) {
     return 0;
 }
 
-uint32_t __cdecl Initialize(const char* /*application*/) {
+uint32_t VENDOR_CALL Initialize(const char* /*application*/) {
     std::lock_guard<std::mutex> hold(g_mutex);
     g_initialised = true;
     return 0;
 }
 
-uint32_t __cdecl Finalize(uint32_t /*reserved*/) {
+uint32_t VENDOR_CALL Finalize(uint32_t /*reserved*/) {
     std::lock_guard<std::mutex> hold(g_mutex);
     g_initialised = false;
     g_handles.clear();
     return 0;
 }
 
-uint32_t __cdecl EnumDevices(char* names, uint32_t* count) {
+uint32_t VENDOR_CALL EnumDevices(char* names, uint32_t* count) {
     if (!names || !count) return KEVA_ERR_BAD_ARGUMENT;
     if (!Ready()) return KEVA_ERR_NOT_INITIALISED;
     return Guarded([&]() -> uint32_t {
@@ -100,7 +100,7 @@ uint32_t __cdecl EnumDevices(char* names, uint32_t* count) {
     });
 }
 
-uint32_t __cdecl OpenDevice(const char* name, uint32_t* handle) {
+uint32_t VENDOR_CALL OpenDevice(const char* name, uint32_t* handle) {
     if (!name || !handle) return KEVA_ERR_BAD_ARGUMENT;
     if (!Ready()) return KEVA_ERR_NOT_INITIALISED;
     std::string serial = keva::serial_from_device_name(name);
@@ -118,12 +118,12 @@ uint32_t __cdecl OpenDevice(const char* name, uint32_t* handle) {
     });
 }
 
-uint32_t __cdecl CloseDevice(uint32_t handle) {
+uint32_t VENDOR_CALL CloseDevice(uint32_t handle) {
     std::lock_guard<std::mutex> hold(g_mutex);
     return g_handles.erase(handle) ? 0 : KEVA_ERR_BAD_HANDLE;
 }
 
-uint32_t __cdecl GetLabel(uint32_t handle, char* label, uint32_t* length) {
+uint32_t VENDOR_CALL GetLabel(uint32_t handle, char* label, uint32_t* length) {
     if (!label || !length) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
         Key key;
@@ -136,7 +136,7 @@ uint32_t __cdecl GetLabel(uint32_t handle, char* label, uint32_t* length) {
     });
 }
 
-uint32_t __cdecl SetLabel(uint32_t handle, const char* label, uint32_t length) {
+uint32_t VENDOR_CALL SetLabel(uint32_t handle, const char* label, uint32_t length) {
     if (!label) return KEVA_ERR_BAD_ARGUMENT;
     std::string text(label, length);
     if (!softkey::check_label(text).empty()) return KEVA_SW_WRONG_DATA;
@@ -149,27 +149,31 @@ uint32_t __cdecl SetLabel(uint32_t handle, const char* label, uint32_t length) {
     });
 }
 
-uint32_t __cdecl GetDevInfo(uint32_t handle, uint8_t* record) {
+uint32_t VENDOR_CALL GetDevInfo(uint32_t handle, uint8_t* record) {
     if (!record) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
         Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
-        uint8_t version = record[0];
+        uint8_t version = record[KEVA_DEVINFO_VERSION];
         std::memset(record, 0, KEVA_DEVICE_INFO_SIZE);
-        record[0] = version;
+        record[KEVA_DEVINFO_VERSION] = version;
         static const char maker[] = "KEVA QMB4410";
-        std::memcpy(record + 8, maker, sizeof maker - 1);
-        uint32_t n = static_cast<uint32_t>(std::min<size_t>(key->serial.size(), 32));
-        std::memcpy(record + 40, key->serial.data(), n);
-        std::memcpy(record + 72, &n, 4);
-        std::memcpy(record + 76, key->cos_version.data(), 4);
+        std::memcpy(record + KEVA_DEVINFO_MANUFACTURER, maker, sizeof maker - 1);
+        uint32_t n =
+            static_cast<uint32_t>(std::min<size_t>(key->serial.size(), KEVA_DEVINFO_SERIAL_MAX));
+        std::memcpy(record + KEVA_DEVINFO_SERIAL, key->serial.data(), n);
+        std::memcpy(record + KEVA_DEVINFO_SERIAL_LENGTH, &n, 4);
+        std::memcpy(record + KEVA_DEVINFO_COS_VERSION, key->cos_version.data(),
+                    KEVA_COS_VERSION_SIZE);
         return 0;
     });
 }
 
-uint32_t __cdecl ChangePin(uint32_t handle, uint32_t pinType, uint32_t pinType2, const char* oldPin,
-                           uint32_t oldLen, const char* newPin, uint32_t newLen) {
-    if (!oldPin || !newPin || pinType != 1 || pinType2 != 1) return KEVA_ERR_BAD_ARGUMENT;
+uint32_t VENDOR_CALL ChangePin(uint32_t handle, uint32_t pinType, uint32_t pinType2,
+                               const char* oldPin, uint32_t oldLen, const char* newPin,
+                               uint32_t newLen) {
+    if (!oldPin || !newPin || pinType != KEVA_USER_PIN || pinType2 != KEVA_USER_PIN)
+        return KEVA_ERR_BAD_ARGUMENT;
     if (newLen == 0 || newLen > softkey::kMaxPinBytes || oldLen > softkey::kMaxPinBytes)
         return KEVA_SW_WRONG_LENGTH;
     return Guarded([&]() -> uint32_t {
@@ -181,9 +185,10 @@ uint32_t __cdecl ChangePin(uint32_t handle, uint32_t pinType, uint32_t pinType2,
     });
 }
 
-uint32_t __cdecl GetPinRetryState(uint32_t handle, uint32_t pinType, uint32_t pinType2,
-                                  uint32_t* state) {
-    if (!state || pinType != 1 || pinType2 != 1) return KEVA_ERR_BAD_ARGUMENT;
+uint32_t VENDOR_CALL GetPinRetryState(uint32_t handle, uint32_t pinType, uint32_t pinType2,
+                                      uint32_t* state) {
+    if (!state || pinType != KEVA_USER_PIN || pinType2 != KEVA_USER_PIN)
+        return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
         Key key;
         if (uint32_t rv = LoadOpen(handle, key)) return rv;
@@ -192,7 +197,7 @@ uint32_t __cdecl GetPinRetryState(uint32_t handle, uint32_t pinType, uint32_t pi
     });
 }
 
-uint32_t __cdecl Probe(uint32_t handle, uint8_t* buffer, uint32_t length) {
+uint32_t VENDOR_CALL Probe(uint32_t handle, uint8_t* buffer, uint32_t length) {
     if (!buffer || length < 8) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
         Key key;
@@ -203,7 +208,7 @@ uint32_t __cdecl Probe(uint32_t handle, uint8_t* buffer, uint32_t length) {
     });
 }
 
-uint32_t __cdecl CheckDeviceName(const char* name, uint32_t* unused1, uint32_t* unused2) {
+uint32_t VENDOR_CALL CheckDeviceName(const char* name, uint32_t* unused1, uint32_t* unused2) {
     if (unused1) *unused1 = 0;
     if (unused2) *unused2 = 0;
     if (!name) return KEVA_ERR_BAD_ARGUMENT;
@@ -211,7 +216,7 @@ uint32_t __cdecl CheckDeviceName(const char* name, uint32_t* unused1, uint32_t* 
 }
 
 // Certificate references: byte 0 = container index, byte 1 = 'E' (exchange) or 'S' (signature).
-uint32_t __cdecl EnumContainers(uint32_t handle, uint8_t* records, uint32_t* count) {
+uint32_t VENDOR_CALL EnumContainers(uint32_t handle, uint8_t* records, uint32_t* count) {
     if (!records || !count) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
         Key key;
@@ -225,14 +230,16 @@ uint32_t __cdecl EnumContainers(uint32_t handle, uint8_t* records, uint32_t* cou
         for (const softkey::Container& c : key->containers) {
             uint8_t* r = records + i * KEVA_CONTAINER_RECORD_SIZE;
             std::memset(r, 0, KEVA_CONTAINER_RECORD_SIZE);
-            r[2] = c.algorithm == softkey::Algorithm::SM2 ? 14 : 1;
-            r[3] = (!c.exch_key.empty() || !c.exch_cert.empty()) ? 1 : 0;
-            r[4] = (!c.sign_key.empty() || !c.sign_cert.empty()) ? 1 : 0;
-            r[9] = static_cast<uint8_t>(i);
-            r[10] = 'E';
-            r[15] = static_cast<uint8_t>(i);
-            r[16] = 'S';
-            std::memcpy(r + 17, c.name.data(), std::min<size_t>(c.name.size(), 255));
+            r[KEVA_CONTAINER_ALGORITHM] =
+                c.algorithm == softkey::Algorithm::SM2 ? KEVA_ALGORITHM_SM2 : KEVA_ALGORITHM_RSA;
+            r[KEVA_CONTAINER_EXCHANGE_KEY] = (!c.exch_key.empty() || !c.exch_cert.empty()) ? 1 : 0;
+            r[KEVA_CONTAINER_SIGNATURE_KEY] = (!c.sign_key.empty() || !c.sign_cert.empty()) ? 1 : 0;
+            r[KEVA_CONTAINER_EXCHANGE_CERT_REF] = static_cast<uint8_t>(i);
+            r[KEVA_CONTAINER_EXCHANGE_CERT_REF + 1] = 'E';
+            r[KEVA_CONTAINER_SIGNATURE_CERT_REF] = static_cast<uint8_t>(i);
+            r[KEVA_CONTAINER_SIGNATURE_CERT_REF + 1] = 'S';
+            std::memcpy(r + KEVA_CONTAINER_NAME, c.name.data(),
+                        std::min<size_t>(c.name.size(), 255));
             ++i;
         }
         *count = i;
@@ -240,7 +247,8 @@ uint32_t __cdecl EnumContainers(uint32_t handle, uint8_t* records, uint32_t* cou
     });
 }
 
-uint32_t __cdecl ReadCert(uint32_t handle, const uint8_t* ref, uint8_t* cert, uint32_t* length) {
+uint32_t VENDOR_CALL ReadCert(uint32_t handle, const uint8_t* ref, uint8_t* cert,
+                              uint32_t* length) {
     if (!ref || !cert || !length) return KEVA_ERR_BAD_ARGUMENT;
     return Guarded([&]() -> uint32_t {
         Key key;
@@ -260,28 +268,28 @@ uint32_t __cdecl ReadCert(uint32_t handle, const uint8_t* ref, uint8_t* cert, ui
     });
 }
 
-void* g_table[70] = {};
+void* g_table[KEVA_SLOT_COUNT] = {};
 
 void FillTable() {
-    g_table[1] = reinterpret_cast<void*>(&Initialize);
-    g_table[2] = reinterpret_cast<void*>(&Finalize);
-    g_table[3] = reinterpret_cast<void*>(&EnumDevices);
-    g_table[4] = reinterpret_cast<void*>(&OpenDevice);
-    g_table[5] = reinterpret_cast<void*>(&CloseDevice);
-    g_table[8] = reinterpret_cast<void*>(&GetLabel);
-    g_table[9] = reinterpret_cast<void*>(&SetLabel);
-    g_table[10] = reinterpret_cast<void*>(&GetDevInfo);
-    g_table[24] = reinterpret_cast<void*>(&ChangePin);
-    g_table[29] = reinterpret_cast<void*>(&GetPinRetryState);
-    g_table[34] = reinterpret_cast<void*>(&Probe);
-    g_table[59] = reinterpret_cast<void*>(&CheckDeviceName);
-    g_table[63] = reinterpret_cast<void*>(&EnumContainers);
-    g_table[69] = reinterpret_cast<void*>(&ReadCert);
+    g_table[KEVA_SLOT_INITIALIZE] = reinterpret_cast<void*>(&Initialize);
+    g_table[KEVA_SLOT_FINALIZE] = reinterpret_cast<void*>(&Finalize);
+    g_table[KEVA_SLOT_ENUM_DEVICES] = reinterpret_cast<void*>(&EnumDevices);
+    g_table[KEVA_SLOT_OPEN_DEVICE] = reinterpret_cast<void*>(&OpenDevice);
+    g_table[KEVA_SLOT_CLOSE_DEVICE] = reinterpret_cast<void*>(&CloseDevice);
+    g_table[KEVA_SLOT_GET_LABEL] = reinterpret_cast<void*>(&GetLabel);
+    g_table[KEVA_SLOT_SET_LABEL] = reinterpret_cast<void*>(&SetLabel);
+    g_table[KEVA_SLOT_GET_DEVICE_INFO] = reinterpret_cast<void*>(&GetDevInfo);
+    g_table[KEVA_SLOT_CHANGE_PIN] = reinterpret_cast<void*>(&ChangePin);
+    g_table[KEVA_SLOT_GET_PIN_RETRY_STATE] = reinterpret_cast<void*>(&GetPinRetryState);
+    g_table[KEVA_SLOT_PROBE] = reinterpret_cast<void*>(&Probe);
+    g_table[KEVA_SLOT_CHECK_DEVICE_NAME] = reinterpret_cast<void*>(&CheckDeviceName);
+    g_table[KEVA_SLOT_ENUM_CONTAINERS] = reinterpret_cast<void*>(&EnumContainers);
+    g_table[KEVA_SLOT_READ_CERT] = reinterpret_cast<void*>(&ReadCert);
 }
 
 }  // namespace
 
-extern "C" __declspec(dllexport) uint32_t ukGetFunctionList(void* const** table) {
+extern "C" __declspec(dllexport) uint32_t VENDOR_CALL ukGetFunctionList(void* const** table) {
     if (!table) return KEVA_ERR_BAD_ARGUMENT;
     static std::once_flag once;
     std::call_once(once, FillTable);

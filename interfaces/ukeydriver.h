@@ -17,38 +17,34 @@
 extern "C" {
 #endif
 
-#if defined(_WIN32) && !defined(__x86_64__) && !defined(_M_X64)
-#define UKD_CALL __cdecl
-#else
-#define UKD_CALL
-#endif
+#include "vendor_call.h"
 
 /* Opens the key: the one named by SOFTKEY_SERIAL when set, otherwise the first key that is
  * plugged in (serial order). */
-typedef void*(UKD_CALL* OpenDevice_fn)(void);
+typedef void*(VENDOR_CALL* OpenDevice_fn)(void);
 /* Ends the handle. */
-typedef int(UKD_CALL* CloseDevice_fn)(void* device);
+typedef int(VENDOR_CALL* CloseDevice_fn)(void* device);
 /* Base64 of the XML <seallist><seal index="0"/>...</seallist>, one "seal" per seal. */
-typedef const char*(UKD_CALL* EnumSeal_fn)(void* device);
+typedef const char*(VENDOR_CALL* EnumSeal_fn)(void* device);
 /* Base64 of the DER of seal `index` (0 = first); null when there is no such seal. */
-typedef const char*(UKD_CALL* ReadSeal_fn)(void* device, int index);
+typedef const char*(VENDOR_CALL* ReadSeal_fn)(void* device, int index);
 /* Checks the user PIN and counts tries; 0 = accepted. */
-typedef int(UKD_CALL* VerifyPin_fn)(void* device, const char* pin);
+typedef int(VENDOR_CALL* VerifyPin_fn)(void* device, const char* pin);
 /* The key's serial number. */
-typedef const char*(UKD_CALL* GetUkSerial_fn)(void* device);
+typedef const char*(VENDOR_CALL* GetUkSerial_fn)(void* device);
 /* <ukcert><signcert>Base64 of the DER signing certificate</signcert></ukcert>; `reserved` is 0. */
-typedef const char*(UKD_CALL* GetUkCert_fn)(void* device, int reserved);
+typedef const char*(VENDOR_CALL* GetUkCert_fn)(void* device, int reserved);
 /* SM2 signature with SM3 and the default user id over `data` with the key's own signing key, as
  * the 64-byte r||s pair. Needs the PIN verified on this handle. `*sig_len` on entry is the
  * buffer's capacity when positive (at least 64 is needed); 0 or less means the 1024 bytes that
  * callers provide by convention. */
-typedef int(UKD_CALL* SignMessage_fn)(void* device, int reserved, const unsigned char* data,
-                                      int data_len, unsigned char* sig, int* sig_len);
+typedef int(VENDOR_CALL* SignMessage_fn)(void* device, int reserved, const unsigned char* data,
+                                         int data_len, unsigned char* sig, int* sig_len);
 /* Signs the "srcdata" of a "certinfo" request (the Base64 of the data) with the SM2 key material
  * the request carries in "prikey" (and "pubx", "puby" when present, which must match), each as
  * hex or Base64 of the big-endian number. Writes the 64-byte r||s pair into `sig` (2048 bytes). */
-typedef int(UKD_CALL* ECCSignExt_fn)(void* device, const char* request, unsigned char* sig,
-                                     int* sig_len);
+typedef int(VENDOR_CALL* ECCSignExt_fn)(void* device, const char* request, unsigned char* sig,
+                                        int* sig_len);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
-// The step labels the seal makers write to the debugger output, and what a failure at each
-// means. The makers mark their steps with these constants; sealtool explains a failed make
-// from the same table, so the two cannot drift apart.
+// Sealform's step labels: what the seal makers write to the debugger output, and what a failure
+// at each means. The makers mark their steps with these constants; sealtool explains a failed
+// make from the same table, so the two cannot drift apart. C++, beside the C interface
+// sealform.h.
 #pragma once
 
 #include <cstring>

@@ -10,11 +10,7 @@
 #ifndef SECUREMODELCOLLECTION_H
 #define SECUREMODELCOLLECTION_H
 
-#ifdef _WIN32
-#define SECUREMODEL_CALL __cdecl
-#else
-#define SECUREMODEL_CALL
-#endif
+#include "vendor_call.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -36,13 +32,11 @@ extern "C" {
  * (replaced if present). `algorithm` is SECUREMODEL_SM4_CBC, `key` a NUL-terminated key text,
  * `flags` 0. On any failure no target file is left behind.
  */
-typedef int(SECUREMODEL_CALL* SymmetryDecryption_File_fn)(const char* source, const char* target,
-                                                          int algorithm, const char* key,
-                                                          int flags);
+typedef int(VENDOR_CALL* SymmetryDecryption_File_fn)(const char* source, const char* target,
+                                                     int algorithm, const char* key, int flags);
 /* SymmetryEncryption_File: the opposite direction, same arguments. */
-typedef int(SECUREMODEL_CALL* SymmetryEncryption_File_fn)(const char* source, const char* target,
-                                                          int algorithm, const char* key,
-                                                          int flags);
+typedef int(VENDOR_CALL* SymmetryEncryption_File_fn)(const char* source, const char* target,
+                                                     int algorithm, const char* key, int flags);
 
 #ifdef __cplusplus
 }

@@ -12,16 +12,16 @@
 #ifndef SIGNATUREMODULE_H
 #define SIGNATUREMODULE_H
 
+#include "vendor_call.h"
+
 #ifdef _WIN32
 #ifdef SIGNATUREMODULE_BUILDING
 #define SIGNATUREMODULE_API __declspec(dllexport)
 #else
 #define SIGNATUREMODULE_API __declspec(dllimport)
 #endif
-#define SIGNATUREMODULE_CALL __cdecl
 #else
 #define SIGNATUREMODULE_API __attribute__((visibility("default")))
-#define SIGNATUREMODULE_CALL
 #endif
 
 #ifdef __cplusplus
@@ -51,8 +51,8 @@ extern "C" {
  *   out_length         out: the decoded length (with a buffer: the number of bytes stored)
  * Returns 0, or SIGNATUREMODULE_BAD_ARGUMENT for null pointers.
  */
-SIGNATUREMODULE_API int SIGNATUREMODULE_CALL Base64_decode(const char* text, int text_length,
-                                                           unsigned char* out, int* out_length);
+SIGNATUREMODULE_API int VENDOR_CALL Base64_decode(const char* text, int text_length,
+                                                  unsigned char* out, int* out_length);
 
 /*
  * ParsePfxFile: the certificate information of a PFX file as XML text:
@@ -61,9 +61,8 @@ SIGNATUREMODULE_API int SIGNATUREMODULE_CALL Base64_decode(const char* text, int
  *   info         buffer of SIGNATUREMODULE_INFO_SIZE bytes; the text is NUL-terminated
  *   info_length  out: length of the text
  */
-SIGNATUREMODULE_API int SIGNATUREMODULE_CALL ParsePfxFile(const char* pfx_path,
-                                                          const char* password, char* info,
-                                                          int* info_length);
+SIGNATUREMODULE_API int VENDOR_CALL ParsePfxFile(const char* pfx_path, const char* password,
+                                                 char* info, int* info_length);
 
 /*
  * PfxSign: signs data with the PFX's SM2 key (SM3, default user id) and stores the 64-byte
@@ -71,10 +70,9 @@ SIGNATUREMODULE_API int SIGNATUREMODULE_CALL ParsePfxFile(const char* pfx_path,
  *   signature         buffer of SIGNATUREMODULE_SIGN_SIZE bytes
  *   signature_length  out: number of signature bytes
  */
-SIGNATUREMODULE_API int SIGNATUREMODULE_CALL PfxSign(const char* pfx_path, const char* password,
-                                                     const unsigned char* data, int data_length,
-                                                     unsigned char* signature,
-                                                     int* signature_length);
+SIGNATUREMODULE_API int VENDOR_CALL PfxSign(const char* pfx_path, const char* password,
+                                            const unsigned char* data, int data_length,
+                                            unsigned char* signature, int* signature_length);
 
 #ifdef __cplusplus
 }

@@ -11,14 +11,14 @@
 #ifndef CERTIFICATESDK_H
 #define CERTIFICATESDK_H
 
+#include "vendor_call.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #include <wincrypt.h>
-#define CERTIFICATESDK_CALL __cdecl
 typedef PCCERT_CONTEXT CERTIFICATESDK_CERT;
 #else
 #include <stdint.h>
-#define CERTIFICATESDK_CALL
 typedef struct CERTIFICATESDK_CONTEXT {
     uint32_t dwCertEncodingType; /* X509_ASN_ENCODING | PKCS_7_ASN_ENCODING = 0x10001 */
     unsigned char* pbCertEncoded;
@@ -43,10 +43,9 @@ extern "C" {
 
 /* The function as the module exports it ("SKFVerifyData"). Returns 0 when the signature is valid.
  */
-typedef int(CERTIFICATESDK_CALL* SKFVerifyData_fn)(CERTIFICATESDK_CERT cert,
-                                                   const unsigned char* data, int data_length,
-                                                   const unsigned char* signature,
-                                                   int signature_length);
+typedef int(VENDOR_CALL* SKFVerifyData_fn)(CERTIFICATESDK_CERT cert, const unsigned char* data,
+                                           int data_length, const unsigned char* signature,
+                                           int signature_length);
 
 #ifdef __cplusplus
 }

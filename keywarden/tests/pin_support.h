@@ -1,0 +1,279 @@
+// Shared by the PIN suites: the user's input and waiting (played from a script thread while the
+// user interface runs modally on the test's main thread), the software keys' PINs, and the
+// fixture that runs the PIN change against a main window.
+#pragma once
+
+// clang-format off
+#include <windows.h>
+#include <dbt.h>
+// clang-format on
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cwctype>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture_exclusion.h"
+#include "dialogs.h"
+#include "log.h"
+#include "main_window.h"
+#include "pin_dialog.h"
+#include "resources.h"
+#include "softkey_store.h"
+#include "support.h"
+
+namespace pintest {
+
+using namespace kwtest;
+
+constexpr char kFactoryPin[] = "580914";
+constexpr char kChangedPin[] = "12345678";  // the test keys' PIN when not the factory one
+
+inline DWORD g_uiThread = 0;
+
+// ---- the user: input and waiting, from the script thread ------------------------------------
+
+inline bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 5000) {
+    DWORD end = GetTickCount() + timeoutMs;
+    while (!done()) {
+        if (GetTickCount() > end) return false;
+        Sleep(15);
+    }
+    return true;
+}
+
+inline void SendKey(WORD vk, bool up) {
+    INPUT in = {};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    if (vk >= VK_PRIOR && vk <= VK_DELETE) in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
+    SendInput(1, &in, sizeof in);
+    Sleep(10);
+}
+inline void Press(WORD vk) {
+    SendKey(vk, false);
+    SendKey(vk, true);
+}
+inline void Chord(WORD modifier, WORD vk) {
+    SendKey(modifier, false);
+    Sleep(40);  // the thread reads the modifier before the key comes
+    Press(vk);
+    SendKey(modifier, true);
+}
+// Types letters, digits and the underscore as keys (upper-case letters and "_" with Shift).
+inline void Type(const std::string& text) {
+    for (char c : text) {
+        if (c == '_')
+            Chord(VK_SHIFT, VK_OEM_MINUS);
+        else if (c >= 'A' && c <= 'Z')
+            Chord(VK_SHIFT, static_cast<WORD>(c));
+        else
+            Press(static_cast<WORD>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+    }
+}
+
+inline void ClickAt(HWND window, int x, int y, DWORD down, DWORD up) {
+    POINT p = {x, y};
+    ClientToScreen(window, &p);
+    // One absolute move to the point, then the buttons, all in the input stream.
+    INPUT in[3] = {};
+    in[0].type = in[1].type = in[2].type = INPUT_MOUSE;
+    in[0].mi.dx = MulDiv(p.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    in[0].mi.dy = MulDiv(p.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    in[1].mi.dwFlags = down;
+    in[2].mi.dwFlags = up;
+    SendInput(3, in, sizeof in[0]);
+    Sleep(60);
+}
+
+struct FindDialog {
+    int control;
+    HWND found;
+};
+inline BOOL CALLBACK FindDialogProc(HWND hwnd, LPARAM data) {
+    auto* f = reinterpret_cast<FindDialog*>(data);
+    if (IsWindowVisible(hwnd) && GetDlgItem(hwnd, f->control)) {
+        f->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+// The visible top-level window of the user-interface thread that holds a control.
+inline HWND DialogWith(int control) {
+    FindDialog f = {control, nullptr};
+    EnumThreadWindows(g_uiThread, FindDialogProc, reinterpret_cast<LPARAM>(&f));
+    return f.found;
+}
+// Waits until the control of a dialog has the user-interface thread's focus.
+inline bool WaitFocus(HWND dlg, int control) {
+    return WaitFor([&] {
+        GUITHREADINFO gti = {};
+        gti.cbSize = sizeof gti;
+        return GetGUIThreadInfo(g_uiThread, &gti) && gti.hwndFocus == GetDlgItem(dlg, control);
+    });
+}
+// A left click in the middle of a control, as the user's mouse gives it.
+inline void ClickControl(HWND dlg, int control) {
+    RECT r;
+    HWND c = GetDlgItem(dlg, control);
+    GetClientRect(c, &r);
+    ClickAt(c, r.right / 2, r.bottom / 2, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+}
+// Clicks the soft keyboard toggle until the keyboard shows (a click may land while the dialog
+// is still settling); the keyboard or none.
+inline HWND ShowSoftKeyboard(HWND pin) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ClickControl(pin, IDC_SOFTKB_TOGGLE);
+        HWND kb = nullptr;
+        if (WaitFor([&] { return (kb = DialogWith(IDC_SOFTKB_SHIFT)) != nullptr; }, 1500))
+            return kb;
+    }
+    return nullptr;
+}
+inline HWND WaitDialog(int control) {
+    HWND d = nullptr;
+    WaitFor([&] { return (d = DialogWith(control)) != nullptr; });
+    return d;
+}
+inline std::wstring Text(HWND w) {
+    wchar_t buf[1024] = {};
+    SendMessageW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf));
+    return buf;
+}
+inline std::wstring Str(int id) { return UiText(id).c_str(); }
+inline std::wstring Formatted(int id, ULONG argument) {
+    wchar_t out[1024];
+    CMessageDlg::FormatText(id, argument, out, 1024);
+    return out;
+}
+
+// Runs the script on a thread of its own while ui runs on this one; waits for both.
+inline BOOL CALLBACK CancelDialog(HWND hwnd, LPARAM) {
+    wchar_t cls[16] = {};
+    GetClassNameW(hwnd, cls, 16);
+    if (IsWindowVisible(hwnd) && wcscmp(cls, L"#32770") == 0)
+        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return TRUE;
+}
+
+// Runs the script on a thread of its own while ui runs on this one; waits for both. A script
+// that ends (or gives up) while dialogs still run has them cancelled, so that a failing test
+// fails instead of hanging.
+inline void Play(const std::function<void()>& script, const std::function<void()>& ui) {
+    g_uiThread = GetCurrentThreadId();
+    std::atomic<bool> done{false}, uiDone{false};
+    std::thread user([&] {
+        script();
+        done = true;
+        for (DWORD waited = 0; !uiDone; waited += 100) {
+            Sleep(100);
+            if (waited >= 8000 && waited % 1000 == 0) {
+                if (waited == 8000) ADD_FAILURE() << "dialogs still open after the script ended";
+                EnumThreadWindows(g_uiThread, CancelDialog, 0);
+            }
+        }
+    });
+    ui();
+    uiDone = true;
+    PumpUntil([&] { return done.load(); }, 20000);
+    user.join();
+}
+
+inline softkey::KeyRecord Key(const std::string& serial) {
+    return softkey::Store(softkey::Store::default_root()).load(serial);
+}
+inline bool PinIs(const std::string& serial, const std::string& pin) {
+    return softkey::pin_matches(Key(serial).pin, pin);
+}
+inline void SetPin(const std::string& serial, const std::string& pin, bool isDefault,
+                   int tries = 10) {
+    softkey::Store(softkey::Store::default_root()).update(serial, [&](softkey::KeyRecord& r) {
+        softkey::set_pin(r.pin, pin, isDefault);
+        r.pin.retries_left = tries;
+    });
+}
+
+class PinChangeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        PullAll();
+        SweepProviderCertificates();
+        logDir_ = MakeTempDir("pin");
+        LogInit(4, "CLIENT", (logDir_ + "\\KEVA_QMB4410_Client").c_str());
+        ASSERT_TRUE(RegisterMainWindowClass(GetModuleHandleW(nullptr)));
+        SetLanguageChoice(0);
+        ApplyLanguage(9);
+        dlg_ = new CMainDlg();
+        ASSERT_NE(dlg_->Create(GetModuleHandleW(nullptr)), nullptr);
+        WaitIdle();
+    }
+    void TearDown() override {
+        delete dlg_;
+        PullAll();
+    }
+    void WaitIdle() {
+        dlg_->Devices().WaitForWorkers();
+        PumpFor(50);
+    }
+    void Insert(const std::string& serial) {
+        PlugIn(dlg_->Handle(), serial);
+        WaitIdle();
+    }
+    DevicePtr Dev(const std::string& serial) {
+        for (const DevicePtr& d : dlg_->Devices().Snapshot())
+            if (serial == d->serial) return d;
+        return nullptr;
+    }
+    // Runs the dimmed host for a key the way the PIN change runs it.
+    // Runs the PIN change for a key the way its button does; true when the PIN changed (the
+    // success balloon came).
+    bool RunHost(const DevicePtr& dev, bool* changed = nullptr) {
+        dlg_->Dialogs().ModifyPIN(dev);
+        PumpFor(100);
+        bool ok = Balloon() == Str(IDS_PIN_CHANGED);
+        if (changed) *changed = ok;
+        return ok;
+    }
+    std::wstring Balloon() { return dlg_->Tray().Record().szInfo; }
+
+    // The user's part: types the three fields (Tab between them) and presses Enter.
+    static HWND FillIn(const std::string& old, const std::string& fresh, const std::string& again) {
+        HWND pin = WaitDialog(IDC_OLD_PIN);
+        if (!pin) return nullptr;
+        // A key typed right after Tab may reach the hook before the dialog moved the focus.
+        WaitFocus(pin, IDC_OLD_PIN);
+        Type(old);
+        Press(VK_TAB);
+        WaitFocus(pin, IDC_NEW_PIN);
+        Type(fresh);
+        Press(VK_TAB);
+        WaitFocus(pin, IDC_NEW_PIN2);
+        Type(again);
+        WaitFor([&] { return IsWindowEnabled(GetDlgItem(pin, IDOK)) != FALSE; }, 3000);
+        Press(VK_RETURN);
+        return pin;
+    }
+    // Waits for a message dialog, returns its text and answers it with Enter (OK) or Escape.
+    static std::wstring Answer(bool ok) {
+        HWND msg = WaitDialog(IDC_TEXT);
+        if (!msg) return L"<no message>";
+        std::wstring text = Text(GetDlgItem(msg, IDC_TEXT));
+        WaitFor([&] { return GetForegroundWindow() == msg; }, 2000);
+        Press(ok ? VK_RETURN : VK_ESCAPE);
+        WaitFor([&] { return !IsWindow(msg); });
+        return text;
+    }
+
+    std::string logDir_;
+    CMainDlg* dlg_ = nullptr;
+};
+
+}  // namespace pintest
