@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <cstdlib>
 
 #include "kit/platform.h"
@@ -132,8 +133,35 @@ bool network_connected() {
             (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY)) != 0;
 }
 
+namespace {
+
+// Whether anyone can read the debug output: a debugger attached, or a listener that has
+// created the "DBWIN_BUFFER" section. OutputDebugStringA costs an exception and a listener
+// search (under Wine a server round trip) even when nobody listens, so the answer is
+// cached and looked up again at most about once a second.
+bool debug_output_listened() {
+    static std::atomic<ULONGLONG> checked_at{0};
+    static std::atomic<bool> listened{false};
+    ULONGLONG now = GetTickCount64();
+    ULONGLONG last = checked_at.load(std::memory_order_acquire);
+    if (last != 0 && now - last < 1000) return listened.load(std::memory_order_relaxed);
+    bool yes = IsDebuggerPresent() != FALSE;
+    if (!yes) {
+        HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, "DBWIN_BUFFER");
+        if (section) {
+            CloseHandle(section);
+            yes = true;
+        }
+    }
+    listened.store(yes, std::memory_order_relaxed);
+    checked_at.store(now == 0 ? 1 : now, std::memory_order_release);
+    return yes;
+}
+
+}  // namespace
+
 void debug_output(const char* text) {
-    if (text) OutputDebugStringA(text);
+    if (text && debug_output_listened()) OutputDebugStringA(text);
 }
 
 unsigned ansi_code_page() { return GetACP(); }
