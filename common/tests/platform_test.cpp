@@ -1,9 +1,15 @@
 #include "kit/platform.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <string>
 
 namespace {
 
@@ -169,6 +175,58 @@ TEST(WholeFile, WritesAndReadsBinaryBytes) {
     EXPECT_FALSE(kit::read_whole_file(t.path() + ".missing", back));
     EXPECT_EQ(back, data);  // a failed read leaves the output alone
 }
+
+#if defined(_WIN32)
+// A debug-output listener as debugging tools run one: the "DBWinMutex" mutex, the 4096-byte
+// "DBWIN_BUFFER" section (the writer's process id, then the text) and its two events.
+class DebugOutputListener {
+  public:
+    DebugOutputListener()
+        : mutex_(CreateMutexA(nullptr, FALSE, "DBWinMutex")),
+          section_(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                      "DBWIN_BUFFER")),
+          buffer_ready_(CreateEventA(nullptr, FALSE, TRUE, "DBWIN_BUFFER_READY")),
+          data_ready_(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY")),
+          view_(section_ ? MapViewOfFile(section_, FILE_MAP_READ, 0, 0, 4096) : nullptr) {}
+    ~DebugOutputListener() {
+        if (view_) UnmapViewOfFile(view_);
+        for (HANDLE h : {data_ready_, buffer_ready_, section_, mutex_})
+            if (h) CloseHandle(h);
+    }
+    bool ready() const { return mutex_ && view_ && buffer_ready_ && data_ready_; }
+    // The next text written, or "(nothing)" when none comes within `ms`.
+    std::string next(DWORD ms) {
+        if (WaitForSingleObject(data_ready_, ms) != WAIT_OBJECT_0) return "(nothing)";
+        const char* text = static_cast<const char*>(view_) + sizeof(DWORD);
+        std::string out(text, strnlen(text, 4096 - sizeof(DWORD)));
+        SetEvent(buffer_ready_);
+        return out;
+    }
+
+  private:
+    HANDLE mutex_, section_, buffer_ready_, data_ready_;
+    void* view_;
+};
+
+// Markers are written only when someone can read them, and then byte for byte.
+TEST(DebugOutput, MarkersReachAListenerByteForByte) {
+    DebugOutputListener listener;
+    ASSERT_TRUE(listener.ready());
+    // The writer looks for a listener at most about once a second: probe until one arrives.
+    std::string got;
+    for (int i = 0; i < 40 && got != "probe"; ++i) {
+        kit::debug_output("probe");
+        got = listener.next(100);
+    }
+    ASSERT_EQ(got, "probe") << "no marker reached the listener";
+    for (const char* marker :
+         {"ParsingSeal...1", "GetSealInfo---------------------------2::\xB2\xE2",
+          "MakeSeal...e.7:6"}) {
+        kit::debug_output(marker);
+        EXPECT_EQ(listener.next(2000), marker);
+    }
+}
+#endif
 
 #if !defined(_WIN32)
 TEST(Screen, DefaultsAndOverrides) {
