@@ -2,11 +2,11 @@
 // does, hands the work to the library's parts, and keeps every exception inside the library
 // (out of memory is the only one they throw), answering with the export's failure value.
 #include "kit/trace.h"
-#include "sealform_steps.h"
 #include "makers.h"
 #include "result_slots.h"
 #include "seal_describe.h"
 #include "sealform.h"
+#include "sealform_steps.h"
 
 using namespace sealform;
 

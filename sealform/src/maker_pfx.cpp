@@ -14,9 +14,9 @@
 
 #include "kit/platform.h"
 #include "kit/secure.h"
-#include "sealform_steps.h"
 #include "makers.h"
 #include "seal_pipeline.h"
+#include "sealform_steps.h"
 #include "signaturemodule.h"
 #include "trace_text.h"
 #include "xml_text.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "kit/trace.h"
-#include "sealform_steps.h"
 #include "result_slots.h"
+#include "sealform_steps.h"
 #include "signaturemodule.h"
 
 namespace sealform {

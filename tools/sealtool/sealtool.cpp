@@ -22,8 +22,8 @@
 #include "certificatesdk.h"
 #include "kit/base64.h"
 #include "kit/platform.h"
-#include "sealform_steps.h"
 #include "sealform.h"
+#include "sealform_steps.h"
 #include "testpki.h"
 
 namespace {
