@@ -22,6 +22,7 @@
 #include "dialogs.h"
 #include "log.h"
 #include "main_window.h"
+#include "main_window_fixture.h"
 #include "pin_dialog.h"
 #include "resources.h"
 #include "softkey_store.h"
@@ -201,36 +202,11 @@ inline void SetPin(const std::string& serial, const std::string& pin, bool isDef
     });
 }
 
-class PinChangeTest : public ::testing::Test {
+class PinChangeTest : public MainWindowTest {
   protected:
     void SetUp() override {
-        PullAll();
-        SweepProviderCertificates();
-        logDir_ = MakeTempDir("pin");
-        LogInit(4, "CLIENT", (logDir_ + "\\KEVA_QMB4410_Client").c_str());
-        ASSERT_TRUE(RegisterMainWindowClass(GetModuleHandleW(nullptr)));
-        SetLanguageChoice(0);
-        ApplyLanguage(9);
-        dlg_ = new CMainDlg();
-        ASSERT_NE(dlg_->Create(GetModuleHandleW(nullptr)), nullptr);
+        ASSERT_NO_FATAL_FAILURE(OpenWindow("pin", 9));
         WaitIdle();
-    }
-    void TearDown() override {
-        delete dlg_;
-        PullAll();
-    }
-    void WaitIdle() {
-        dlg_->Devices().WaitForWorkers();
-        PumpFor(50);
-    }
-    void Insert(const std::string& serial) {
-        PlugIn(dlg_->Handle(), serial);
-        WaitIdle();
-    }
-    DevicePtr Dev(const std::string& serial) {
-        for (const DevicePtr& d : dlg_->Devices().Snapshot())
-            if (serial == d->serial) return d;
-        return nullptr;
     }
     // Runs the dimmed host for a key the way the PIN change runs it.
     // Runs the PIN change for a key the way its button does; true when the PIN changed (the
@@ -271,9 +247,6 @@ class PinChangeTest : public ::testing::Test {
         WaitFor([&] { return !IsWindow(msg); });
         return text;
     }
-
-    std::string logDir_;
-    CMainDlg* dlg_ = nullptr;
 };
 
 }  // namespace pintest

@@ -24,7 +24,7 @@ TEST_F(PinChangeTest, WrongOldPinShowsTheTriesLeftAndEmptiesTheFields) {
                 fieldsAfter += GetWindowTextLengthW(GetDlgItem(pin, id));
             Press(VK_ESCAPE);
         },
-        [&] { EXPECT_FALSE(RunHost(Dev("PB"))); });
+        [&] { EXPECT_FALSE(RunHost(Device("PB"))); });
     EXPECT_EQ(message, Formatted(IDS_PIN_WRONG, 9));
     EXPECT_EQ(fieldsAfter, 0);
     EXPECT_TRUE(hostWasTopmost);
@@ -62,7 +62,7 @@ TEST_F(PinChangeTest, RulesStopBeforeTheKeyIsAsked) {
                                GetWindowTextLengthW(GetDlgItem(pin, IDC_NEW_PIN2));
             Press(VK_ESCAPE);
         },
-        [&] { RunHost(Dev("PC")); });
+        [&] { RunHost(Device("PC")); });
     ASSERT_EQ(messages.size(), 4u);
     EXPECT_EQ(messages[0], Str(IDS_PIN_MISMATCH));
     EXPECT_EQ(messages[1], Str(IDS_PIN_INVALID));
@@ -106,7 +106,7 @@ TEST_F(PinChangeTest, OkIsEnabledAtSixCharactersInEachAndEqualNewLengths) {
             states.push_back(ok());  // 4, 7, 7
             Press(VK_ESCAPE);
         },
-        [&] { RunHost(Dev("PB")); });
+        [&] { RunHost(Device("PB")); });
     EXPECT_EQ(states, (std::vector<bool>{false, true, false, false}));
 }
 
@@ -121,7 +121,7 @@ TEST_F(PinChangeTest, SuccessShowsTheBalloonAndTheKeyTakesTheNewPin) {
             if (pin) GetLayeredWindowAttributes(pin, nullptr, &alpha, nullptr);
             FillIn(kChangedPin, "Kw7pQ2x9", "Kw7pQ2x9");
         },
-        [&] { RunHost(Dev("PD"), &changed); });
+        [&] { RunHost(Device("PD"), &changed); });
     EXPECT_TRUE(changed);
     EXPECT_TRUE(PinIs("PD", "Kw7pQ2x9"));
     EXPECT_FALSE(Key("PD").pin.is_default);
@@ -146,7 +146,7 @@ TEST_F(PinChangeTest, TheLastWrongTryLocksAndSaysSo) {
             FillIn("00000000", "Kw7pQ2x9", "Kw7pQ2x9");
             message = Answer(true);
         },
-        [&] { RunHost(Dev("PB")); });
+        [&] { RunHost(Device("PB")); });
     PumpFor(100);
     EXPECT_EQ(message, Str(IDS_PIN_LOCKED));
     EXPECT_EQ(Balloon(), Str(IDS_PIN_LOCKED));
@@ -240,7 +240,7 @@ TEST_F(PinChangeTest, TheSoftKeyboardTypesIntoTheLastFieldAndShiftKeepsThePlaces
             WaitFor([&] { return IsWindowEnabled(GetDlgItem(pin, IDOK)) != FALSE; }, 3000);
             ClickControl(pin, IDOK);
         },
-        [&] { RunHost(Dev("PD"), &changed); });
+        [&] { RunHost(Device("PD"), &changed); });
     EXPECT_EQ(afterBackspace, 8);
     EXPECT_EQ(placeholders, L"********");
     EXPECT_TRUE(changed);
@@ -267,7 +267,7 @@ TEST_F(PinChangeTest, TwoPinDialogsInARowShowDifferentLayouts) {
                 layout = kb ? Captions(kb) : L"";
                 Press(VK_ESCAPE);
             },
-            [&] { RunHost(Dev("PB")); });
+            [&] { RunHost(Device("PB")); });
     ASSERT_EQ(layouts[0].size(), 36u);
     EXPECT_NE(layouts[0], layouts[1]);
 }
@@ -292,7 +292,7 @@ TEST_F(PinChangeTest, TheHostDimsTheWholeScreenAboveEverything) {
             ex = GetWindowLongPtrW(host, GWL_EXSTYLE);
             Press(VK_ESCAPE);
         },
-        [&] { RunHost(Dev("PB")); });
+        [&] { RunHost(Device("PB")); });
     EXPECT_EQ(r.left, 0);
     EXPECT_EQ(r.top, 0);
     EXPECT_EQ(r.right, GetSystemMetrics(SM_CXSCREEN));
@@ -372,7 +372,7 @@ TEST_F(PinChangeTest, ThePinDialogAndTheSoftKeyboardAskToBeLeftOutOfCaptures) {
                 keyboardLayered = GetWindowLongPtrW(keyboard, GWL_EXSTYLE) & WS_EX_LAYERED;
                 Press(VK_ESCAPE);
             },
-            [&] { RunHost(Dev("PB")); });
+            [&] { RunHost(Device("PB")); });
         SetDisplayAffinityCall(nullptr);
         ASSERT_NE(pin, nullptr);
         ASSERT_NE(keyboard, nullptr);
@@ -466,7 +466,7 @@ TEST_F(PinChangeTest, AWholeChangeAtDebugLevelLeavesNoPinInAnyLogOrOutput) {
             WaitFocus(pin, IDC_OLD_PIN);
             FillIn(kChangedPin, newPin, newPin);
         },
-        [&] { RunHost(Dev("PD"), &changed); });
+        [&] { RunHost(Device("PD"), &changed); });
     EXPECT_TRUE(changed);
     PumpFor(300);
     std::string logs = AllFiles(logDir_);
@@ -503,5 +503,5 @@ TEST_F(PinChangeTest, DISABLED_PoseForThePicture) {
             Sleep(8000);
             Press(VK_ESCAPE);
         },
-        [&] { RunHost(Dev("PB")); });
+        [&] { RunHost(Device("PB")); });
 }

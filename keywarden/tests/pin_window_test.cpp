@@ -74,7 +74,7 @@ TEST_F(MainWindowPinTest, PullingTheKeyClosesTheDialogAndTheDimmingWithoutSucces
     WaitIdle();
     EXPECT_TRUE(closed);
     EXPECT_NE(Balloon(), Str(IDS_PIN_CHANGED));
-    EXPECT_EQ(Dev("PC"), nullptr);
+    EXPECT_EQ(Device("PC"), nullptr);
     EXPECT_TRUE(PinIs("PC", kChangedPin));
 }
 

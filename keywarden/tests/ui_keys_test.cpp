@@ -38,7 +38,7 @@ TEST_F(UiTest, ReReadingButtonsLeaveTheCertificateItemsWorking) {
     for (const auto& reread : rereads) {
         SCOPED_TRACE(reread.first);
         ASSERT_EQ(Roots().size(), 1u);
-        Select(Key("UA"));
+        Select(Device("UA"));
         RunCommandWithSteps(reread.first, reread.second);
         // The tree shows the key's objects as they are now, and the key stays selected.
         auto roots = Roots();
@@ -77,7 +77,7 @@ TEST_F(UiTest, PullWhileAnotherKeysDialogIsOpenTakesItsCertificatesAtOnce) {
     Insert("UB");
     Insert("UA");
     ASSERT_TRUE(HasCertificatesOf(L"UB"));
-    Select(Key("UA"));
+    Select(Device("UA"));
     HWND version = nullptr;
     DWORD pulled = 0, gone = 0;
     RunCommandWithSteps(IDC_VIEW_DEVINFO,
@@ -107,7 +107,7 @@ TEST_F(UiTest, PullWhileAnotherKeysDialogIsOpenTakesItsCertificatesAtOnce) {
 
     // Pulling the key whose dialog is open closes it, and its certificates go as quickly
     // (watched from another thread: this one is busy with the dialog).
-    Select(Key("UA"));
+    Select(Device("UA"));
     std::thread watch;
     std::atomic<DWORD> emptyAfter{~0u};
     RunCommandWithSteps(IDC_VIEW_DEVINFO, {{IsTextDlg, [&](HWND) {
@@ -130,7 +130,7 @@ TEST_F(UiTest, PullWhileAnotherKeysDialogIsOpenTakesItsCertificatesAtOnce) {
 
 TEST_F(UiTest, InsertWhileADialogIsOpenRegistersAtOnce) {
     Insert("UA");
-    Select(Key("UA"));
+    Select(Device("UA"));
     DWORD inserted = 0, seen = 0;
     RunCommandWithSteps(IDC_MODIFY_LABEL,
                         {{IsLabelDlg,
@@ -154,7 +154,7 @@ TEST_F(UiTest, InsertWhileADialogIsOpenRegistersAtOnce) {
 
 TEST_F(UiTest, StormOfInsertsPullsAndRefreshesWhileADialogIsOpen) {
     Insert("UB");
-    Select(Key("UB"));
+    Select(Device("UB"));
     const char* keys[] = {"KS1", "KS2", "KS3", "KS4"};
     std::atomic<int> finished{0};
     std::vector<std::thread> threads;

@@ -19,6 +19,7 @@
 #include "items.h"
 #include "log.h"
 #include "main_window.h"
+#include "main_window_fixture.h"
 #include "resources.h"
 #include "softkey_store.h"
 #include "support.h"
@@ -107,17 +108,10 @@ inline std::wstring ItemText(HWND d, int id) { return Text(GetDlgItem(d, id)); }
 inline void Click(HWND d, int id) { SendMessageW(d, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 inline std::wstring Str(int id) { return UiText(id).c_str(); }
 
-class UiTest : public ::testing::Test {
+class UiTest : public MainWindowTest {
   protected:
     void SetUp() override {
-        PullAll();
-        SweepProviderCertificates();
-        LogInit(4, "CLIENT", (MakeTempDir("ui") + "\\KEVA_QMB4410_Client").c_str());
-        ASSERT_TRUE(RegisterMainWindowClass(GetModuleHandleW(nullptr)));
-        SetLanguageChoice(0);  // each test starts in the system's language
-        ApplyLanguage(1);
-        dlg_ = new CMainDlg();
-        ASSERT_NE(dlg_->Create(GetModuleHandleW(nullptr)), nullptr);
+        ASSERT_NO_FATAL_FAILURE(OpenWindow("ui", 1));
         g_main = dlg_->Handle();
         g_steps.clear();
         g_next = 0;
@@ -126,19 +120,10 @@ class UiTest : public ::testing::Test {
     }
     void TearDown() override {
         KillTimer(nullptr, timer_);
-        delete dlg_;
         g_main = nullptr;
-        PullAll();
+        MainWindowTest::TearDown();
     }
 
-    void WaitIdle() {
-        dlg_->Devices().WaitForWorkers();
-        PumpFor(50);
-    }
-    void Insert(const std::string& serial) {
-        PlugIn(dlg_->Handle(), serial);
-        WaitIdle();
-    }
     void Pull(const std::string& serial) { PullOut(dlg_->Handle(), serial); }
     void Command(int id) { SendMessageW(dlg_->Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
     // Runs a command that opens dialogs; the steps answer them while they run.
@@ -180,11 +165,6 @@ class UiTest : public ::testing::Test {
     }
     HTREEITEM Selected() { return Next(nullptr, TVGN_CARET); }
     bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(dlg_->Handle(), id)) != FALSE; }
-    DevicePtr Key(const std::string& serial) {
-        for (const DevicePtr& d : dlg_->Devices().Snapshot())
-            if (serial == d->serial) return d;
-        return nullptr;
-    }
     void Select(const DevicePtr& dev) {
         for (HTREEITEM i : Roots()) {
             wchar_t text[260];
@@ -214,7 +194,6 @@ class UiTest : public ::testing::Test {
         return false;
     }
 
-    CMainDlg* dlg_ = nullptr;
     UINT_PTR timer_ = 0;
 };
 

@@ -48,7 +48,7 @@ TEST_F(UiTest, KeyWithTwoContainersShowsFourCertificatesInOrderAndDoubleClickKee
     Insert("UA");
     auto roots = Roots();
     ASSERT_EQ(roots.size(), 1u);
-    DevicePtr key = Key("UA");
+    DevicePtr key = Device("UA");
     ASSERT_NE(key, nullptr);
     std::vector<CCertObject*> expected;
     for (const auto& c : key->containers)
@@ -190,8 +190,8 @@ TEST_F(UiTest, EmptyLabelIsRefusedAndThirtyChineseCharactersTakeSixtyBytes) {
 TEST_F(UiTest, PullingAKeyClosesItsDialogsAndNotAnotherKeys) {
     Insert("UB");
     Insert("UA");
-    DevicePtr ua = Key("UA");
-    DevicePtr ub = Key("UB");
+    DevicePtr ua = Device("UA");
+    DevicePtr ub = Device("UB");
     ASSERT_TRUE(ua && ub);
     // The version dialog of UA stays while UB goes, and ends when UA goes.
     Select(ua);
@@ -214,7 +214,7 @@ TEST_F(UiTest, PullingAKeyClosesItsDialogsAndNotAnotherKeys) {
 
     // The label and message dialogs of a key end when it goes.
     Insert("UA");
-    ua = Key("UA");
+    ua = Device("UA");
     Select(ua);
     RunCommandWithSteps(IDC_MODIFY_LABEL, {{IsLabelDlg, [&](HWND) { Pull("UA"); }}});
     WaitIdle();
@@ -224,7 +224,7 @@ TEST_F(UiTest, PullingAKeyClosesItsDialogsAndNotAnotherKeys) {
 
     Insert("UA");
     Insert("UB");
-    ua = Key("UA");
+    ua = Device("UA");
     ArmSteps({{IsTextDlg, [&](HWND) { Pull("UB"); }}, {IsTextDlg, [&](HWND d) {
                                                            EXPECT_EQ(ItemText(d, IDC_TEXT),
                                                                      Str(239));
@@ -239,7 +239,7 @@ TEST_F(UiTest, PullingAKeyClosesItsDialogsAndNotAnotherKeys) {
 TEST_F(UiTest, VersionDialogOfAKeyShowsItsSerialAndFirmware) {
     Command(ID_LANG_EN);
     Insert("UA");
-    DevicePtr ua = Key("UA");
+    DevicePtr ua = Device("UA");
     wchar_t text[2048];
     CVersionDlg::BuildText(ua.get(), text, 2048);
     wchar_t cos[64];
@@ -281,7 +281,7 @@ TEST_F(UiTest, BalloonsShowTheirStringAndTheCertificateNotice) {
     EXPECT_NE(info.find(Str(253)), std::wstring::npos);
     // Re-reading the key for a button (in another language) leaves the collected notice alone.
     Command(ID_LANG_EN);
-    Select(Key("UE"));
+    Select(Device("UE"));
     RunCommandWithSteps(IDC_VIEW_DEVINFO, {{IsTextDlg, [](HWND d) { Click(d, IDOK); }}});
     SendMessageW(dlg_->Handle(), UM_BALLOON, IDS_CERT_NOTICE_TITLE, 0);
     EXPECT_EQ(std::wstring(dlg_->Tray().Record().szInfo), info);
