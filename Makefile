@@ -85,7 +85,10 @@ demo: demo-products mingw-deps-x64
 	scripts/demo.sh
 
 # Pictures of Keywarden (main window in each language, tray menu, balloon) into docs/.
-screenshots: demo-products mingw-deps-x64
+screenshots: mingw-deps-x64
+	@scripts/deps.sh demo
+	cmake --preset linux >/dev/null
+	$(CMAKE_BUILD) build/linux -j $(JOBS) --target keva-testkeys softkey
 	cmake --preset windows-x64 >/dev/null
 	$(CMAKE_BUILD) build/windows-x64 -j $(JOBS) --target Keywarden keywarden-remote softkey-notify keva_lib
 	scripts/screenshots.sh docs
