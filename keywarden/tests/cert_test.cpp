@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app.h"
 #include "items.h"
 #include "key_texts.h"
 #include "resource.h"
@@ -272,4 +273,19 @@ TEST(StoreSweep, RemovesTheProviderEntriesOfAnyCaseAndKeepsOthers) {
     EXPECT_TRUE(StoreHasSubject(b->subjectName));
     b->UnregisterCert();
     EXPECT_FALSE(b->Registered());
+}
+
+// A C++ exception that reaches std::terminate ends the program, but the clean-up installed at
+// start removes the registered certificates first (the crash path is tested on Keywarden.exe).
+TEST(StoreSweep, TerminateRemovesTheRegisteredCertificatesFirst) {
+    EXPECT_EXIT(
+        {
+            OpenKey key("KWB");
+            if (ProviderEntries().empty()) _exit(10);  // nothing registered to clean up
+            InstallCrashCleanup();
+            std::terminate();
+        },
+        [](int code) { return code == 3; }, "");  // abort's exit code
+    EXPECT_TRUE(ProviderEntries().empty());
+    SetPresent("KWB", false);
 }

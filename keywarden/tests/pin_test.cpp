@@ -303,6 +303,66 @@ TEST_F(PinChangeTest, TheHostDimsTheWholeScreenAboveEverything) {
     EXPECT_TRUE(ex & WS_EX_LAYERED);
 }
 
+namespace {
+// What reaches a low-level keyboard hook installed before the PIN screen: the shield, installed
+// later, is asked first and keeps the Windows key from it.
+std::atomic<bool> g_winKeySeen{false}, g_probeSeen{false};
+LRESULT CALLBACK RecordWinKey(int code, WPARAM message, LPARAM data) {
+    if (code == HC_ACTION && message == WM_KEYDOWN) {
+        DWORD vk = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data)->vkCode;
+        if (vk == VK_LWIN) g_winKeySeen = true;
+        if (vk == VK_F24) g_probeSeen = true;
+    }
+    return CallNextHookEx(nullptr, code, message, data);
+}
+// Presses the Windows key, then a key nobody shields: once the probe is seen, so is the
+// Windows key unless something kept it.
+bool WinKeyGetsThrough() {
+    g_winKeySeen = g_probeSeen = false;
+    Press(VK_LWIN);
+    Press(VK_F24);
+    if (!WaitFor([] { return g_probeSeen.load(); })) ADD_FAILURE() << "the probe key was lost";
+    return g_winKeySeen;
+}
+}  // namespace
+
+// The dimmed screen shields the system's hot keys while the PIN is typed and gives them back
+// when it ends; without the shield's module beside the program the change works all the same.
+TEST_F(PinChangeTest, TheHostShieldsHotKeysWhileItRunsAndChangesThePinWithoutTheShield) {
+    SetPin("PB", kChangedPin, false);
+    Insert("PB");
+    HHOOK recorder = SetWindowsHookExW(WH_KEYBOARD_LL, RecordWinKey, GetModuleHandleW(nullptr), 0);
+    ASSERT_NE(recorder, nullptr);
+    bool throughDuring = true, throughAfter = false;
+    Play(
+        [&] {
+            WaitDialog(IDC_OLD_PIN);
+            throughDuring = WinKeyGetsThrough();
+            Press(VK_ESCAPE);
+        },
+        [&] { RunHost(Device("PB")); });
+    Play([&] { throughAfter = WinKeyGetsThrough(); }, [] {});
+    EXPECT_FALSE(throughDuring);
+    EXPECT_TRUE(throughAfter);
+
+    const std::string shield = ProgramDir() + "\\ShieldHotKey.dll", away = shield + ".away";
+    ASSERT_TRUE(MoveFileA(shield.c_str(), away.c_str()));
+    bool changed = false;
+    Play(
+        [&] {
+            WaitDialog(IDC_OLD_PIN);
+            throughDuring = WinKeyGetsThrough();
+            FillIn(kChangedPin, "Sh7pQ2x9", "Sh7pQ2x9");
+        },
+        [&] { RunHost(Device("PB"), &changed); });
+    MoveFileA(away.c_str(), shield.c_str());
+    UnhookWindowsHookEx(recorder);
+    EXPECT_TRUE(throughDuring);
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(PinIs("PB", "Sh7pQ2x9"));
+    SetPin("PB", kChangedPin, false);
+}
+
 // ---- kept out of screen captures ------------------------------------------------------------
 
 namespace {

@@ -277,6 +277,77 @@ TEST_F(ProcessTest, CrashOfAThreadStillRemovesTheCertificates) {
     EXPECT_TRUE(ProviderEntries().empty());
 }
 
+// A run ended abruptly leaves its certificates in the store: the next start removes them
+// before it reads the keys, so that only the keys present have certificates there.
+TEST_F(ProcessTest, StartUpSweepRemovesWhatAnAbruptEndLeftInTheStore) {
+    SetPresent("KPA", true);
+    std::string dir = Install(true, nullptr);
+    PROCESS_INFORMATION pi = Start(dir);
+    ASSERT_NE(WaitWindow(30000), nullptr);
+    ASSERT_TRUE(PumpUntil([] { return ProviderEntries().size() == 2; }, 20000));
+    TerminateProcess(pi.hProcess, 9);  // no clean-up of any kind runs
+    EXPECT_EQ(WaitExit(pi, 30000), 9u);
+    ASSERT_EQ(ProviderEntries().size(), 2u);
+
+    SetPresent("KPA", false);
+    pi = Start(dir);
+    HWND window = WaitWindow(30000);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(PumpUntil([] { return ProviderEntries().empty(); }, 20000));
+    PostMessageW(window, UM_QUIT, 0, 0);
+    EXPECT_EQ(WaitExit(pi, 30000), 0u);
+}
+
+// Another program's UM_OPENURL starts Internet Explorer of the Program Files folder on the web
+// address of config.ini, or on the maker's when none is set. Program Files is where the
+// registry says; a recorder stands in for the browser there.
+TEST_F(ProcessTest, OpenUrlStartsTheBrowserOnTheConfiguredWebAddress) {
+    const std::string programFiles = MakeTempDir("programs"),
+                      browserDir = programFiles + "\\Internet Explorer",
+                      recorded = programFiles + "\\command.txt";
+    CreateDirectoryA(browserDir.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "\\command_recorder.exe").c_str(),
+                          (browserDir + "\\iexplore.exe").c_str(), FALSE));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    char saved[MAX_PATH] = "";
+    DWORD savedSize = sizeof saved;
+    RegQueryValueExA(key, "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(saved),
+                     &savedSize);
+    RegSetValueExA(key, "ProgramFilesDir", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(programFiles.c_str()),
+                   static_cast<DWORD>(programFiles.size() + 1));
+    SetEnvironmentVariableA("KW_RECORDED_COMMAND", recorded.c_str());
+
+    const struct {
+        const char* config;
+        const char* address;
+    } cases[] = {{"[exe_config]\r\nurl=https://seal.example/kw?from=tray\r\n",
+                  "https://seal.example/kw?from=tray"},
+                 {nullptr, "https://www.keva.example/"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        DeleteFileA(recorded.c_str());
+        std::string dir = Install(true, c.config);
+        PROCESS_INFORMATION pi = Start(dir);
+        HWND window = WaitWindow(30000);
+        ASSERT_NE(window, nullptr);
+        DWORD_PTR answer = 0;
+        EXPECT_TRUE(SendMessageTimeoutW(window, UM_OPENURL, 0, 0, SMTO_NORMAL, 10000, &answer));
+        EXPECT_EQ(answer, 1u);
+        EXPECT_TRUE(PumpUntil([&] { return !ReadText(recorded).empty(); }, 20000));
+        EXPECT_EQ(ReadText(recorded), "\"" + browserDir + "\\iexplore.exe\" \"" + c.address + "\"");
+        PostMessageW(window, UM_QUIT, 0, 0);
+        EXPECT_EQ(WaitExit(pi, 30000), 0u);
+    }
+    SetEnvironmentVariableA("KW_RECORDED_COMMAND", nullptr);
+    RegSetValueExA(key, "ProgramFilesDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved),
+                   static_cast<DWORD>(strlen(saved) + 1));
+    RegCloseKey(key);
+}
+
 // Modules named like those Keywarden loads (the device library, the hot-key shield, the trace
 // library, system modules) planted in its current folder and in a folder on PATH: none is loaded,
 // not even while the PIN screen is up, where the shield is looked for. The device library and a
