@@ -1,39 +1,43 @@
-// GetSealStatus: whether a seal on the key may be used, by its validity, the registry service
-// (online) or its maker's signature (offline).
+// GetSealStatus's work: whether a seal on the key may be used, by its validity, the registry
+// service (online) or its maker's signature (offline). Its readings go through the seal reader
+// and are traced as GetSealCount and GetSealInfo trace them.
+#include "seal_status.h"
+
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "export_trace.h"
 #include "kit/base64.h"
 #include "kit/platform.h"
 #include "kit/trace.h"
-#include "seal_info.h"
+#include "seal_reader.h"
 #include "seal_record.h"
-#include "sealgate.h"
 #include "service_settings.h"
 #include "status_check.h"
 
-using namespace sealgate;
-
+namespace sealgate {
 namespace {
 
 constexpr int kOfflineValid = 1;
 constexpr int kExpired = 3;
-constexpr int kUnusable = 5;
+constexpr int kUnusable = kSealUnusable;
+
+}  // namespace
 
 int seal_status(void* device, int index) {
     const kit::TraceFunction trace = kit::trace_function();
     const char* name = "GetSealStatus";
-    trace("%s---------------------------1", name);
     if (!device) return 0;
     trace("%s---------------------------2", name);
+    trace_entry("GetSealCount");
     if (seal_count(device) <= 0) return kUnusable;
     trace("%s---------------------------3", name);
 
     // The record, the seal code and the stored text are read whole, however large the seal.
     std::vector<uint8_t> record;
-    trace_seal_info_entry(0);
+    trace_entry("GetSealInfo", 0);
     if (!read_seal_info(device, index, 0, record) || record.size() < kRecordOverhead)
         return kUnusable;
     trace_seal_info_delivered(0, record);
@@ -54,7 +58,7 @@ int seal_status(void* device, int index) {
     if (connected_state()) {
         trace("%s---------------------------8::%s", name, kit::from_utf8("有网络环境").c_str());
         std::vector<uint8_t> code;
-        trace_seal_info_entry(2);
+        trace_entry("GetSealInfo", 2);
         if (!read_seal_info(device, index, 2, code)) return kUnusable;
         trace_seal_info_delivered(2, code);
         trace("%s---------------------------8.1", name);
@@ -66,19 +70,11 @@ int seal_status(void* device, int index) {
     }
     trace("%s---------------------------10::%s", name, kit::from_utf8("无网络环境").c_str());
     std::vector<uint8_t> text;
-    trace_seal_info_entry(1);
+    trace_entry("GetSealInfo", 1);
     if (!read_seal_info(device, index, 1, text)) return kUnusable;
     std::vector<uint8_t> der = kit::base64_decode(
         std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
     return verifySealSign(der) ? kOfflineValid : kUnusable;
 }
 
-}  // namespace
-
-extern "C" SEALGATE_API int SEALGATE_CALL GetSealStatus(void* device, int index) {
-    try {
-        return seal_status(device, index);
-    } catch (...) {
-        return kUnusable;
-    }
-}
+}  // namespace sealgate

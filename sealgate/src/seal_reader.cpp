@@ -1,5 +1,7 @@
-// GetSealCount, GetSealInfo and GetSealInfo_WithCapacity: the seals of the key, read through the
-// key driver and described by Sealform (loaded per call).
+// The seal reader: the seals of the key, read through the key driver and described by Sealform
+// (loaded per read).
+#include "seal_reader.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -7,21 +9,14 @@
 #include "driver_binding.h"
 #include "kit/base64.h"
 #include "kit/trace.h"
-#include "seal_info.h"
 #include "seal_record.h"
 #include "sealform_binding.h"
-#include "sealgate.h"
 #include "xml_doc.h"
 
 namespace sealgate {
 namespace {
 
 constexpr char kName[] = "GetSealInfo";
-
-// The frame's first trace; the separator is two full-width colons, in code page 936.
-void trace_call(const char* name, int mode) {
-    kit::trace_function()("%s---------------------------1\xA3\xBA\xA3\xBA%d", name, mode);
-}
 
 }  // namespace
 
@@ -39,7 +34,6 @@ void trace_seal_info_delivered(int mode, const std::vector<uint8_t>& result) {
 int seal_count(void* device) {
     const kit::TraceFunction trace = kit::trace_function();
     const char* name = "GetSealCount";
-    trace("%s---------------------------1", name);
     std::string text;
     {
         DriverCall call(device);
@@ -61,8 +55,6 @@ int seal_count(void* device) {
     trace("%s---------------------------4::%d", name, count);
     return count;
 }
-
-void trace_seal_info_entry(int mode) { trace_call(kName, mode); }
 
 int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& result) {
     const kit::TraceFunction trace = kit::trace_function();
@@ -101,57 +93,3 @@ int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& resu
 }
 
 }  // namespace sealgate
-
-using namespace sealgate;
-
-extern "C" SEALGATE_API int SEALGATE_CALL GetSealCount(void* device) {
-    try {
-        return seal_count(device);
-    } catch (...) {
-        return 0;
-    }
-}
-
-extern "C" SEALGATE_API int SEALGATE_CALL GetSealInfo(void* device, int index, int mode,
-                                                      unsigned char* buffer, int* length) {
-    try {
-        trace_seal_info_entry(mode);
-        if (!length) return 0;
-        if (!buffer) {
-            *length = SEALGATE_SEALINFO_SIZE;
-            return 1;
-        }
-        std::vector<uint8_t> result;
-        if (!read_seal_info(device, index, mode, result)) return 0;
-        // The size query promised 20480 bytes: a larger result is refused, nothing written.
-        if (result.size() > SEALGATE_SEALINFO_SIZE) return 0;
-        if (!result.empty()) std::memcpy(buffer, result.data(), result.size());
-        *length = static_cast<int>(result.size());
-        trace_seal_info_delivered(mode, result);
-        return 1;
-    } catch (...) {
-        return 0;
-    }
-}
-
-extern "C" SEALGATE_API int SEALGATE_CALL GetSealInfo_WithCapacity(void* device, int index,
-                                                                   int mode, unsigned char* buffer,
-                                                                   int capacity, int* length) {
-    try {
-        trace_call("GetSealInfo_WithCapacity", mode);
-        if (!length) return 0;
-        std::vector<uint8_t> result;
-        if (!read_seal_info(device, index, mode, result)) return 0;
-        if (result.size() > static_cast<size_t>(INT32_MAX)) return 0;
-        if (!buffer || capacity < 0 || result.size() > static_cast<size_t>(capacity)) {
-            *length = static_cast<int>(result.size());
-            return SEALGATE_BUFFER_TOO_SMALL;
-        }
-        if (!result.empty()) std::memcpy(buffer, result.data(), result.size());
-        *length = static_cast<int>(result.size());
-        trace_seal_info_delivered(mode, result);
-        return 1;
-    } catch (...) {
-        return 0;
-    }
-}

@@ -1,0 +1,46 @@
+// GetSealInfo and GetSealInfo_WithCapacity's work: a seal read by the seal reader, delivered
+// into the host's buffer.
+#include "seal_info.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "seal_reader.h"
+#include "sealgate.h"
+
+namespace sealgate {
+
+int deliver_seal_info(void* device, int index, int mode, unsigned char* buffer, int* length) {
+    if (!length) return 0;
+    if (!buffer) {
+        *length = SEALGATE_SEALINFO_SIZE;
+        return 1;
+    }
+    std::vector<uint8_t> result;
+    if (!read_seal_info(device, index, mode, result)) return 0;
+    // The size query promised 20480 bytes: a larger result is refused, nothing written.
+    if (result.size() > SEALGATE_SEALINFO_SIZE) return 0;
+    if (!result.empty()) std::memcpy(buffer, result.data(), result.size());
+    *length = static_cast<int>(result.size());
+    trace_seal_info_delivered(mode, result);
+    return 1;
+}
+
+int deliver_seal_info_with_capacity(void* device, int index, int mode, unsigned char* buffer,
+                                    int capacity, int* length) {
+    if (!length) return 0;
+    std::vector<uint8_t> result;
+    if (!read_seal_info(device, index, mode, result)) return 0;
+    if (result.size() > static_cast<size_t>(INT32_MAX)) return 0;
+    if (!buffer || capacity < 0 || result.size() > static_cast<size_t>(capacity)) {
+        *length = static_cast<int>(result.size());
+        return SEALGATE_BUFFER_TOO_SMALL;
+    }
+    if (!result.empty()) std::memcpy(buffer, result.data(), result.size());
+    *length = static_cast<int>(result.size());
+    trace_seal_info_delivered(mode, result);
+    return 1;
+}
+
+}  // namespace sealgate
