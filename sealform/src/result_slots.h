@@ -3,9 +3,10 @@
 // thread. Each holds until the same thread's release export or next call of its family.
 //
 // A released result's block is kept for the next call (of any thread) when it is at most
-// kKeptBlockBytes, up to kKeptBlocks blocks a family: a host that reads the same seals again
-// and again takes no new memory from the system and touches no fresh pages, while a 1 MB seal's
-// block goes back to the system as soon as it is released.
+// kKeptBlockBytes, up to kKeptBlocks blocks a family (so at most 2 x 2 x 256 KB = 1 MB stays
+// kept): a host that reads the same seals again and again takes no new memory from the system
+// and touches no fresh pages, while a 1 MB seal's block goes back to the system as soon as it
+// is released.
 #pragma once
 
 #include <cstddef>

@@ -63,11 +63,11 @@ int seal_count(void* device) {
 
 namespace {
 
-kit::KeptObjects<SealReadWork, 2> g_kept_work;
+kit::KeptObjects<SealReadWork, kKeptReadWork> g_kept_work;
 
 }  // namespace
 
-struct SealRead::Work : kit::KeptObjects<SealReadWork, 2>::Lease {
+struct SealRead::Work : kit::KeptObjects<SealReadWork, kKeptReadWork>::Lease {
     Work() : Lease(g_kept_work) {}
 };
 

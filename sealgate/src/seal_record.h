@@ -67,11 +67,14 @@ class SealRecord {
 // The record built from a description into `record`.
 bool build_seal_record(const std::string& sealinfo_xml, std::vector<uint8_t>& record);
 
-// The buffers one seal read works in, kept between reads (kit::KeptObjects): a host that reads
-// the same seals again and again takes no new memory for them. Each is kept only while it holds
-// at most kKeptBufferBytes; larger ones (a seal with a picture of more than about 180 KB) are
-// given back to the system when the read ends.
-constexpr size_t kKeptBufferBytes = 256 * 1024;
+// The buffers one seal read works in, kept between reads (kit::KeptObjects, at most
+// kKeptReadWork sets): a host that reads the same seals again and again takes no new memory for
+// them. Each buffer is kept only while it holds at most kKeptBufferBytes, so what stays kept is
+// at most 2 x 4 x 128 KB = 1 MB (about 180 KB for a reader of seals with 50 KB pictures);
+// larger buffers (a seal with a picture of more than about 90 KB) are given back to the system
+// when the read ends.
+constexpr size_t kKeptBufferBytes = 128 * 1024;
+constexpr size_t kKeptReadWork = 2;
 struct SealReadWork {
     kit::RawBytes der;      // the seal's DER
     kit::RawChars xml;      // its description
