@@ -8,6 +8,15 @@
 #include <new>
 #include <thread>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define KEPT_BLOCK_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define KEPT_BLOCK_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define KEPT_BLOCK_POISON(p, n) ((void)(p), (void)(n))
+#define KEPT_BLOCK_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace sealform {
 namespace {
 
@@ -32,9 +41,14 @@ size_t block_capacity(size_t bytes) {
 // and freed outside the lock.
 class ThreadSlots {
   public:
+    // `keep`: how many released blocks are kept (at most kKeptBlocks).
+    explicit ThreadSlots(size_t keep) : keep_(keep < kKeptBlocks ? keep : kKeptBlocks) {}
     ~ThreadSlots() {
         for (auto& slot : slots_) std::free(slot.second.data);
-        for (size_t i = 0; i < spare_count_; ++i) std::free(spares_[i].data);
+        for (size_t i = 0; i < spare_count_; ++i) {
+            KEPT_BLOCK_UNPOISON(spares_[i].data, spares_[i].capacity);
+            std::free(spares_[i].data);
+        }
     }
 
     // Makes the calling thread's result a block of at least `bytes` and returns it.
@@ -95,15 +109,19 @@ class ThreadSlots {
         if (best == spare_count_) return {};
         Block b = spares_[best];
         spares_[best] = spares_[--spare_count_];
+        KEPT_BLOCK_UNPOISON(b.data, b.capacity);
         return b;
     }
 
     // Keeps a released block if it is small enough and there is room (a larger one replaces the
     // smallest kept); returns what is to be freed.
+    // A kept block is poisoned for AddressSanitizer, so a host that reads a released result
+    // is still caught there.
     char* keep_or_return(Block b) {
-        if (b.capacity > kKeptBlockBytes) return b.data;
+        if (b.capacity > kKeptBlockBytes || keep_ == 0) return b.data;
         std::lock_guard<std::mutex> hold(lock_);
-        if (spare_count_ < kKeptBlocks) {
+        if (spare_count_ < keep_) {
+            KEPT_BLOCK_POISON(b.data, b.capacity);
             spares_[spare_count_++] = b;
             return nullptr;
         }
@@ -111,18 +129,23 @@ class ThreadSlots {
         for (size_t i = 1; i < spare_count_; ++i)
             if (spares_[i].capacity < spares_[smallest].capacity) smallest = i;
         if (spares_[smallest].capacity >= b.capacity) return b.data;
+        KEPT_BLOCK_POISON(b.data, b.capacity);
         std::swap(spares_[smallest], b);
+        KEPT_BLOCK_UNPOISON(b.data, b.capacity);
         return b.data;
     }
 
     std::mutex lock_;
     std::map<std::thread::id, Block> slots_;
+    const size_t keep_;
     std::array<Block, kKeptBlocks> spares_{};
     size_t spare_count_ = 0;
 };
 
-ThreadSlots g_sealinfos;
-ThreadSlots g_made_seals;
+// ParsingSeal's texts are kept for the next call; a made seal is freed when released (makers
+// are not called in loops, and the made seal's memory is given back at once).
+ThreadSlots g_sealinfos(kKeptBlocks);
+ThreadSlots g_made_seals(0);
 
 }  // namespace
 

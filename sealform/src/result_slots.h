@@ -2,11 +2,11 @@
 // ParsingSeal, and the bytes of the last seal either maker made, one of each per calling
 // thread. Each holds until the same thread's release export or next call of its family.
 //
-// A released result's block is kept for the next call (of any thread) when it is at most
-// kKeptBlockBytes, up to kKeptBlocks blocks a family (so at most 2 x 2 x 256 KB = 1 MB stays
-// kept): a host that reads the same seals again and again takes no new memory from the system
-// and touches no fresh pages, while a 1 MB seal's block goes back to the system as soon as it
-// is released.
+// A released ParsingSeal text's block is kept for the next call (of any thread) when it is at
+// most kKeptBlockBytes, up to kKeptBlocks blocks (so at most 2 x 256 KB = 512 KB stays kept): a
+// host that reads the same seals again and again takes no new memory from the system and
+// touches no fresh pages, while a 1 MB seal's block goes back to the system as soon as it is
+// released. A made seal's block is freed when released.
 #pragma once
 
 #include <cstddef>

@@ -53,7 +53,7 @@ class RawOut {
   public:
     explicit RawOut(char* out) : at_(out) {}
     void put(const char* p, size_t n) {
-        std::memcpy(at_, p, n);
+        if (n) std::memcpy(at_, p, n);  // an empty text may have no bytes at all
         at_ += n;
     }
     void put(char c) { *at_++ = c; }
