@@ -4,7 +4,7 @@
 // A seal with a 50 KB picture has a record of about 51 KB: more than the 20480 bytes
 // GetSealInfo's size query promises, so GetSealInfo refuses it (BM_Export_Mode0_50KB_Refused)
 // and a host reads it with GetSealInfo_WithCapacity (BM_WithCapacity_Mode0_50KB, wall time,
-// Sealform's per-call load and unload included; goal at most 1 ms on a quiet machine). Its
+// Sealform's per-call load and unload included; goal at most 200 us on a quiet machine). Its
 // baseline in the same run is ParsingSeal of the same seal (BM_Baseline_ParsingSeal_50KB). The
 // steps of mode 0 are measured one by one as well. BM_Rss_* run every export many times on a
 // seal with a 1 MB picture and report the resident set's growth.

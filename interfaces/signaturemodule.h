@@ -1,5 +1,5 @@
 /*
- * signaturemodule.h: the PFX signer that Sealform links against (signaturemodule.dll).
+ * signaturemodule.h: the PFX signer that Sealform loads to make seals (signaturemodule.dll).
  *
  * A PFX (PKCS #12) file holds the seal maker's SM2 key and certificate. The module reads the
  * certificate out of it and signs with the key: SM2 with SM3 and the default user id

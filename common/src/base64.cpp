@@ -135,6 +135,7 @@ void base64_decode_into(std::string_view text, Bytes& out) {
 
 template void base64_decode_into(std::string_view, std::vector<uint8_t>&);
 template void base64_decode_into(std::string_view, SecureBytes&);
+template void base64_decode_into(std::string_view, RawBytes&);
 
 std::vector<uint8_t> base64_decode(std::string_view text) {
     std::vector<uint8_t> out;

@@ -17,7 +17,7 @@
 #include "makers.h"
 #include "seal_pipeline.h"
 #include "sealform_steps.h"
-#include "signaturemodule.h"
+#include "signer_module.h"
 #include "trace_text.h"
 #include "xml_text.h"
 
@@ -40,7 +40,9 @@ class PfxSigner : public SealSigner {
     bool read_maker_certificate() {
         std::vector<char> info(kCertInfoBytes, 0);
         int info_length = 0;
-        if (ParsePfxFile(pfx_file_.path().c_str(), password_, info.data(), &info_length) != 0) {
+        const SignerModule* signer = signer_module();
+        if (!signer || signer->parse_pfx_file(pfx_file_.path().c_str(), password_, info.data(),
+                                              &info_length) != 0) {
             mark(steps::kPfxNotOpened);
             mark(pfx_file_.path());
             return false;
@@ -65,8 +67,10 @@ class PfxSigner : public SealSigner {
     bool sign(const Bytes& info_der, Bytes& signature) override {
         signature.assign(kMaxSignatureBytes, 0);
         int length = 0;
-        int rc = PfxSign(pfx_file_.path().c_str(), password_, info_der.data(),
-                         static_cast<int>(info_der.size()), signature.data(), &length);
+        const SignerModule* signer = signer_module();
+        if (!signer) return false;
+        int rc = signer->pfx_sign(pfx_file_.path().c_str(), password_, info_der.data(),
+                                  static_cast<int>(info_der.size()), signature.data(), &length);
         if (rc != 0) {
             char text[48];
             std::snprintf(text, sizeof text, "%s:%d", steps::kSignerRefused, rc);

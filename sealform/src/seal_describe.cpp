@@ -1,5 +1,6 @@
 #include "seal_describe.h"
 
+#include <climits>
 #include <cstring>
 
 #include "kit/platform.h"
@@ -72,7 +73,8 @@ std::string_view member_view(const OCTET_STRING_t& s) {
     return std::string_view(reinterpret_cast<const char*>(s.buf), static_cast<size_t>(s.size));
 }
 
-void bytes_leaf(XmlTextWriter& out, const char* name, const OCTET_STRING_t& s) {
+template <class Writer>
+void bytes_leaf(Writer& out, const char* name, const OCTET_STRING_t& s) {
     out.leaf_base64(name, s.buf, s.buf && s.size > 0 ? static_cast<size_t>(s.size) : 0, 1);
 }
 
@@ -86,26 +88,31 @@ std::string ansi_name(const OCTET_STRING_t& name) {
     return ansi;
 }
 
-size_t expected_size(const SESeal_t& seal) {
-    const SESSealInfo_t& info = seal.sesSealInfo;
-    size_t bytes =
-        static_cast<size_t>(info.picture.data.size) + seal.signedMsg.size + seal.cert.size;
-    for (int i = 0; i < info.property.certList.list.count; ++i)
-        if (const Cert_t* cert = info.property.certList.list.array[i])
-            bytes += static_cast<size_t>(cert->size) + 32;
-    return 1024 + bytes / 3 * 4 + static_cast<size_t>(info.property.name.size) * 2;
-}
-
 }  // namespace
 
-std::string describe_seal(const SESeal_t& seal, SealView view) {
-    const bool with_key = view == SealView::kSealinfo;
+SealDescription::SealDescription(const SESeal_t& seal, SealView view) : seal_(seal), view_(view) {
+    // The name in the ANSI code page is the one value converted; its marks come before the
+    // steps after it, as when each element was written in turn.
+    if (view == SealView::kSealinfo) ansi_name_ = ansi_name(seal.sesSealInfo.property.name);
+    XmlTextSize counted;
+    emit(counted, true);
+    size_ = counted.size();
+}
+
+void SealDescription::write(char* out) const {
+    XmlTextInto into(out);
+    emit(into, false);
+}
+
+template <class Writer>
+void SealDescription::emit(Writer& out, bool trace_steps) const {
+    const SESeal_t& seal = seal_;
+    const bool with_key = view_ == SealView::kSealinfo;
     const Shape& shape = with_key ? kSealinfoShape : kSealinfosShape;
     const SESSealInfo_t& info = seal.sesSealInfo;
     const SESESPropertyInfo_t& property = info.property;
     const SESESPictrueInfo_t& picture = info.picture;
 
-    XmlTextWriter out(expected_size(seal));
     out.open(shape.root, 0);
     for (const Element& e : kElements) {
         const char* name = with_key ? e.sealinfo : e.sealinfos;
@@ -125,9 +132,8 @@ std::string describe_seal(const SESeal_t& seal, SealView view) {
                 break;
             case Source::kName:
                 if (with_key) {
-                    std::string ansi = ansi_name(property.name);
-                    out.leaf(name, ansi, 1);
-                    mark("ParsingSeal...1.2");
+                    out.leaf(name, ansi_name_, 1);
+                    if (trace_steps) mark("ParsingSeal...1.2");
                 } else {
                     out.leaf(name, member_view(property.name), 1);
                 }
@@ -181,10 +187,17 @@ std::string describe_seal(const SESeal_t& seal, SealView view) {
                 bytes_leaf(out, name, seal.cert);
                 break;
         }
-        if (with_key && e.step) kit::trace("%s------------------%d", kParseWithKey, e.step);
+        if (trace_steps && with_key && e.step)
+            kit::trace("%s------------------%d", kParseWithKey, e.step);
     }
     out.close(shape.root, 0);
-    return out.take();
+}
+
+std::string describe_seal(const SESeal_t& seal, SealView view) {
+    SealDescription description(seal, view);
+    std::string text(description.size(), '\0');
+    description.write(text.data());
+    return text;
 }
 
 char* parse_seal(const unsigned char* seal, int* length) {
@@ -196,10 +209,13 @@ char* parse_seal(const unsigned char* seal, int* length) {
         trace_marker_utf8("ParsingSeal...1.e1 解析电子印章数据失败");
         return nullptr;
     }
-    std::string xml = describe_seal(*decoded, SealView::kSealinfos);
-    decoded.reset();
-    *length = static_cast<int>(xml.size());
-    char* kept = keep_sealinfos(std::move(xml));
+    // Counted, then written once into the calling thread's result block.
+    const SealDescription description(*decoded, SealView::kSealinfos);
+    if (description.size() > static_cast<size_t>(INT_MAX)) return nullptr;
+    char* kept = sealinfos_block(description.size() + 1);
+    description.write(kept);
+    kept[description.size()] = '\0';
+    *length = static_cast<int>(description.size());
     kit::trace_marker("ParsingSeal...2");
     return kept;
 }
@@ -214,17 +230,20 @@ int parse_seal_with_key(const unsigned char* seal, int seal_length, char* xml, i
         trace_marker_utf8("ParsingSeal...1.e1 解析电子印章数据失败");
         return SEALFORM_NOT_A_SEAL;
     }
-    std::string text = describe_seal(*decoded, SealView::kSealinfo);
+    // Counted first, then written straight into the caller's buffer when it has room.
+    const SealDescription description(*decoded, SealView::kSealinfo);
+    if (description.size() > static_cast<size_t>(INT_MAX)) return SEALFORM_NOT_A_SEAL;
+    const int size = static_cast<int>(description.size());
     if (xml) {
         // A positive length on entry is the buffer's capacity: never write past it.
-        if (*xml_length > 0 && text.size() > static_cast<size_t>(*xml_length)) {
-            *xml_length = static_cast<int>(text.size());
+        if (*xml_length > 0 && size > *xml_length) {
+            *xml_length = size;
             return SEALFORM_BUFFER_TOO_SMALL;
         }
-        std::memcpy(xml, text.data(), text.size());
+        description.write(xml);
         kit::trace("%s------------------6", kParseWithKey);
     }
-    *xml_length = static_cast<int>(text.size());
+    *xml_length = size;
     mark("ParsingSeal...2");
     return 0;
 }

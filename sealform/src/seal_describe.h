@@ -2,6 +2,7 @@
 // of ParsingSeal_SignWithKey, both from one table of elements.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "seal_codec.h"
@@ -14,9 +15,30 @@ enum class SealView {
                  // code page, the signature and the maker's certificate
 };
 
-// The text of the seal's description in the library's XML text form. The "sealinfo" view
-// traces its steps ("ParsingSeal...1.1", the name, "ParsingSeal...1.2" and
-// "ParsingSeal_SignWithKey------------------2" to "...5").
+// A seal's description in the library's XML text form, counted when made and written on
+// demand: a caller sizes its block once and the text is written once into it, with nothing
+// zero-filled or copied on the way. Making the "sealinfo" view traces its steps
+// ("ParsingSeal...1.1", the name, "ParsingSeal...1.2" and
+// "ParsingSeal_SignWithKey------------------2" to "...5"); writing traces nothing.
+class SealDescription {
+  public:
+    // The seal must outlive the description.
+    SealDescription(const SESeal_t& seal, SealView view);
+    size_t size() const { return size_; }
+    // Writes exactly size() bytes (no terminator).
+    void write(char* out) const;
+
+  private:
+    template <class Writer>
+    void emit(Writer& out, bool trace_steps) const;
+
+    const SESeal_t& seal_;
+    SealView view_;
+    std::string ansi_name_;
+    size_t size_ = 0;
+};
+
+// The description as a string.
 std::string describe_seal(const SESeal_t& seal, SealView view);
 
 }  // namespace sealform

@@ -7,7 +7,7 @@
 #include "kit/trace.h"
 #include "result_slots.h"
 #include "sealform_steps.h"
-#include "signaturemodule.h"
+#include "signer_module.h"
 
 namespace sealform {
 namespace {
@@ -91,13 +91,15 @@ bool set_maker(SESeal_t& seal, const Bytes& maker_cert) {
 
 template <class Out>
 bool signer_base64_decode(std::string_view text, Out& out, size_t limit) {
+    const SignerModule* signer = signer_module();
+    if (!signer) return false;
     int size = 0;
-    Base64_decode(text.data(), static_cast<int>(text.size()), nullptr, &size);
+    signer->base64_decode(text.data(), static_cast<int>(text.size()), nullptr, &size);
     if (size < 0 || static_cast<size_t>(size) > limit) return false;
     out.assign(static_cast<size_t>(size), 0);
     if (size == 0) return true;
     int stored = 0;
-    Base64_decode(text.data(), static_cast<int>(text.size()), out.data(), &stored);
+    signer->base64_decode(text.data(), static_cast<int>(text.size()), out.data(), &stored);
     if (stored < 0 || stored > size) return false;
     out.resize(static_cast<size_t>(stored));
     return true;

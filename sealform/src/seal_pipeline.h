@@ -41,7 +41,7 @@ constexpr size_t kMaxCertBytes = 2048;  // one decoded certificate
 
 // Base64 through the signer module: the decoded length first, then the bytes, written once into
 // `out` (a Bytes, or a kit::SecureBytes for key material). False when the bytes would exceed
-// `limit`.
+// `limit`, or when the signer module is missing.
 template <class Out>
 bool signer_base64_decode(std::string_view text, Out& out, size_t limit = SIZE_MAX);
 

@@ -27,53 +27,61 @@ std::string decimal(long value) {
     return buf;
 }
 
-void XmlTextWriter::start_tag(const char* name) {
-    text_ += '<';
-    text_ += name;
-    text_ += '>';
+template <class Out>
+void BasicXmlWriter<Out>::start_tag(const char* name) {
+    out_.put('<');
+    out_.put(name, std::strlen(name));
+    out_.put('>');
 }
 
-void XmlTextWriter::end_tag(const char* name) {
-    text_ += "</";
-    text_ += name;
-    text_ += ">\n";
+template <class Out>
+void BasicXmlWriter<Out>::end_tag(const char* name) {
+    out_.put("</", 2);
+    out_.put(name, std::strlen(name));
+    out_.put(">\n", 2);
 }
 
-void XmlTextWriter::open(const char* name, int depth) {
+template <class Out>
+void BasicXmlWriter<Out>::open(const char* name, int depth) {
     indent(depth);
     start_tag(name);
-    text_ += '\n';
+    out_.put('\n');
 }
 
-void XmlTextWriter::close(const char* name, int depth) {
+template <class Out>
+void BasicXmlWriter<Out>::close(const char* name, int depth) {
     indent(depth);
     end_tag(name);
 }
 
-void XmlTextWriter::empty(const char* name, int depth) {
+template <class Out>
+void BasicXmlWriter<Out>::empty(const char* name, int depth) {
     indent(depth);
-    text_ += '<';
-    text_ += name;
-    text_ += " />\n";
+    out_.put('<');
+    out_.put(name, std::strlen(name));
+    out_.put(" />\n", 4);
 }
 
-void XmlTextWriter::leaf(const char* name, std::string_view text, int depth) {
+template <class Out>
+void BasicXmlWriter<Out>::leaf(const char* name, std::string_view text, int depth) {
     indent(depth);
     start_tag(name);
     escaped(text);
     end_tag(name);
 }
 
-void XmlTextWriter::leaf_base64(const char* name, const uint8_t* data, size_t size, int depth) {
+template <class Out>
+void BasicXmlWriter<Out>::leaf_base64(const char* name, const uint8_t* data, size_t size,
+                                      int depth) {
     indent(depth);
     start_tag(name);
-    const size_t at = text_.size();
-    text_.resize(at + kit::base64_encoded_size(size));
-    kit::base64_encode_to(&text_[at], data, size);
+    if (char* at = out_.extend(kit::base64_encoded_size(size)))
+        kit::base64_encode_to(at, data, size);
     end_tag(name);
 }
 
-void XmlTextWriter::escaped(std::string_view text) {
+template <class Out>
+void BasicXmlWriter<Out>::escaped(std::string_view text) {
     // The text ends at a zero byte, as a C string would.
     size_t end = text.find('\0');
     if (end != std::string_view::npos) text = text.substr(0, end);
@@ -82,21 +90,30 @@ void XmlTextWriter::escaped(std::string_view text) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         const bool control = c < 32 && c != '\t' && c != '\n' && c != '\r';
         if (!control && c != '&' && c != '<' && c != '>') continue;
-        text_.append(text.data() + run, i - run);
+        out_.put(text.data() + run, i - run);
         run = i + 1;
         if (c == '&') {
-            text_ += "&amp;";
+            out_.put("&amp;", 5);
         } else if (c == '<') {
-            text_ += "&lt;";
+            out_.put("&lt;", 4);
         } else if (c == '>') {
-            text_ += "&gt;";
+            out_.put("&gt;", 4);
         } else {
             const char reference[] = {'&', '#', static_cast<char>('0' + c / 10),
                                       static_cast<char>('0' + c % 10), ';'};
-            text_.append(reference, sizeof reference);
+            out_.put(reference, sizeof reference);
         }
     }
-    text_.append(text.data() + run, text.size() - run);
+    out_.put(text.data() + run, text.size() - run);
 }
+
+template <class Out>
+void BasicXmlWriter<Out>::indent(int depth) {
+    for (int i = 0; i < depth; ++i) out_.put('\t');
+}
+
+template class BasicXmlWriter<StringOut>;
+template class BasicXmlWriter<CountOut>;
+template class BasicXmlWriter<RawOut>;
 
 }  // namespace sealform

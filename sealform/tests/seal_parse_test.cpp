@@ -1,4 +1,5 @@
 // ParsingSeal and ReleaseSealInfo through the shared library, as a host calls them.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -166,6 +167,24 @@ TEST_F(ParsingSealTest, FourBytePictureGivesEightBase64Characters) {
     spec.picture = {0xFF, 0xD8, 0xFF, 0xE0};
     std::string xml = parse(testing::encode_seal(spec));
     EXPECT_NE(xml.find("<imgtdate>/9j/4A==</imgtdate>"), std::string::npos);
+}
+
+// A host that loads Sealform for each seal it reads (Sealgate does) has it unloaded again each
+// time: nothing in the library, whatever else the process has loaded, keeps it in the process
+// once its last user lets it go.
+TEST_F(ParsingSealTest, LibraryUnloadsWhenItsLastUserLetsItGo) {
+    std::string xml = parse(testing::encode_seal(SealSpec()));
+    ASSERT_FALSE(xml.empty());
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(parse_), &info), 0);
+    const std::string path = info.dli_fname;
+    release_();
+    parse_ = nullptr;
+    release_ = nullptr;
+    module_.reset();
+    void* still = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(still, nullptr) << path << " stayed loaded";
+    if (still) dlclose(still);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "seal_reader.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,15 @@ constexpr char kName[] = "GetSealInfo";
 }  // namespace
 
 void trace_seal_info_delivered(int mode, const std::vector<uint8_t>& result) {
+    trace_seal_info_delivered(mode, result.data(), result.size());
+}
+
+void trace_seal_info_delivered(int mode, const uint8_t* result, size_t size) {
     const kit::TraceFunction trace = kit::trace_function();
     if (mode == 2) {
-        std::string code(result.begin(), result.end());
+        std::string code(result, result + size);
         trace("%s---------------------------4::%s::%d", kName, code.c_str(),
-              static_cast<int>(result.size()));
+              static_cast<int>(size));
     } else if (mode == 0) {
         trace("%s---------------------------4", kName);
     }
@@ -56,9 +61,23 @@ int seal_count(void* device) {
     return count;
 }
 
-int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& result) {
+namespace {
+
+kit::KeptObjects<SealReadWork, kKeptReadWork> g_kept_work;
+
+}  // namespace
+
+struct SealRead::Work : kit::KeptObjects<SealReadWork, kKeptReadWork>::Lease {
+    Work() : Lease(g_kept_work) {}
+};
+
+SealRead::SealRead() : work_(std::make_unique<Work>()) {}
+SealRead::~SealRead() = default;
+
+int SealRead::read(void* device, int index, int mode) {
+    SealReadWork& work = **work_;
+    mode_ = mode;
     const kit::TraceFunction trace = kit::trace_function();
-    std::vector<uint8_t> der;
     {
         DriverCall call(device);
         auto read_seal = call.function<ReadSealFn>("ReadSeal");
@@ -70,26 +89,44 @@ int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& resu
         // The driver keeps its answer only until the session's next call, which waits for
         // this one: the text is taken (or decoded) straight from the answer.
         if (mode == 1) {
-            result.assign(stored, stored + std::strlen(stored));
+            work.text.assign(stored, stored + std::strlen(stored));
             return 1;
         }
-        if (mode == 0 || mode == 2) der = kit::base64_decode(stored);
+        if (mode == 0 || mode == 2) kit::base64_decode_into(stored, work.der);
     }
 
-    std::string xml;
     if (mode == 0 || mode == 2) {
-        int rc = parse_seal_with_key(der, xml);
+        int rc = parse_seal_with_key(work.der.data(), work.der.size(), work.xml);
         trace("%s---------------------------2::%d", kName, rc);
         if (rc != kSealformOk) return 0;
     }
+    const std::string_view xml(work.xml.data(), work.xml.size());
     if (mode == 2) {
         std::string code;
         if (!seal_code_of(xml, code)) return 0;
-        result.assign(code.begin(), code.end());
+        work.text.assign(code.begin(), code.end());
         return 1;
     }
     if (mode != 0) return 0;
-    return build_seal_record(xml, result) ? 1 : 0;
+    return record_.prepare(xml, work.picture) ? 1 : 0;
+}
+
+size_t SealRead::size() const { return mode_ == 0 ? record_.size() : (**work_).text.size(); }
+
+void SealRead::write(uint8_t* out) const {
+    if (mode_ == 0) {
+        record_.write(out);
+    } else if (!(**work_).text.empty()) {
+        std::memcpy(out, (**work_).text.data(), (**work_).text.size());
+    }
+}
+
+int read_seal_info(void* device, int index, int mode, std::vector<uint8_t>& result) {
+    SealRead read;
+    if (!read.read(device, index, mode)) return 0;
+    result.resize(read.size());
+    read.write(result.data());
+    return 1;
 }
 
 }  // namespace sealgate

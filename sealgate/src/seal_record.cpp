@@ -17,14 +17,14 @@ namespace {
 
 constexpr const char kName[] = "GetSealInfo";
 
-void put32(std::vector<uint8_t>& out, size_t at, int32_t value) {
+void put32(uint8_t* out, size_t at, int32_t value) {
     uint32_t v = static_cast<uint32_t>(value);
     for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-void put_text(std::vector<uint8_t>& out, size_t at, size_t field, const std::string& text) {
+void put_text(uint8_t* out, size_t at, size_t field, const std::string& text) {
     size_t n = std::min(text.size(), field - 1);
-    std::memcpy(out.data() + at, text.data(), n);
+    std::memcpy(out + at, text.data(), n);
 }
 
 std::u16string data_at(const CXmlDoc& doc, const char16_t* path) { return doc.GetDataByPath(path); }
@@ -84,15 +84,19 @@ std::string holder_from_subject(const std::string& subject) {
 }
 
 uint32_t GetImgInfo(const std::vector<uint8_t>& picture, double* width, double* height) {
+    return GetImgInfo(picture.data(), picture.size(), width, height);
+}
+
+uint32_t GetImgInfo(const uint8_t* picture, size_t size, double* width, double* height) {
     double w = 0, h = 0;
-    uint32_t rc = kit::GetImgInfo(picture.data(), picture.size(), &w, &h);
+    uint32_t rc = kit::GetImgInfo(picture, size, &w, &h);
     if (rc != 0) return rc;
     if (width) *width = w * 100;
     if (height) *height = h * 100;
     return 0;
 }
 
-bool seal_code_of(const std::string& xml, std::string& code) {
+bool seal_code_of(std::string_view xml, std::string& code) {
     CXmlDoc doc;
     if (!doc.SetDoc(kit::to_utf16(xml))) return false;
     kit::trace_function()("%s---------------------------3", kName);
@@ -110,59 +114,79 @@ bool seal_code_of(const std::string& xml, std::string& code) {
     return true;
 }
 
-bool build_seal_record(const std::string& xml, std::vector<uint8_t>& record) {
+void SealReadWork::trim() {
+    kit::keep_at_most(der, kKeptBufferBytes);
+    kit::keep_at_most(xml, kKeptBufferBytes);
+    kit::keep_at_most(picture, kKeptBufferBytes);
+    kit::keep_at_most(text, kKeptBufferBytes);
+}
+
+bool SealRecord::prepare(std::string_view xml, kit::RawBytes& picture) {
     const kit::TraceFunction trace = kit::trace_function();
     CXmlDoc doc;
     if (!doc.SetDoc(kit::to_utf16(xml))) return false;
     trace("%s---------------------------3", kName);
 
-    std::string version = kit::from_utf16(data_at(doc, u"sealinfo\\version"));
+    version_ = kit::from_utf16(data_at(doc, u"sealinfo\\version"));
     std::string user = kit::from_utf16(data_at(doc, u"sealinfo\\username"));
-    std::string type = kit::from_utf16(data_at(doc, u"sealinfo\\sealtype"));
-    std::string seal_name = kit::from_utf16(data_at(doc, u"sealinfo\\sealname"));
-    std::string valid_from =
-        reformat_validity(kit::from_utf16(data_at(doc, u"sealinfo\\validstart")));
-    std::string valid_to = reformat_validity(kit::from_utf16(data_at(doc, u"sealinfo\\validend")));
+    type_ = kit::from_utf16(data_at(doc, u"sealinfo\\sealtype"));
+    seal_name_ = kit::from_utf16(data_at(doc, u"sealinfo\\sealname"));
+    valid_from_ = reformat_validity(kit::from_utf16(data_at(doc, u"sealinfo\\validstart")));
+    valid_to_ = reformat_validity(kit::from_utf16(data_at(doc, u"sealinfo\\validend")));
     std::string picture_text = kit::from_utf16(data_at(doc, u"sealinfo\\imgdata"));
     std::string holder_cert = kit::from_utf16(data_at(doc, u"sealinfo\\usercertlist\\usercert"));
     // The user name re-read as UTF-8 and written in code page 936, as a reader of the trace
     // with either idea of the bytes can read one of the two.
     std::string user_redecoded = kit::from_utf8(user, 936);
     trace("%s---------------------------3::%s::%s::%s::%s::%s::%s::%s::%s", kName,
-          valid_from.c_str(), valid_to.c_str(), user.c_str(), user_redecoded.c_str(), type.c_str(),
-          seal_name.c_str(), user.c_str(), user.c_str());
+          valid_from_.c_str(), valid_to_.c_str(), user.c_str(), user_redecoded.c_str(),
+          type_.c_str(), seal_name_.c_str(), user.c_str(), user.c_str());
 
-    std::vector<uint8_t> picture = kit::base64_decode(picture_text);
+    kit::base64_decode_into(picture_text, picture);
+    picture_ = picture.data();
+    picture_size_ = picture.size();
     // Measured from memory; a picture that cannot be measured gives 0 x 0.
-    double width = 0, height = 0;
-    GetImgInfo(picture, &width, &height);
+    GetImgInfo(picture_, picture_size_, &width_, &height_);
 
     std::string subject;
     if (_GetDN(holder_cert, subject) != 0) return false;
     trace("%s---------------------------3.1::%s", kName, subject.c_str());
-    std::string holder = cut_text(holder_from_subject(subject), kRecordTextField - 1);
-    trace("%s---------------------------3.2::%s", kName, holder.c_str());
+    holder_ = cut_text(holder_from_subject(subject), kRecordTextField - 1);
+    trace("%s---------------------------3.2::%s", kName, holder_.c_str());
 
-    const size_t total = picture.size() + kRecordOverhead;
+    const size_t total = picture_size_ + kRecordOverhead;
     if (total > static_cast<size_t>(INT32_MAX)) return false;
-    std::vector<uint8_t> out(total, 0);
-    put32(out, 0, std::atoi(version.c_str()));
-    put32(out, 4, static_cast<int32_t>(total));
-    put_text(out, 8, kRecordTextField, holder);
-    put32(out, 72, std::atoi(type.c_str()));
-    put32(out, 76, 0);
-    // Unmeasurable pictures give 0 (the record was zeroed).
-    put32(out, 80, record_measure(width));
-    put32(out, 84, record_measure(height));
-    put_text(out, 88, kRecordTextField, cut_text(seal_name, kRecordTextField - 1));
-    put_text(out, 152, kRecordTextField, holder);
-    put_text(out, 216, kRecordTimeField, valid_from);
-    put_text(out, 240, kRecordTimeField, valid_to);
-    if (!picture.empty())
-        std::memcpy(out.data() + kRecordFixedBytes, picture.data(), picture.size());
     trace("%s---------------------------3.3::%d::%d", kName, static_cast<int>(kRecordOverhead),
           static_cast<int>(total));
-    record = std::move(out);
+    return true;
+}
+
+void SealRecord::write(uint8_t* out) const {
+    // The fixed fields' unused bytes and the four bytes after the picture are zero; the picture
+    // is copied once, straight from its decoded bytes.
+    std::memset(out, 0, kRecordFixedBytes);
+    put32(out, 0, std::atoi(version_.c_str()));
+    put32(out, 4, static_cast<int32_t>(size()));
+    put_text(out, 8, kRecordTextField, holder_);
+    put32(out, 72, std::atoi(type_.c_str()));
+    put32(out, 76, 0);
+    // Unmeasurable pictures give 0.
+    put32(out, 80, record_measure(width_));
+    put32(out, 84, record_measure(height_));
+    put_text(out, 88, kRecordTextField, cut_text(seal_name_, kRecordTextField - 1));
+    put_text(out, 152, kRecordTextField, holder_);
+    put_text(out, 216, kRecordTimeField, valid_from_);
+    put_text(out, 240, kRecordTimeField, valid_to_);
+    if (picture_size_) std::memcpy(out + kRecordFixedBytes, picture_, picture_size_);
+    std::memset(out + kRecordFixedBytes + picture_size_, 0, kRecordOverhead - kRecordFixedBytes);
+}
+
+bool build_seal_record(const std::string& xml, std::vector<uint8_t>& record) {
+    kit::RawBytes picture;
+    SealRecord prepared;
+    if (!prepared.prepare(xml, picture)) return false;
+    record.resize(prepared.size());
+    prepared.write(record.data());
     return true;
 }
 

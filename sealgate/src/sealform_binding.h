@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "kit/kept.h"
+
 namespace sealgate {
 
 // Results of parse_seal_with_key.
@@ -23,7 +25,8 @@ size_t description_size_guess(size_t der_size);
 
 // ParsingSeal_SignWithKey over `der`, into buffers of the size Sealform reports, however large
 // the seal: its capacity is always told, so nothing is written past it. On 0 `xml` holds the
-// description (ANSI).
+// description (ANSI); its capacity is reused.
+int parse_seal_with_key(const uint8_t* der, size_t der_size, kit::RawChars& xml);
 int parse_seal_with_key(const std::vector<uint8_t>& der, std::string& xml);
 
 }  // namespace sealgate

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kit/kept.h"
 #include "kit/secure.h"
 
 namespace kit {
@@ -33,10 +34,12 @@ inline std::string base64_encode(const std::vector<uint8_t>& data) {
 // group of two or three characters gives one or two bytes, a lone last character nothing.
 std::vector<uint8_t> base64_decode(std::string_view text);
 
-// The same into a given buffer (reserved once): a SecureBytes for secrets.
+// The same into a given buffer (reserved once): a SecureBytes for secrets, a RawBytes kept
+// between calls (not zero-filled first).
 template <class Bytes>
 void base64_decode_into(std::string_view text, Bytes& out);
 extern template void base64_decode_into(std::string_view, std::vector<uint8_t>&);
 extern template void base64_decode_into(std::string_view, SecureBytes&);
+extern template void base64_decode_into(std::string_view, RawBytes&);
 
 }  // namespace kit
