@@ -21,6 +21,15 @@ constexpr UINT kStartPin = WM_APP + 1;
 constexpr int kRounds = 14, kClicksPerRound = 20;
 
 std::atomic<HWND> g_host{nullptr}, g_pin{nullptr}, g_keyboard{nullptr};
+// What the keys' buttons saw of the mouse: presses (a double click counts) and releases.
+std::atomic<int> g_downs{0}, g_ups{0};
+WNDPROC g_buttonProc = nullptr;
+
+LRESULT CALLBACK KeyButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_LBUTTONDOWN || msg == WM_LBUTTONDBLCLK) ++g_downs;
+    if (msg == WM_LBUTTONUP) ++g_ups;
+    return CallWindowProcW(g_buttonProc, hwnd, msg, wParam, lParam);
+}
 
 INT_PTR CALLBACK KeyboardProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     if (msg == WM_INITDIALOG) {
@@ -31,6 +40,10 @@ INT_PTR CALLBACK KeyboardProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         SetWindowLongPtrW(hwnd, GWL_EXSTYLE, GetWindowLongPtrW(hwnd, GWL_EXSTYLE) | WS_EX_LAYERED);
         SetLayeredWindowAttributes(hwnd, 0, 252, LWA_ALPHA);
+        for (int i = 0; i < kKeys; ++i)
+            g_buttonProc = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(GetDlgItem(hwnd, kFirstKey + i), GWLP_WNDPROC,
+                                  reinterpret_cast<LONG_PTR>(KeyButtonProc)));
         return FALSE;
     }
     if (msg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
@@ -110,6 +123,11 @@ INT_PTR CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM, LPARAM) {
     return FALSE;
 }
 
+// The other way of clicking: the move alone, then the buttons once the system's cursor is at
+// the point.
+bool g_awaited = false;
+void ClickAwaited(HWND dlg, int control);
+
 template <class Done>
 bool WaitFor(const Done& done, DWORD ms) {
     const DWORD end = GetTickCount() + ms;
@@ -118,6 +136,30 @@ bool WaitFor(const Done& done, DWORD ms) {
         Sleep(15);
     }
     return true;
+}
+
+void ClickAwaited(HWND dlg, int control) {
+    RECT r;
+    HWND c = GetDlgItem(dlg, control);
+    GetClientRect(c, &r);
+    POINT p = {r.right / 2, r.bottom / 2};
+    ClientToScreen(c, &p);
+    INPUT in = {};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = MulDiv(p.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    in.mi.dy = MulDiv(p.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &in, sizeof in);
+    WaitFor(
+        [&] {
+            POINT at;
+            return GetCursorPos(&at) && at.x == p.x && at.y == p.y;
+        },
+        1000);
+    in.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    SendInput(1, &in, sizeof in);
+    in.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(1, &in, sizeof in);
 }
 
 std::string Describe(HWND w) {
@@ -136,7 +178,8 @@ std::string Describe(HWND w) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    g_awaited = argc > 1 && std::string(argv[1]) == "--awaited";
     // The owner every dialog hangs from, hidden as Keywarden's main window is at start.
     HWND main = CreateWindowW(L"STATIC", L"main", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                               nullptr);
@@ -154,7 +197,7 @@ int main() {
                     gti.cbSize = sizeof gti;
                     return GetGUIThreadInfo(uiThread, &gti) && gti.hwndFocus == field;
                 },
-                5000);
+                2000);
             int toggles = 0;
             while (!IsWindowVisible(keyboard) && toggles < 3) {
                 ++toggles;
@@ -169,12 +212,24 @@ int main() {
                 RECT r;
                 GetWindowRect(GetDlgItem(keyboard, key), &r);
                 POINT at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-                kwtest::ClickControl(keyboard, key);
+                const int downs = g_downs, ups = g_ups;
+                if (g_awaited)
+                    ClickAwaited(keyboard, key);
+                else
+                    kwtest::ClickControl(keyboard, key);
                 ++clicks;
                 if (WaitFor([&] { return GetWindowTextLengthW(field) == before + 1; }, 1500)) {
                     ++roundTaken;
-                } else if (firstLost.empty()) {
-                    firstLost = Describe(WindowFromPoint(at));
+                } else {
+                    char seen[160];
+                    POINT cursor = {};
+                    GetCursorPos(&cursor);
+                    std::snprintf(seen, sizeof seen,
+                                  " [click %d: %s under the point, the key saw %d press(es) and "
+                                  "%d release(s), cursor %ld,%ld for %ld,%ld]",
+                                  i + 1, Describe(WindowFromPoint(at)).c_str(), g_downs - downs,
+                                  g_ups - ups, cursor.x, cursor.y, at.x, at.y);
+                    firstLost += seen;
                 }
             }
             taken += roundTaken;
@@ -182,7 +237,7 @@ int main() {
             std::printf(
                 "round %d: toggle clicked %d times, keyboard %s, %d of %d clicks taken%s%s\n",
                 round + 1, toggles, IsWindowVisible(keyboard) ? "shown" : "not shown", roundTaken,
-                kClicksPerRound, firstLost.empty() ? "" : "; under the point: ", firstLost.c_str());
+                kClicksPerRound, firstLost.empty() ? "" : "; lost:", firstLost.c_str());
             std::fflush(stdout);
             PostMessageW(pin, WM_COMMAND, IDCANCEL, 0);
             WaitFor([] { return g_host.load() == nullptr; }, 10000);
