@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <random>
 #include <set>
-#include <thread>
 
 #include "items.h"
 #include "log.h"

@@ -23,6 +23,9 @@ constexpr int kRounds = 14, kClicksPerRound = 20;
 std::atomic<HWND> g_host{nullptr}, g_pin{nullptr}, g_keyboard{nullptr};
 // What the keys' buttons saw of the mouse: presses (a double click counts) and releases.
 std::atomic<int> g_downs{0}, g_ups{0};
+// --noactivate: a click on the keyboard does not activate it (WM_MOUSEACTIVATE answered with
+// MA_NOACTIVATE), so the focus has less to come back from.
+bool g_noActivate = false;
 WNDPROC g_buttonProc = nullptr;
 
 LRESULT CALLBACK KeyButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -45,6 +48,10 @@ INT_PTR CALLBACK KeyboardProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
                 SetWindowLongPtrW(GetDlgItem(hwnd, kFirstKey + i), GWLP_WNDPROC,
                                   reinterpret_cast<LONG_PTR>(KeyButtonProc)));
         return FALSE;
+    }
+    if (msg == WM_MOUSEACTIVATE && g_noActivate) {
+        SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, MA_NOACTIVATE);
+        return TRUE;
     }
     if (msg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
         int id = LOWORD(wParam);
@@ -179,7 +186,10 @@ std::string Describe(HWND w) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    g_awaited = argc > 1 && std::string(argv[1]) == "--awaited";
+    for (int i = 1; i < argc; ++i) {
+        g_awaited |= std::string(argv[i]) == "--awaited";
+        g_noActivate |= std::string(argv[i]) == "--noactivate";
+    }
     // The owner every dialog hangs from, hidden as Keywarden's main window is at start.
     HWND main = CreateWindowW(L"STATIC", L"main", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                               nullptr);
