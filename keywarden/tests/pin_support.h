@@ -109,7 +109,7 @@ inline bool WaitFocus(HWND dlg, int control) {
 }
 // Clicks the soft keyboard toggle until the keyboard shows; the keyboard or none. Wine loses an
 // injected click now and then: the click control (click_control.exe) needed a second click on
-// its toggle in 2 of 56 dialogs.
+// its toggle in 3 of 56 dialogs.
 inline HWND ShowSoftKeyboard(HWND pin) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         ClickControl(pin, IDC_SOFTKB_TOGGLE);
