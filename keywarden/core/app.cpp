@@ -123,6 +123,9 @@ int KeywardenMain(HINSTANCE instance, const char* arguments, MainWindowFactory m
 
     window.reset();  // releases every key: their certificates leave the store
     UnbindDeviceLibrary();
+    // The last line of a run: a setup that replaces the files only after the program ended can
+    // be checked against it.
+    LogMessage(LOG_LEVEL_INFO, "Keywarden exit[%d]", exitCode);
     if (single) CloseHandle(single);
     CoUninitialize();
     return exitCode;

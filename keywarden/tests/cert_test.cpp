@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
+#include <tuple>
 
 #include "app.h"
 #include "items.h"
@@ -133,22 +135,21 @@ TEST(ExpiryNotice, LinesAfterTheClosingSentenceStartANewNotice) {
 
 TEST(CertificateObjects, RsaCertificatesAreRegisteredWithTheKeyProviderAndSm2NeverAre) {
     OpenKey key("KWA");
-    auto entries = ProviderEntries();
-    // KWA: two RSA containers with both certificates, one SM2 container.
-    ASSERT_EQ(entries.size(), 4u);
-    int signature = 0, exchange = 0;
-    for (const auto& e : entries) {
+    // KWA: two RSA containers with both certificates, one SM2 container. Each RSA certificate
+    // is bound to its own container and key kind, under the key provider.
+    std::set<std::tuple<std::wstring, std::wstring, DWORD>> entries;
+    for (const auto& e : ProviderEntries()) {
         EXPECT_EQ(e.provider, L"KEVA FOR UKEY CSP v1.1.0");
         EXPECT_EQ(e.provType, static_cast<DWORD>(PROV_RSA_FULL));
-        EXPECT_EQ(e.container.rfind(L"RSA-KWA-", 0), 0u)
-            << std::string(e.container.begin(), e.container.end());
-        bool isSign = e.subject.find(L" Sign ") != std::wstring::npos;
-        EXPECT_EQ(e.keySpec,
-                  isSign ? static_cast<DWORD>(AT_SIGNATURE) : static_cast<DWORD>(AT_KEYEXCHANGE));
-        (isSign ? signature : exchange)++;
+        entries.emplace(e.subject, e.container, e.keySpec);
     }
-    EXPECT_EQ(signature, 2);
-    EXPECT_EQ(exchange, 2);
+    const DWORD sign = AT_SIGNATURE, exch = AT_KEYEXCHANGE;
+    EXPECT_EQ(entries, (std::set<std::tuple<std::wstring, std::wstring, DWORD>>{
+                           {L"RSA Exch KWA #1", L"RSA-KWA-1", exch},
+                           {L"RSA Sign KWA #1", L"RSA-KWA-1", sign},
+                           {L"RSA Exch KWA #2", L"RSA-KWA-2", exch},
+                           {L"RSA Sign KWA #2", L"RSA-KWA-2", sign}}));
+    EXPECT_EQ(ProviderEntries().size(), 4u);
     EXPECT_FALSE(StoreHasSubject(L"SM2 Sign KWA #3"));
     // The SM2 certificates are still read and shown.
     CContainObj* sm2 = key.dev->containers[2].get();
@@ -213,10 +214,14 @@ TEST(CertificateObjects, UndecodableCertificateIsDroppedAndUnregisterOfAbsentOne
                      key.dev->containers[0]->signatureCert->der,
                      key.dev->containers[0]->signatureCert->derLength);
     EXPECT_FALSE(copy.Registered());
+    // The key's own object registered the certificate; the copy's removal takes that entry.
+    const std::wstring subject = key.dev->containers[0]->signatureCert->subjectName;
+    ASSERT_TRUE(key.dev->containers[0]->signatureCert->Registered());
+    ASSERT_TRUE(StoreHasSubject(subject));
     EXPECT_EQ(copy.UnregisterCert(), 1);
+    EXPECT_FALSE(StoreHasSubject(subject));
     EXPECT_EQ(copy.UnregisterCert(), 1);  // not found any more: still done
-    EXPECT_FALSE(key.dev->containers[0]->signatureCert->Registered() &&
-                 StoreHasSubject(key.dev->containers[0]->signatureCert->subjectName));
+    EXPECT_FALSE(StoreHasSubject(subject));
 }
 
 TEST(CertificateObjects, ExpiryLinesComeFromTheStringTableWithTheSerial) {
@@ -231,14 +236,25 @@ TEST(CertificateObjects, ExpiryLinesComeFromTheStringTableWithTheSerial) {
     ASSERT_EQ(cert->GetCertInfo(chinaWallClock), 0u);
     wchar_t text[kCertNoticeSize];
     ExpiryLine({cert->expiry, cert->expiryDays, cert->serialText}, text, kCertNoticeSize);
-    char format[1024] = {};
-    LoadStringA(GetModuleHandleW(nullptr), IDS_CERT_EXPIRES_SOON, format, sizeof format);
-    char expected[1024];
-    snprintf(expected, sizeof expected, format, cert->serialText, 11);
-    wchar_t wideExpected[1024];
-    MultiByteToWideChar(CP_ACP, 0, expected, -1, wideExpected, 1024);
-    EXPECT_STREQ(text, wideExpected);
-    EXPECT_NE(std::wstring(text).find(L"11"), std::wstring::npos);
+    // The line of the string table in the test machine's language (Simplified Chinese), with the
+    // serial as the system decodes it from the certificate: two capital hex digits a byte, most
+    // significant first.
+    PCCERT_CONTEXT ctx =
+        CertCreateCertificateContext(X509_ASN_ENCODING, cert->der, cert->derLength);
+    ASSERT_NE(ctx, nullptr);
+    std::wstring serial;
+    const CRYPT_INTEGER_BLOB& sn = ctx->pCertInfo->SerialNumber;
+    for (DWORD i = sn.cbData; i-- > 0;) {
+        wchar_t hex[3];
+        swprintf(hex, 3, L"%02X", sn.pbData[i]);
+        serial += hex;
+    }
+    CertFreeCertificateContext(ctx);
+    ASSERT_FALSE(serial.empty());
+    EXPECT_EQ(std::wstring(text), L"\u5E8F\u5217\u53F7" + serial +
+                                      L"\u7684\u6570\u5B57\u8BC1\u4E66\u8DDD\u79BB\u5230"
+                                      L"\u671F\u8FD8\u6709"
+                                      L"11\u5929\n");
 }
 
 TEST(StoreSweep, RemovesTheProviderEntriesOfAnyCaseAndKeepsOthers) {

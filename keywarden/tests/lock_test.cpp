@@ -17,17 +17,19 @@ TEST(DeviceListLock, EntriesFollowTheTicketsNotTheThreads) {
     std::mutex m;
     std::vector<int> order;
     std::vector<std::thread> threads;
-    for (int i = 5; i >= 0; --i) {  // started last-first
+    std::atomic<int> arrived{0};
+    // Arriving last-first: each thread starts once the one before is at the lock.
+    for (int i = 5; i >= 0; --i) {
         threads.emplace_back([&, i] {
+            ++arrived;
             lock.Enter(tickets[i]);
             {
                 std::lock_guard<std::mutex> hold(m);
                 order.push_back(i);
             }
-            Sleep(2);
             lock.Leave();
         });
-        Sleep(5);
+        while (arrived.load() < 6 - i) SwitchToThread();
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
@@ -42,20 +44,25 @@ TEST(DeviceListLock, GivenUpPlacesAreSkippedAndTheHolderMayEnterAgain) {
     EXPECT_TRUE(lock.HeldByCurrentThread());
     lock.Enter(lock.TakeTicket());  // nested: no wait, its place is given up
     lock.Abandon(lost);
-    std::atomic<bool> entered{false};
+    // The other thread notes whether this one still held the lock when it got in.
+    std::atomic<bool> arrived{false}, entered{false}, holding{true}, enteredWhileHeld{false};
     std::thread other([&] {
+        arrived = true;
         lock.Enter(third);
+        enteredWhileHeld = holding.load();
         entered = true;
         lock.Leave();
     });
-    Sleep(50);
+    while (!arrived.load()) SwitchToThread();
+    lock.Leave();
+    EXPECT_TRUE(lock.HeldByCurrentThread());  // still held once
     EXPECT_FALSE(entered.load());
+    holding = false;
     lock.Leave();
-    Sleep(50);
-    EXPECT_FALSE(entered.load());  // still held once
-    lock.Leave();
+    EXPECT_FALSE(lock.HeldByCurrentThread());
     other.join();
     EXPECT_TRUE(entered.load());
+    EXPECT_FALSE(enteredWhileHeld.load());
     // The line moved past every place: a new ticket is served at once.
     lock.Enter(lock.TakeTicket());
     lock.Leave();
@@ -73,14 +80,13 @@ TEST(DeviceListLock, WaitingUserInterfaceThreadServesTheHoldersMessages) {
     std::thread worker([&] {
         lock.Enter(workerTicket);
         holding = true;
-        Sleep(20);
         DWORD_PTR result = 0;
         // Like a tree update: needs the user-interface thread while the lock is held.
         answered =
             SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 10000, &result) != 0;
         lock.Leave();
     });
-    while (!holding.load()) Sleep(1);
+    while (!holding.load()) SwitchToThread();
     lock.EnterPumping(uiTicket);
     EXPECT_TRUE(answered.load());
     lock.Leave();

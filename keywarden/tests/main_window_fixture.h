@@ -36,9 +36,10 @@ class MainWindowTest : public ::testing::Test {
         PullAll();
     }
 
+    // Until no worker runs and nothing they posted waits in the queue.
     void WaitIdle() {
-        dlg_->Devices().WaitForWorkers();
-        PumpFor(50);
+        do dlg_->Devices().WaitForWorkers();
+        while (PumpPending());
     }
     void Insert(const std::string& serial) {
         PlugIn(dlg_->Handle(), serial);

@@ -25,7 +25,7 @@ TEST_F(PinChangeTest, WrongOldPinShowsTheTriesLeftAndEmptiesTheFields) {
             Press(VK_ESCAPE);
         },
         [&] { EXPECT_FALSE(RunHost(Device("PB"))); });
-    EXPECT_EQ(message, Formatted(IDS_PIN_WRONG, 9));
+    EXPECT_EQ(message, L"PIN is incorrect, you have 9 times left to reenter, please input again.");
     EXPECT_EQ(fieldsAfter, 0);
     EXPECT_TRUE(hostWasTopmost);
     EXPECT_EQ(Key("PB").pin.retries_left, 9);
@@ -64,10 +64,10 @@ TEST_F(PinChangeTest, RulesStopBeforeTheKeyIsAsked) {
         },
         [&] { RunHost(Device("PC")); });
     ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[0], Str(IDS_PIN_MISMATCH));
-    EXPECT_EQ(messages[1], Str(IDS_PIN_INVALID));
-    EXPECT_EQ(messages[2], Str(IDS_PIN_SAME));
-    EXPECT_EQ(messages[3], Str(IDS_PIN_TOO_SIMPLE));
+    EXPECT_EQ(messages[0], L"The two PIN entered do not match, please input again.");
+    EXPECT_EQ(messages[1], L"The new PIN is invalid.");
+    EXPECT_EQ(messages[2], L"The new PIN is same to the old PIN, please input again.");
+    EXPECT_EQ(messages[3], L"Your new PIN is too simple. Are you sure to use the PIN?");
     EXPECT_EQ(oldAfterQuestion, 8);
     EXPECT_EQ(newAfterQuestion, 0);
     EXPECT_EQ(Key("PC").pin.retries_left, 10);  // the key was never asked
@@ -81,8 +81,15 @@ TEST_F(PinChangeTest, OkIsEnabledAtSixCharactersInEachAndEqualNewLengths) {
     Play(
         [&] {
             HWND pin = WaitDialog(IDC_OLD_PIN);
-            auto ok = [&] {
-                Sleep(150);
+            // The OK button's state once the fields hold the lengths typed so far (the dialog
+            // sets it as each change comes).
+            auto ok = [&](int old, int fresh, int again) {
+                EXPECT_TRUE(WaitFor([&] {
+                    return GetWindowTextLengthW(GetDlgItem(pin, IDC_OLD_PIN)) == old &&
+                           GetWindowTextLengthW(GetDlgItem(pin, IDC_NEW_PIN)) == fresh &&
+                           GetWindowTextLengthW(GetDlgItem(pin, IDC_NEW_PIN2)) == again;
+                })) << old
+                    << " " << fresh << " " << again;
                 return IsWindowEnabled(GetDlgItem(pin, IDOK)) != FALSE;
             };
             auto typeInto = [&](int id, const std::string& text) {
@@ -93,17 +100,17 @@ TEST_F(PinChangeTest, OkIsEnabledAtSixCharactersInEachAndEqualNewLengths) {
             typeInto(IDC_OLD_PIN, "123456");
             typeInto(IDC_NEW_PIN, "abcde");
             typeInto(IDC_NEW_PIN2, "abcde");
-            states.push_back(ok());  // 6, 5, 5
+            states.push_back(ok(6, 5, 5));
             typeInto(IDC_NEW_PIN, "f");
             typeInto(IDC_NEW_PIN2, "f");
-            states.push_back(ok());  // 6, 6, 6
+            states.push_back(ok(6, 6, 6));
             Type("g");
-            states.push_back(ok());  // 6, 6, 7
+            states.push_back(ok(6, 6, 7));
             typeInto(IDC_OLD_PIN, "");
             Press(VK_BACK);
             Press(VK_BACK);
             typeInto(IDC_NEW_PIN, "g");
-            states.push_back(ok());  // 4, 7, 7
+            states.push_back(ok(4, 7, 7));
             Press(VK_ESCAPE);
         },
         [&] { RunHost(Device("PB")); });
@@ -147,9 +154,8 @@ TEST_F(PinChangeTest, TheLastWrongTryLocksAndSaysSo) {
             message = Answer(true);
         },
         [&] { RunHost(Device("PB")); });
-    PumpFor(100);
-    EXPECT_EQ(message, Str(IDS_PIN_LOCKED));
-    EXPECT_EQ(Balloon(), Str(IDS_PIN_LOCKED));
+    EXPECT_EQ(message, L"PIN is locked, please contact the manager.");
+    EXPECT_EQ(Balloon(), L"PIN is locked, please contact the manager.");
     EXPECT_EQ(Key("PB").pin.retries_left, 0);
 }
 
@@ -163,20 +169,51 @@ std::wstring Captions(HWND keyboard) {
     return out;
 }
 // Clicks a soft key with the mouse, as a user does, and waits until done() says the keyboard took
-// the click. Under Wine without a window manager the injected clicks on the soft keyboard are
-// at times all lost for a whole dialog (the button under the point, enabled, never sees them);
-// that keyboard's keys are then pressed with their own BM_CLICK, which runs the same button and
-// keyboard code, and the test says so on its output.
+// the click. Wine loses an injected click now and then: the click control (click_control.exe,
+// the same windows without Keywarden, clicked the same way) lost 4 of 1120 clicks, never more
+// than one in a dialog, each time with a key under the point. A lost click is clicked once more;
+// a second loss presses that key with its own BM_CLICK (the same button and keyboard code) and
+// is counted: the keyboard must have taken most of its clicks from the mouse.
+int g_mouseClicks = 0, g_lostClicks = 0;
+// What holds the user-interface thread's input when a key does nothing: modal loops, capture,
+// focus, and the window under the key's middle.
+std::string UiThreadState(HWND key) {
+    GUITHREADINFO gti = {};
+    gti.cbSize = sizeof gti;
+    GetGUIThreadInfo(g_uiThread, &gti);
+    RECT r;
+    GetWindowRect(key, &r);
+    POINT mid = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    auto name = [](HWND w) {
+        wchar_t cls[64] = {};
+        if (w) GetClassNameW(w, cls, 64);
+        char out[160];
+        std::snprintf(out, sizeof out, "%p(%ls)", static_cast<void*>(w), cls);
+        return std::string(out);
+    };
+    char flags[96];
+    std::snprintf(flags, sizeof flags, "flags %#lx%s%s%s", gti.flags,
+                  gti.flags & GUI_INMOVESIZE ? " move/size" : "",
+                  gti.flags & GUI_INMENUMODE ? " menu" : "",
+                  gti.flags & GUI_POPUPMENUMODE ? " popup-menu" : "");
+    return std::string(flags) + ", capture " + name(gti.hwndCapture) + ", move/size " +
+           name(gti.hwndMoveSize) + ", active " + name(gti.hwndActive) + ", focus " +
+           name(gti.hwndFocus) + ", key " + name(key) + ", under its middle " +
+           name(WindowFromPoint(mid)) + (IsWindowEnabled(key) ? "" : ", key disabled");
+}
 void ClickSoftKey(HWND keyboard, int control, const std::function<bool()>& done) {
-    static HWND s_clicksLost = nullptr;  // the keyboard whose clicks were lost
-    if (keyboard != s_clicksLost) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ++g_mouseClicks;
         ClickControl(keyboard, control);
         if (WaitFor(done, 1500)) return;
-        std::printf("soft key %d: the mouse click was lost, keys pressed with BM_CLICK\n", control);
-        s_clicksLost = keyboard;
+        ++g_lostClicks;
+        std::printf("soft key %d: the mouse click was lost; %s\n", control,
+                    UiThreadState(GetDlgItem(keyboard, control)).c_str());
     }
     SendMessageW(GetDlgItem(keyboard, control), BM_CLICK, 0, 0);
-    if (!WaitFor(done, 1500)) ADD_FAILURE() << "the soft key " << control << " did nothing";
+    if (!WaitFor(done, 1500))
+        ADD_FAILURE() << "the soft key " << control << " did nothing; "
+                      << UiThreadState(GetDlgItem(keyboard, control));
 }
 int Length(HWND field) { return GetWindowTextLengthW(field); }
 // Clicks the soft keys that carry the characters of a text; each adds one to the field.
@@ -204,6 +241,7 @@ void ClickShift(HWND keyboard) {
 TEST_F(PinChangeTest, TheSoftKeyboardTypesIntoTheLastFieldAndShiftKeepsThePlaces) {
     SetPin("PD", kChangedPin, false);
     Insert("PD");
+    g_mouseClicks = g_lostClicks = 0;
     std::wstring lower, upper, placeholders;
     RECT pinRect = {}, kbRect = {};
     int afterBackspace = -1;
@@ -241,6 +279,10 @@ TEST_F(PinChangeTest, TheSoftKeyboardTypesIntoTheLastFieldAndShiftKeepsThePlaces
             ClickControl(pin, IDOK);
         },
         [&] { RunHost(Device("PD"), &changed); });
+    // Lost clicks are rare (about one in a hundred in the control): a keyboard that takes no
+    // real click fails here.
+    EXPECT_LE(g_lostClicks * 10, g_mouseClicks)
+        << g_lostClicks << " of " << g_mouseClicks << " mouse clicks were lost";
     EXPECT_EQ(afterBackspace, 8);
     EXPECT_EQ(placeholders, L"********");
     EXPECT_TRUE(changed);
@@ -528,7 +570,11 @@ TEST_F(PinChangeTest, AWholeChangeAtDebugLevelLeavesNoPinInAnyLogOrOutput) {
         },
         [&] { RunHost(Device("PD"), &changed); });
     EXPECT_TRUE(changed);
-    PumpFor(300);
+    // The listener has everything written before a last marker once it has the marker.
+    OutputDebugStringA("debug-output-listener-end");
+    EXPECT_TRUE(PumpUntil(
+        [&] { return debug.Text().find("debug-output-listener-end") != std::string::npos; },
+        10000));
     std::string logs = AllFiles(logDir_);
     std::string output = debug.Text();
     EXPECT_NE(logs.find("CDevObject::ChangePIN start..."), std::string::npos)

@@ -81,19 +81,22 @@ bool StoreHasSubject(const std::wstring& subject) {
     return std::find(all.begin(), all.end(), subject) != all.end();
 }
 
-static void PumpOnce(const Observer& observe) {
+bool PumpPending(const Observer& observe) {
+    bool any = false;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        any = true;
         if (observe) observe(msg);
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    return any;
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, const Observer& observe) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     for (;;) {
-        PumpOnce(observe);
+        PumpPending(observe);
         if (done()) return true;
         ULONGLONG now = GetTickCount64();
         if (now >= end) return false;

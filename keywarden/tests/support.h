@@ -37,6 +37,8 @@ using Observer = std::function<void(MSG&)>;
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs,
                const Observer& observe = nullptr);
 void PumpFor(DWORD ms, const Observer& observe = nullptr);
+// Dispatches what waits in the thread's queue now; true when there was anything.
+bool PumpPending(const Observer& observe = nullptr);
 
 // Sends the system's device-interface notification for a name to a window (HID class).
 LRESULT SendDeviceChange(HWND window, WPARAM event, const std::string& name);

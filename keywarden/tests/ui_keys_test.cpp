@@ -152,7 +152,20 @@ TEST_F(UiTest, InsertWhileADialogIsOpenRegistersAtOnce) {
     EXPECT_EQ(dlg_->Devices().Snapshot().size(), 2u);
 }
 
+namespace {
+// Handles are given out lowest free slot first: leaked ones push the next handle up.
+uintptr_t LowestFreeHandle() {
+    HANDLE h = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    CloseHandle(h);
+    return reinterpret_cast<uintptr_t>(h);
+}
+}  // namespace
+
 TEST_F(UiTest, StormOfInsertsPullsAndRefreshesWhileADialogIsOpen) {
+    Insert("KS1");  // every path once before the handles are counted
+    Pull("KS1");
+    WaitIdle();
+    const uintptr_t handlesBefore = LowestFreeHandle();
     Insert("UB");
     Select(Device("UB"));
     const char* keys[] = {"KS1", "KS2", "KS3", "KS4"};
@@ -183,7 +196,19 @@ TEST_F(UiTest, StormOfInsertsPullsAndRefreshesWhileADialogIsOpen) {
                              (std::set<std::wstring>{L"RSA Exch UB #1", L"RSA Sign UB #1",
                                                      L"RSA Exch KS1 #1", L"RSA Sign KS1 #1",
                                                      L"RSA Exch KS3 #1", L"RSA Sign KS3 #1"}));
-                   EXPECT_EQ(Roots().size(), 3u);
+                   // The tree holds the listed keys in the list's order, each with its
+                   // certificates (SM2 ones too).
+                   auto roots = Roots();
+                   auto keys = dlg_->Devices().Snapshot();
+                   ASSERT_EQ(roots.size(), keys.size());
+                   for (size_t i = 0; i < keys.size(); ++i) {
+                       wchar_t text[260];
+                       EXPECT_EQ(reinterpret_cast<CItemObj*>(Item(roots[i], text).lParam),
+                                 static_cast<CItemObj*>(keys[i].get()));
+                       EXPECT_EQ(Children(roots[i]).size(),
+                                 std::string(keys[i]->serial) == "UB" ? 2u : 4u)
+                           << keys[i]->serial;
+                   }
                    EXPECT_TRUE(IsWindowVisible(d));
                    checked = true;
                    Click(d, IDOK);
@@ -198,4 +223,7 @@ TEST_F(UiTest, StormOfInsertsPullsAndRefreshesWhileADialogIsOpen) {
     Pull("UB");
     WaitIdle();
     EXPECT_TRUE(Registered().empty());
+    const uintptr_t handlesAfter = LowestFreeHandle();
+    EXPECT_LE(handlesAfter, handlesBefore + 4 * 4)
+        << "before " << handlesBefore << " after " << handlesAfter;
 }

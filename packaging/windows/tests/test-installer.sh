@@ -63,7 +63,9 @@ if [ -z "${DISPLAY:-}" ]; then
     Xvfb :$((100 + $$ % 400)) -screen 0 1024x768x24 >/dev/null 2>&1 &
     xvfb=$!
     export DISPLAY=:$((100 + $$ % 400))
-    sleep 1
+    # Up once its socket is there.
+    for _ in $(seq 100); do [ -S /tmp/.X11-unix/X$((100 + $$ % 400)) ] && break; sleep 0.1; done
+    [ -S /tmp/.X11-unix/X$((100 + $$ % 400)) ] || { echo "Xvfb did not start" >&2; exit 1; }
 fi
 cleanup() {
     wineserver -k >/dev/null 2>&1
@@ -185,6 +187,9 @@ for f in "$dir/Keywarden.exe" "$new_setup"; do
 done
 echo "one matching signature each: setup programs, uninstall.exe, the product's files; stand-ins unsigned; changed files fail"
 printf '[exe_config]\r\nloglevel=4\r\n' >"$dir/config.ini"
+# Keywarden's log folder: each run ends with a "Keywarden exit" line.
+logs=$(unix_path 'C:\pvarel')
+mkdir -p "$logs"
 
 step "Keywarden from the Run entry's command line"
 [ -z "$(certs)" ] || fail "the store is not empty before Keywarden runs"
@@ -226,8 +231,18 @@ w "$new_setup" /S || fail "upgrade setup /S exited $?"
 [ "$(regq "$uninstall_key" DisplayVersion)" = "$version" ] || fail "uninstall entry not the new version"
 grep -q 'loglevel=4' "$dir/config.ini" || fail "config.ini was not kept"
 cmp -s "$work/new-stage/x86/bin/Keywarden.exe" "$dir/Keywarden.exe" || fail "Keywarden.exe not replaced"
-# The setup waits until Windows reports the old process ended; under Wine its Linux process
-# can take a moment longer to leave (or to be reaped), so it gets a few seconds.
+# The setup waits until the old Keywarden has ended before it replaces a file: the old one's
+# last log line (its exit) comes before the new Keywarden.exe was written (its change time).
+exits=$(cat "$logs"/KEVA_QMB4410_Client_*.log 2>/dev/null | tr -d '\r' | grep ' Keywarden exit\[')
+[ "$(printf '%s\n' "$exits" | grep -c .)" = 1 ] || fail "not one exit of the old Keywarden in its log: $exits"
+exited=$(printf '%s\n' "$exits" | sed -n 's/^\[INFO\] CLIENT \([0-9-]* [0-9:]*\),\([0-9]*\) .*/\1 \2/p')
+[ -n "$exited" ] || fail "unreadable exit line: $exits"
+exited_ms=$(( $(date -d "${exited% *}" +%s) * 1000 + 10#${exited##* } ))
+written_ms=$(date -d "$(stat -c %z "$dir/Keywarden.exe")" +%s%3N)
+[ "$written_ms" -ge "$exited_ms" ] ||
+    fail "Keywarden.exe was replaced ($written_ms ms) before the old Keywarden ended ($exited_ms ms)"
+echo "the old Keywarden ended at $exited, Keywarden.exe written $((written_ms - exited_ms)) ms later"
+# Under Wine the old program's Linux process can take a moment longer to leave (or be reaped).
 old_gone() {
     local pid
     for pid in $first; do
