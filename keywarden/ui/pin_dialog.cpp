@@ -138,10 +138,22 @@ void CModifyPINDlg::UpdateTexts() {
     }
 }
 
-bool CModifyPINDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR*) {
+bool CModifyPINDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR*) {
     // Every change notification re-decides the OK button.
     if (msg == WM_COMMAND && HIWORD(wParam) == EN_CHANGE) UpdateOkButton();
+    // The dialog raised (activated, clicked): the keyboard it may touch comes above it again.
+    // Windows keeps an owned window above its owner by itself; Wine does not always.
+    if (msg == WM_WINDOWPOSCHANGED && m_keyboard.IsVisible() &&
+        !(reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_NOZORDER))
+        RaiseKeyboard();
     return false;
+}
+
+void CModifyPINDlg::RaiseKeyboard() {
+    // In the dialog's band: the dialog of the dimmed screen is topmost.
+    const bool topmost = (GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    SetWindowPos(m_keyboard.m_hWnd, topmost ? HWND_TOPMOST : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void CModifyPINDlg::UpdateOkButton() {
@@ -174,11 +186,7 @@ void CModifyPINDlg::ToggleSoftKeyboard() {
         FocusField(IDC_OLD_PIN);
     } else {
         ShowWindow(m_keyboard.m_hWnd, SW_SHOWNA);
-        // Above the dialog it may touch, never under it: in the dialog's band too (the dialog
-        // of the dimmed screen is topmost).
-        const bool topmost = (GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-        SetWindowPos(m_keyboard.m_hWnd, topmost ? HWND_TOPMOST : HWND_TOP, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        RaiseKeyboard();  // above the dialog it may touch, never under it
         // Typing goes on in the field that had the focus before the toggle was pressed, at its
         // caret (the dialog manager's focus change would select the field's whole text).
         SetFocus(m_target ? m_target : GetDlgItem(m_hWnd, IDC_OLD_PIN));
@@ -292,7 +300,7 @@ CClockFullScreen::~CClockFullScreen() {
 
 void CClockFullScreen::OnInit() {
     m_brush = CreateSolidBrush(RGB(0, 0, 0));
-    CoverScreen();
+    CoverScreen(true);
     SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
     SetLayeredWindowAttributes(m_hWnd, 0, 127, LWA_ALPHA);
     SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -311,13 +319,14 @@ void CClockFullScreen::OnInit() {
     if (HANDLE thread = CreateThread(nullptr, 0, Starter, m_hWnd, 0, nullptr)) CloseHandle(thread);
 }
 
-void CClockFullScreen::CoverScreen() {
+void CClockFullScreen::CoverScreen(bool activate) {
     SetWindowPos(m_hWnd, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN),
-                 GetSystemMetrics(SM_CYSCREEN), SWP_NOZORDER);
+                 GetSystemMetrics(SM_CYSCREEN), SWP_NOZORDER | (activate ? 0 : SWP_NOACTIVATE));
 }
 
-// The dimming is the whole screen, not the rectangle the system suggests for a window.
-void CClockFullScreen::OnDpiChanged() { CoverScreen(); }
+// The dimming is the whole screen, not the rectangle the system suggests for a window; the PIN
+// dialog above it keeps the focus.
+void CClockFullScreen::OnDpiChanged() { CoverScreen(false); }
 
 DWORD WINAPI CClockFullScreen::Starter(void* window) {
     Sleep(50);

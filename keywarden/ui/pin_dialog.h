@@ -47,6 +47,7 @@ class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
     void KeepOutOfCaptures();
     void OnOK();
     void ToggleSoftKeyboard();
+    void RaiseKeyboard();
     // Ends the dialog; the soft keyboard goes with it.
     void Finish(INT_PTR result);
     int Message(int stringId, ULONG argument, int kind);
@@ -87,7 +88,7 @@ class CClockFullScreen : public CKeyDialog {
 
   private:
     // Covers the primary screen, whatever its size in pixels now.
-    void CoverScreen();
+    void CoverScreen(bool activate);
     void OnStartPin();
     void Unshield();
     static DWORD WINAPI Starter(void* window);
