@@ -8,6 +8,9 @@
 # --win64 (default): 64-bit program, `wine64` in a 64-bit prefix.
 # --probe: runs nothing, only answers whether programs of that width can run here (0 or 77), for
 # tests that check what a Windows run did and mean nothing without it.
+# KIT_WINE_SCREEN (default 1280x1024) is the size of the X screen made when there is none;
+# KIT_WINE_DPI sets the prefix's system dpi first (the value winecfg writes), as on a display
+# scaled to 125 % (120), 150 % (144) or 200 % (192).
 # Exit status: the program's; 77 (CTest's "skipped") when this machine cannot run 32-bit programs
 # at all (no 32-bit Wine, or a kernel without 32-bit support that refuses the 32-bit loader), so
 # that the test shows as not run instead of passed or failed. KIT_NO_WIN32=1 makes a machine that
@@ -44,8 +47,14 @@ fi
 export WINEPREFIX="$KIT_WINEPREFIX" WINEARCH="$arch" KIT_WINE="$wine" WINEDEBUG="${WINEDEBUG:--all}" \
     WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 "$here/wine-prefix.sh" "$WINEPREFIX"
+if [ -n "${KIT_WINE_DPI:-}" ]; then
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$KIT_WINE_DPI" /f \
+        >/dev/null 2>&1
+    # That session (and its desktop process, made without the X screen below) ends first.
+    wineserver -w
+fi
 locale=${KIT_WINE_LOCALE:-zh_CN.UTF-8}
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" env LC_ALL="$locale" "$wine" "$@"
+    exec xvfb-run -a -s "-screen 0 ${KIT_WINE_SCREEN:-1280x1024}x24" env LC_ALL="$locale" "$wine" "$@"
 fi
 exec env LC_ALL="$locale" "$wine" "$@"

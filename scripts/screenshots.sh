@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs Keywarden in a Wine virtual desktop on a private X server with a software key inserted
-# and saves pictures of it: the main window in each language, the tray menu and a balloon.
+# and saves pictures of it: the main window in each language, the tray menu and a balloon, then
+# the main window and the about dialog again at 150 % display scaling (system dpi 144).
 #   scripts/screenshots.sh [OUTPUT_DIR]        (default docs/)
 #   scripts/screenshots.sh --demo [OUTPUT_DIR] (one picture of the window showing the key)
 # Needs build/windows-x64 (Keywarden.exe, keywarden-remote.exe, softkey-notify.exe and the
@@ -28,6 +29,12 @@ export SOFTKEY_STORE=$work/keys SOFTKEY_NOTIFY_EXE=$bin/softkey-notify.exe
 export LC_ALL=zh_CN.UTF-8 2>/dev/null
 
 "$root/cmake/wine-prefix.sh" "$WINEPREFIX"
+# The prefix's system dpi, as winecfg sets it (a run before may have left 144).
+set_dpi() {
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    wineserver -w
+}
+set_dpi 96
 
 "$tools/keva-testkeys" "$SOFTKEY_STORE" "SHOT:rsa=2,sm2=0,changed,absent,days=10,hours=3" >/dev/null
 
@@ -93,3 +100,16 @@ remote lang cn
 remote balloon 254; shot keywarden-balloon.png 2
 remote menu; shot keywarden-tray-menu.png 2
 
+# The same at 150 %: Keywarden again, in the prefix set to 144 dpi (the key stays inserted).
+remote quit >/dev/null 2>&1 || true
+sleep 1
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
+set_dpi 144
+(cd "$bin" && exec "$wine" explorer /desktop=Default,800x600 Keywarden.exe) >/dev/null 2>&1 &
+remote lang cn
+sleep 3
+remote open
+shot keywarden-zh-cn-144.png 2
+remote about; shot keywarden-about-144.png
+remote dismiss; sleep 0.5

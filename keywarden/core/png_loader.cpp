@@ -13,7 +13,7 @@ GdiplusSession::~GdiplusSession() {
     if (m_token) Gdiplus::GdiplusShutdown(m_token);
 }
 
-HBITMAP LoadPngResource(HMODULE module, UINT id, const wchar_t* type) {
+HBITMAP LoadPngResource(HMODULE module, UINT id, const wchar_t* type, int width, int height) {
     if (!module) module = GetModuleHandleW(nullptr);
     HRSRC res = FindResourceW(module, MAKEINTRESOURCEW(id), type);
     if (!res) return nullptr;
@@ -30,8 +30,26 @@ HBITMAP LoadPngResource(HMODULE module, UINT id, const wchar_t* type) {
     if (SUCCEEDED(CreateStreamOnHGlobal(block, FALSE, &stream))) {
         Gdiplus::Bitmap* image = Gdiplus::Bitmap::FromStream(stream);
         if (image && image->GetLastStatus() == Gdiplus::Ok) {
+            Gdiplus::Bitmap* sized = image;
+            if (width > 0 && height > 0 &&
+                (static_cast<int>(image->GetWidth()) != width ||
+                 static_cast<int>(image->GetHeight()) != height)) {
+                sized = new Gdiplus::Bitmap(width, height, PixelFormat32bppARGB);
+                Gdiplus::Graphics g(sized);
+                g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+                g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
+                // Mirrored edges: the border pixels are not faded by the transparent outside.
+                Gdiplus::ImageAttributes edges;
+                edges.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+                g.DrawImage(image, Gdiplus::Rect(0, 0, width, height), 0, 0,
+                            static_cast<INT>(image->GetWidth()),
+                            static_cast<INT>(image->GetHeight()), Gdiplus::UnitPixel, &edges);
+            }
             HBITMAP bmp = nullptr;
-            if (image->GetHBITMAP(Gdiplus::Color(0, 0, 0, 0), &bmp) == Gdiplus::Ok) result = bmp;
+            if (sized->GetLastStatus() == Gdiplus::Ok &&
+                sized->GetHBITMAP(Gdiplus::Color(0, 0, 0, 0), &bmp) == Gdiplus::Ok)
+                result = bmp;
+            if (sized != image) delete sized;
         }
         delete image;
         stream->Release();

@@ -16,5 +16,8 @@ class GdiplusSession {
 };
 
 // Decodes the resource (module null = the program) of the given type, for example "PNG", into
-// a new 32-bit bitmap. Returns null, silently, when any step fails.
-HBITMAP LoadPngResource(HMODULE module, UINT id, const wchar_t* type);
+// a new 32-bit bitmap. With a width and height, a picture of another size is resampled to that
+// size with a high-quality bicubic filter (a larger drawing made smaller for a screen's scale).
+// Returns null, silently, when any step fails.
+HBITMAP LoadPngResource(HMODULE module, UINT id, const wchar_t* type, int width = 0,
+                        int height = 0);

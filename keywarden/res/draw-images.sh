@@ -1,7 +1,9 @@
 #!/bin/sh
 # Draws Keywarden's icons and pictures into the given folder with ImageMagick primitives:
 # key.ico (tree image of a key, tray icon), cert.ico (tree image of a certificate), app.ico
-# (the program), logo.png (130 x 67) and keyboard.png (21 x 16).
+# (the program), logo.png (130 x 67) and keyboard.png (21 x 16), the last two also for 150 % and
+# 200 % display scaling (logo-150.png, logo-200.png, keyboard-150.png, keyboard-200.png). The
+# icons carry every size from 16 to 96 pixels, so that each scale finds its own.
 set -e
 out=$1
 mkdir -p "$out"
@@ -40,23 +42,40 @@ key "$out/key.png"
 cert "$out/cert.png"
 app "$out/app.png"
 for n in key cert app; do
-    convert "$out/$n.png" -define icon:auto-resize=48,32,24,16 "$out/$n.ico"
+    convert "$out/$n.png" -define icon:auto-resize=96,72,64,48,40,36,32,24,20,16 "$out/$n.ico"
 done
 
-# The logo beside the buttons: the shield and the maker's name.
-convert -size 130x67 xc:none \
-    -fill '#eef3fa' -stroke '#9fb3cf' -strokewidth 1 -draw 'roundrectangle 0,0 129,66 8,8' \
-    \( "$out/app.png" -resize 52x52 \) -geometry +6+7 -composite \
-    -stroke none -fill '#1f5fa8' -draw 'rectangle 64,22 122,26' \
-    -fill '#0e3566' -draw 'rectangle 64,32 122,44' -fill '#c98a12' -draw 'rectangle 64,50 104,54' \
-    -fill '#ffffff' -draw 'rectangle 70,35 76,41' -draw 'rectangle 82,35 88,41' \
-    -draw 'rectangle 94,35 100,41' -draw 'rectangle 106,35 112,41' \
-    PNG32:"$out/logo.png"
+# The logo beside the buttons: the shield and the maker's name. logo SCALE SIZE OUT draws it
+# SCALE times the design's 130 x 67 (whole-number scales are drawn, 150 % is made smaller from a
+# drawing at four times the size, so that no picture is stretched up).
+logo() {
+    s=$1
+    convert -size "$2" xc:none \
+        -fill '#eef3fa' -stroke '#9fb3cf' -strokewidth "$s" \
+        -draw "affine $s,0,0,$s,0,0 roundrectangle 0,0 129,66 8,8" \
+        \( "$out/app.png" -resize "$((52 * s))x$((52 * s))" \) -geometry "+$((6 * s))+$((7 * s))" -composite \
+        -stroke none -draw "affine $s,0,0,$s,0,0 fill #1f5fa8 rectangle 64,22 122,26
+            fill #0e3566 rectangle 64,32 122,44 fill #c98a12 rectangle 64,50 104,54
+            fill #ffffff rectangle 70,35 76,41 rectangle 82,35 88,41
+            rectangle 94,35 100,41 rectangle 106,35 112,41" \
+        PNG32:"$3"
+}
+logo 1 130x67 "$out/logo.png"
+logo 2 260x134 "$out/logo-200.png"
+logo 4 520x268 "$out/logo-400.png"
+convert "$out/logo-400.png" -filter Lanczos -resize '195x101!' PNG32:"$out/logo-150.png"
 
-# A small keyboard: a grey board with three rows of keys.
-convert -size 21x16 xc:none \
-    -fill '#5a6270' -draw 'roundrectangle 0,2 20,14 2,2' -fill '#e8ecf2' \
-    -draw 'rectangle 2,4 4,6' -draw 'rectangle 6,4 8,6' -draw 'rectangle 10,4 12,6' \
-    -draw 'rectangle 14,4 16,6' -draw 'rectangle 3,8 5,10' -draw 'rectangle 7,8 9,10' \
-    -draw 'rectangle 11,8 13,10' -draw 'rectangle 15,8 17,10' -draw 'rectangle 5,12 15,12' \
-    PNG32:"$out/keyboard.png"
+# A small keyboard: a grey board with three rows of keys, drawn the same way (21 x 16).
+keyboard() {
+    s=$1
+    convert -size "$2" xc:none \
+        -draw "affine $s,0,0,$s,0,0 fill #5a6270 roundrectangle 0,2 20,14 2,2 fill #e8ecf2
+            rectangle 2,4 4,6 rectangle 6,4 8,6 rectangle 10,4 12,6 rectangle 14,4 16,6
+            rectangle 3,8 5,10 rectangle 7,8 9,10 rectangle 11,8 13,10 rectangle 15,8 17,10
+            rectangle 5,12 15,12" \
+        PNG32:"$3"
+}
+keyboard 1 21x16 "$out/keyboard.png"
+keyboard 2 42x32 "$out/keyboard-200.png"
+keyboard 4 84x64 "$out/keyboard-400.png"
+convert "$out/keyboard-400.png" -filter Lanczos -resize '32x24!' PNG32:"$out/keyboard-150.png"

@@ -45,6 +45,11 @@
 #define IDR_TRAYMENU 205
 #define IDB_LOGO 206
 #define IDB_KEYBOARD 208
+// The same pictures drawn for 150 % and 200 % display scaling.
+#define IDB_LOGO_150 306
+#define IDB_LOGO_200 406
+#define IDB_KEYBOARD_150 308
+#define IDB_KEYBOARD_200 408
 
 // The menu commands other programs may send as well, and the one they alone send.
 #define ID_TRAY_OPEN KEYWARDEN_CMD_OPEN

@@ -14,17 +14,24 @@ UiText::UiText(int id) {
     if (LoadStringW(KeywardenInstance(), static_cast<UINT>(id), text, 1024) <= 0) text[0] = 0;
 }
 
-HFONT ChineseUiFont() {
-    static HFONT font = [] {
-        HDC dc = GetDC(nullptr);
-        int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-        if (dc) ReleaseDC(nullptr, dc);
-        return CreateFontW(-MulDiv(10, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                           L"\u5FAE\u8F6F\u96C5\u9ED1");
-    }();
-    return font;
+HFONT ChineseUiFont(UINT dpi) {
+    // All windows live on the user-interface thread; a few screens' scales at most.
+    static struct {
+        UINT dpi;
+        HFONT font;
+    } made[8] = {};
+    for (auto& m : made) {
+        if (m.font && m.dpi == dpi) return m.font;
+        if (!m.font) {
+            m.dpi = dpi;
+            m.font = CreateFaceFont(L"\u5FAE\u8F6F\u96C5\u9ED1", 10, dpi);
+            return m.font;
+        }
+    }
+    // More scales than that: the last one is made anew (its old font stays with its windows).
+    made[7].dpi = dpi;
+    made[7].font = CreateFaceFont(L"\u5FAE\u8F6F\u96C5\u9ED1", 10, dpi);
+    return made[7].font;
 }
 
 // ---- CModalDialog ---------------------------------------------------------------------------
@@ -66,6 +73,7 @@ INT_PTR CALLBACK CModalDialog::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         self = reinterpret_cast<CModalDialog*>(lParam);
         SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         self->m_hWnd = hwnd;
+        self->m_dpi.Attach(hwnd);
         self->OnInit();
         return TRUE;
     }
@@ -74,6 +82,9 @@ INT_PTR CALLBACK CModalDialog::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
     INT_PTR handled = 0;
     if (msg != WM_DESTROY && self->OnMessage(msg, wParam, lParam, &handled)) return handled;
     switch (msg) {
+        case WM_DPICHANGED:
+            if (self->m_dpi.Change(wParam, lParam)) self->OnDpiChanged();
+            return TRUE;
         case WM_COMMAND:
             if (self->OnCommand(LOWORD(wParam))) return TRUE;
             if (LOWORD(wParam) == IDCANCEL) {
@@ -188,6 +199,13 @@ void CMessageDlg::GrowToText(const wchar_t* text) {
                  SWP_NOMOVE | SWP_NOZORDER);
 }
 
+void CMessageDlg::OnDpiChanged() {
+    // The text in the font of the new dpi may need another line than the scaled label gives.
+    wchar_t text[1024] = {};
+    GetDlgItemTextW(m_hWnd, IDC_TEXT, text, 1024);
+    GrowToText(text);
+}
+
 bool CMessageDlg::OnCommand(int id) {
     if (id == IDOK) {
         End(1);
@@ -261,8 +279,12 @@ CModifyDevLabel::~CModifyDevLabel() = default;
 void CModifyDevLabel::OnInit() {
     CenterOnParent();
     m_edit = GetDlgItem(m_hWnd, IDC_LABEL_EDIT);
-    SendMessageW(m_edit, WM_SETFONT, reinterpret_cast<WPARAM>(ChineseUiFont()), TRUE);
+    SendMessageW(m_edit, WM_SETFONT, reinterpret_cast<WPARAM>(ChineseUiFont(Dpi())), TRUE);
     UpdateTexts();
+}
+
+void CModifyDevLabel::OnDpiChanged() {
+    SendMessageW(m_edit, WM_SETFONT, reinterpret_cast<WPARAM>(ChineseUiFont(Dpi())), TRUE);
 }
 
 void CModifyDevLabel::UpdateTexts() {
@@ -311,9 +333,29 @@ void CModifyDevLabel::OnOK() {
 
 // ---- CAboutDlg ----------------------------------------------------------------------------------
 
+CAboutDlg::~CAboutDlg() {
+    if (m_icon) DestroyIcon(m_icon);
+}
+
 void CAboutDlg::OnInit() {
     CenterOnParent();
+    OnDpiChanged();
     UpdateTexts();
+}
+
+void CAboutDlg::OnDpiChanged() {
+    // The template's icon comes at the system's size; the dialog's dpi may ask for another.
+    HICON icon = LoadIconForDpi(IDI_APP, SM_CXICON, Dpi());
+    if (!icon) return;
+    for (HWND c = GetWindow(m_hWnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        if ((GetWindowLongPtrW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            wchar_t cls[16] = {};
+            GetClassNameW(c, cls, 16);
+            if (_wcsicmp(cls, L"Static") == 0)
+                SendMessageW(c, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+        }
+    if (m_icon) DestroyIcon(m_icon);
+    m_icon = icon;
 }
 
 void CAboutDlg::UpdateTexts() {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "dpi.h"
 #include "items.h"
 #include "resource.h"
 
@@ -30,10 +31,15 @@ class CModalDialog {
     virtual bool OnCommand(int id) = 0;
     // Any other message, before the default handling; true when handled (result is returned).
     virtual bool OnMessage(UINT, WPARAM, LPARAM, INT_PTR*) { return false; }
+    // After the dialog and its children were laid out at a new dpi: fonts and pictures of the
+    // dialog's own are made again here.
+    virtual void OnDpiChanged() {}
     void CenterOnParent();
+    UINT Dpi() const { return m_dpi.Dpi(); }
 
   private:
     static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    DialogDpi m_dpi;
 };
 
 // Dialogs that belong to one key. RemoveDlg ends the dialog with 2 when its key's device name
@@ -74,6 +80,7 @@ class CMessageDlg : public CKeyDialog {
   protected:
     void OnInit() override;
     bool OnCommand(int id) override;
+    void OnDpiChanged() override;
 
   private:
     void GrowToText(const wchar_t* text);
@@ -105,6 +112,7 @@ class CModifyDevLabel : public CKeyDialog {
   protected:
     void OnInit() override;
     bool OnCommand(int id) override;
+    void OnDpiChanged() override;
 
   private:
     void OnOK();
@@ -116,12 +124,18 @@ class CModifyDevLabel : public CKeyDialog {
 
 class CAboutDlg : public CModalDialog {
   public:
+    ~CAboutDlg() override;
     void UpdateTexts();
 
   protected:
     void OnInit() override;
     bool OnCommand(int id) override;
+    void OnDpiChanged() override;
+
+  private:
+    HICON m_icon = nullptr;  // the program's icon at the dialog's dpi
 };
 
-// The 10-point font of the tree and the label edit ("微软雅黑"), created once for the process.
-HFONT ChineseUiFont();
+// The 10-point font of the tree and the label edit ("微软雅黑") at a dpi, created once for the
+// process and each dpi.
+HFONT ChineseUiFont(UINT dpi);

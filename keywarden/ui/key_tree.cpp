@@ -11,21 +11,27 @@ CKeyTree::~CKeyTree() {
     if (m_images) ImageList_Destroy(m_images);
 }
 
-void CKeyTree::Attach(HWND tree) {
+void CKeyTree::Attach(HWND tree, UINT dpi) {
     m_tree = tree;
-    SendMessageW(m_tree, WM_SETFONT, reinterpret_cast<WPARAM>(ChineseUiFont()), TRUE);
-    HINSTANCE inst = KeywardenInstance();
-    m_images = ImageList_Create(24, 24, ILC_COLOR32, 6, 4);
+    SetDpi(dpi);
+}
+
+void CKeyTree::SetDpi(UINT dpi) {
+    if (!m_tree) return;
+    SendMessageW(m_tree, WM_SETFONT, reinterpret_cast<WPARAM>(ChineseUiFont(dpi)), TRUE);
+    // 24 x 24 at 96 dpi; the icons come at the large-icon size of the dpi and are drawn into
+    // the list's size.
+    const int size = ScaleToDpi(24, dpi);
+    HIMAGELIST images = ImageList_Create(size, size, ILC_COLOR32, 6, 4);
     for (int id : {IDI_KEY, IDI_CERT}) {
-        auto icon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(id), IMAGE_ICON,
-                                                  GetSystemMetrics(SM_CXICON),
-                                                  GetSystemMetrics(SM_CYICON), 0));
-        if (icon) {
-            ImageList_AddIcon(m_images, icon);
+        if (HICON icon = LoadIconForDpi(id, SM_CXICON, dpi)) {
+            ImageList_AddIcon(images, icon);
             DestroyIcon(icon);
         }
     }
-    SendMessageW(m_tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(m_images));
+    SendMessageW(m_tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
+    if (m_images) ImageList_Destroy(m_images);
+    m_images = images;
 }
 
 void CKeyTree::Clear() {

@@ -19,8 +19,12 @@ class CKeyTree {
     CKeyTree(const CKeyTree&) = delete;
     CKeyTree& operator=(const CKeyTree&) = delete;
 
-    // Takes over the tree control: its font and its images (key, certificate).
-    void Attach(HWND tree);
+    // Takes over the tree control: its font and its images (key, certificate), at the dpi of
+    // its window.
+    void Attach(HWND tree, UINT dpi);
+    // Makes the font and the images again for another dpi (the window moved to another screen).
+    void SetDpi(UINT dpi);
+    HIMAGELIST Images() const { return m_images; }
     HWND Window() const { return m_tree; }
 
     // Rebuilds the whole tree from keys; the items keep their objects alive until the next

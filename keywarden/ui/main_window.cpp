@@ -11,7 +11,6 @@
 #include "key_commands.h"
 #include "key_texts.h"
 #include "log.h"
-#include "png_loader.h"
 #include "resources.h"
 
 namespace {
@@ -66,6 +65,7 @@ INT_PTR CALLBACK CMainDlg::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
         self = reinterpret_cast<CMainDlg*>(lParam);
         SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         self->m_hWnd = hwnd;
+        self->m_dpi.Attach(hwnd);
         self->m_dialogs.SetWindow(hwnd);
     } else {
         self = reinterpret_cast<CMainDlg*>(GetWindowLongPtrW(hwnd, DWLP_USER));
@@ -112,6 +112,13 @@ bool CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* re
             return false;
         case WM_CLOSE:
             ShowWindow(m_hWnd, SW_HIDE);
+            return true;
+        case WM_DPICHANGED:
+            if (m_dpi.Change(wParam, lParam)) {
+                m_tree.SetDpi(m_dpi.Dpi());
+                LoadLogo();
+                LoadIcons();
+            }
             return true;
         case WM_DEVICECHANGE:
             OnDeviceChange(wParam, lParam);
@@ -219,16 +226,33 @@ void CMainDlg::OnInitDialog() {
     InitCtrl();
     RegisterDeviceNotifications();
     m_devices.StartStartupRead();
-    HINSTANCE inst = KeywardenInstance();
-    m_bigIcon =
-        static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    m_smallIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                                GetSystemMetrics(SM_CXSMICON),
-                                                GetSystemMetrics(SM_CYSMICON), 0));
-    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
-    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+    LoadIcons();
     m_tray.Install(m_hWnd, m_smallIcon, UiText(IDS_CAPTION).c_str());
+}
+
+void CMainDlg::LoadLogo() {
+    static const UINT kLogo[3] = {IDB_LOGO, IDB_LOGO_150, IDB_LOGO_200};
+    if (HBITMAP logo = LoadPictureForDpi(kLogo, m_dpi.Dpi())) {
+        SendDlgItemMessageW(m_hWnd, IDC_LOGO, STM_SETIMAGE, IMAGE_BITMAP,
+                            reinterpret_cast<LPARAM>(logo));
+        if (m_logo) DeleteObject(m_logo);
+        m_logo = logo;
+    }
+}
+
+void CMainDlg::LoadIcons() {
+    const UINT dpi = m_dpi.Dpi();
+    // The icons at the sizes the system asks for at this dpi: the shell takes the tray's icon at
+    // the small-icon size.
+    HICON big = LoadIconForDpi(IDI_APP, SM_CXICON, dpi);
+    HICON small = LoadIconForDpi(IDI_APP, SM_CXSMICON, dpi);
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    m_tray.SetIcon(small);
+    if (m_bigIcon) DestroyIcon(m_bigIcon);
+    if (m_smallIcon) DestroyIcon(m_smallIcon);
+    m_bigIcon = big;
+    m_smallIcon = small;
 }
 
 void CMainDlg::OnDestroy() {
@@ -290,11 +314,8 @@ void CMainDlg::CenterOnWorkArea() {
 }
 
 void CMainDlg::InitCtrl() {
-    m_tree.Attach(GetDlgItem(m_hWnd, IDC_DEVICE_TREE));
-    m_logo = LoadPngResource(KeywardenInstance(), IDB_LOGO, L"PNG");
-    if (m_logo)
-        SendDlgItemMessageW(m_hWnd, IDC_LOGO, STM_SETIMAGE, IMAGE_BITMAP,
-                            reinterpret_cast<LPARAM>(m_logo));
+    m_tree.Attach(GetDlgItem(m_hWnd, IDC_DEVICE_TREE), m_dpi.Dpi());
+    LoadLogo();
     ChangeMutileLang();
 }
 

@@ -13,6 +13,7 @@
 
 #include "app.h"
 #include "device_list.h"
+#include "dpi.h"
 #include "items.h"
 #include "key_dialogs.h"
 #include "key_texts.h"
@@ -37,6 +38,7 @@ class CMainDlg : public IMainWindow, private IDeviceListEvents {
     CKeyTree& Tree() { return m_tree; }
     CKeyDialogs& Dialogs() { return m_dialogs; }
     CTrayIcon& Tray() { return m_tray; }
+    UINT Dpi() const { return m_dpi.Dpi(); }
 
     // 1 after command ID_SILENT_REFRESH, 0 after the refresh button: while 1 no default-PIN
     // prompt is shown.
@@ -56,6 +58,9 @@ class CMainDlg : public IMainWindow, private IDeviceListEvents {
     void RegisterDeviceNotifications();
     void CenterOnWorkArea();
     void InitCtrl();
+    // The logo, and the window's and the tray's icons, at the window's dpi.
+    void LoadLogo();
+    void LoadIcons();
     void Quit(int code);
     void ChangeMutileLang();
     LRESULT OnOpenURL();
@@ -79,6 +84,7 @@ class CMainDlg : public IMainWindow, private IDeviceListEvents {
     bool OnWindowThread() const;
 
     HWND m_hWnd = nullptr;
+    DialogDpi m_dpi;
     CTrayIcon m_tray;
     CKeyTree m_tree;
     CKeyDialogs m_dialogs;

@@ -8,7 +8,6 @@
 #include "keywarden_window.h"
 #include "log.h"
 #include "pin_rules.h"
-#include "png_loader.h"
 #include "resources.h"
 
 namespace {
@@ -55,16 +54,7 @@ void CModifyPINDlg::OnInit() {
         SendMessageW(edit, EM_SETPASSWORDCHAR, 0x2022, 0);
     }
 
-    // The soft keyboard toggle shows the keyboard picture at its own size.
-    HWND toggle = GetDlgItem(m_hWnd, IDC_SOFTKB_TOGGLE);
-    m_keyboardPicture = LoadPngResource(KeywardenInstance(), IDB_KEYBOARD, L"PNG");
-    if (m_keyboardPicture) {
-        BITMAP bm = {};
-        GetObjectW(m_keyboardPicture, sizeof bm, &bm);
-        SendMessageW(toggle, BM_SETIMAGE, IMAGE_BITMAP,
-                     reinterpret_cast<LPARAM>(m_keyboardPicture));
-        SetWindowPos(toggle, nullptr, 0, 0, bm.bmWidth, bm.bmHeight, SWP_NOMOVE | SWP_NOZORDER);
-    }
+    LoadKeyboardPicture();
     m_tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd,
                                 nullptr, KeywardenInstance(), nullptr);
@@ -75,6 +65,26 @@ void CModifyPINDlg::OnInit() {
     KeepOutOfCaptures();
     UpdateTexts();
     FocusField(IDC_OLD_PIN);
+}
+
+void CModifyPINDlg::LoadKeyboardPicture() {
+    // The soft keyboard toggle shows the keyboard picture at its own size.
+    static const UINT kKeyboard[3] = {IDB_KEYBOARD, IDB_KEYBOARD_150, IDB_KEYBOARD_200};
+    HBITMAP picture = LoadPictureForDpi(kKeyboard, Dpi());
+    if (!picture) return;
+    HWND toggle = GetDlgItem(m_hWnd, IDC_SOFTKB_TOGGLE);
+    BITMAP bm = {};
+    GetObjectW(picture, sizeof bm, &bm);
+    SendMessageW(toggle, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+    SetWindowPos(toggle, nullptr, 0, 0, bm.bmWidth, bm.bmHeight, SWP_NOMOVE | SWP_NOZORDER);
+    if (m_keyboardPicture) DeleteObject(m_keyboardPicture);
+    m_keyboardPicture = picture;
+}
+
+void CModifyPINDlg::OnDpiChanged() {
+    LoadKeyboardPicture();
+    // The keyboard not shown yet comes up beside the dialog on its new screen.
+    if (m_keyboard.m_hWnd && !m_keyboard.IsVisible()) m_keyboard.PlaceBesideOwner();
 }
 
 void CModifyPINDlg::KeepOutOfCaptures() {
@@ -128,10 +138,22 @@ void CModifyPINDlg::UpdateTexts() {
     }
 }
 
-bool CModifyPINDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR*) {
+bool CModifyPINDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR*) {
     // Every change notification re-decides the OK button.
     if (msg == WM_COMMAND && HIWORD(wParam) == EN_CHANGE) UpdateOkButton();
+    // The dialog raised (activated, clicked): the keyboard it may touch comes above it again.
+    // Windows keeps an owned window above its owner by itself; Wine does not always.
+    if (msg == WM_WINDOWPOSCHANGED && m_keyboard.IsVisible() &&
+        !(reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_NOZORDER))
+        RaiseKeyboard();
     return false;
+}
+
+void CModifyPINDlg::RaiseKeyboard() {
+    // In the dialog's band: the dialog of the dimmed screen is topmost.
+    const bool topmost = (GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    SetWindowPos(m_keyboard.m_hWnd, topmost ? HWND_TOPMOST : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void CModifyPINDlg::UpdateOkButton() {
@@ -164,6 +186,7 @@ void CModifyPINDlg::ToggleSoftKeyboard() {
         FocusField(IDC_OLD_PIN);
     } else {
         ShowWindow(m_keyboard.m_hWnd, SW_SHOWNA);
+        RaiseKeyboard();  // above the dialog it may touch, never under it
         // Typing goes on in the field that had the focus before the toggle was pressed, at its
         // caret (the dialog manager's focus change would select the field's whole text).
         SetFocus(m_target ? m_target : GetDlgItem(m_hWnd, IDC_OLD_PIN));
@@ -277,8 +300,7 @@ CClockFullScreen::~CClockFullScreen() {
 
 void CClockFullScreen::OnInit() {
     m_brush = CreateSolidBrush(RGB(0, 0, 0));
-    SetWindowPos(m_hWnd, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN),
-                 GetSystemMetrics(SM_CYSCREEN), SWP_NOZORDER);
+    CoverScreen(true);
     SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
     SetLayeredWindowAttributes(m_hWnd, 0, 127, LWA_ALPHA);
     SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -296,6 +318,15 @@ void CClockFullScreen::OnInit() {
     // The PIN dialog opens once the dimmed screen is up and painted.
     if (HANDLE thread = CreateThread(nullptr, 0, Starter, m_hWnd, 0, nullptr)) CloseHandle(thread);
 }
+
+void CClockFullScreen::CoverScreen(bool activate) {
+    SetWindowPos(m_hWnd, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN),
+                 GetSystemMetrics(SM_CYSCREEN), SWP_NOZORDER | (activate ? 0 : SWP_NOACTIVATE));
+}
+
+// The dimming is the whole screen, not the rectangle the system suggests for a window; the PIN
+// dialog above it keeps the focus.
+void CClockFullScreen::OnDpiChanged() { CoverScreen(false); }
 
 DWORD WINAPI CClockFullScreen::Starter(void* window) {
     Sleep(50);

@@ -37,13 +37,17 @@ class CModifyPINDlg : public CKeyDialog, public IPinFieldOwner {
     void OnInit() override;
     bool OnCommand(int id) override;
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result) override;
+    void OnDpiChanged() override;
 
   private:
     void UpdateOkButton();
+    // The toggle's keyboard picture at the dialog's dpi; the toggle takes the picture's size.
+    void LoadKeyboardPicture();
     // Asks the system to leave the dialog and the soft keyboard out of screen captures.
     void KeepOutOfCaptures();
     void OnOK();
     void ToggleSoftKeyboard();
+    void RaiseKeyboard();
     // Ends the dialog; the soft keyboard goes with it.
     void Finish(INT_PTR result);
     int Message(int stringId, ULONG argument, int kind);
@@ -80,8 +84,11 @@ class CClockFullScreen : public CKeyDialog {
     void OnInit() override;
     bool OnCommand(int id) override;
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result) override;
+    void OnDpiChanged() override;
 
   private:
+    // Covers the primary screen, whatever its size in pixels now.
+    void CoverScreen(bool activate);
     void OnStartPin();
     void Unshield();
     static DWORD WINAPI Starter(void* window);

@@ -2,6 +2,8 @@
 
 #include <bcrypt.h>
 
+#include <initializer_list>
+
 #include "log.h"
 #include "resources.h"
 
@@ -40,6 +42,35 @@ bool ShuffleKeys(int (&permutation)[kSoftKeyCount]) {
     return true;
 }
 
+KeyboardPlace PlaceKeyboard(const RECT& owner, SIZE keyboard, const RECT& area, UINT dpi) {
+    const LONG w = keyboard.cx, h = keyboard.cy;
+    const LONG ow = owner.right - owner.left, oh = owner.bottom - owner.top;
+    auto clamp = [](LONG v, LONG low, LONG high) { return v > high ? high : v < low ? low : v; };
+    auto clampX = [&](LONG x) { return clamp(x, area.left, area.right - w); };
+    auto clampY = [&](LONG y) { return clamp(y, area.top, area.bottom - h); };
+    KeyboardPlace p = {{owner.right - ScaleToDpi(30, dpi), owner.top + ScaleToDpi(100, dpi)},
+                       {owner.left, owner.top}};
+    if (p.keyboard.x + w <= area.right) {  // beside, as designed
+        p.keyboard.y = clampY(p.keyboard.y);
+    } else if (owner.bottom + h <= area.bottom) {  // below
+        p.keyboard = {clampX(p.keyboard.x), owner.bottom};
+    } else if (owner.left - w >= area.left) {  // left
+        p.keyboard = {owner.left - w, clampY(p.keyboard.y)};
+    } else if (owner.top - h >= area.top) {  // above
+        p.keyboard = {clampX(p.keyboard.x), owner.top - h};
+    } else if (oh + h <= area.bottom - area.top) {  // the owner at the top, the keyboard below
+        p.owner = {clamp(owner.left, area.left, area.right - ow), area.top};
+        p.keyboard = {clampX(p.keyboard.x), area.top + oh};
+    } else if (ow + w <= area.right - area.left) {  // the owner at the left, the keyboard right
+        p.owner = {area.left, clamp(owner.top, area.top, area.bottom - oh)};
+        p.keyboard = {area.left + ow, clampY(p.owner.y + ScaleToDpi(100, dpi))};
+    } else {  // a screen smaller than both: opposite corners, the keyboard whole and on top
+        p.owner = {area.left, area.top};
+        p.keyboard = {area.right - w, area.bottom - h};
+    }
+    return p;
+}
+
 wchar_t SoftKeyChar(int index, int caseMode) {
     if (index < 0 || index >= kSoftKeyCount) return 0;
     if (index < 10) return L"1234567890"[index];
@@ -72,6 +103,7 @@ INT_PTR CALLBACK CSoftKBDlg::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         auto* self = reinterpret_cast<CSoftKBDlg*>(lParam);
         self->m_hWnd = hwnd;
+        self->m_dpi.Attach(hwnd);
         self->OnInit();
         return FALSE;  // the focus stays where it is
     }
@@ -84,6 +116,11 @@ INT_PTR CALLBACK CSoftKBDlg::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         case WM_CLOSE:
             ShowWindow(hwnd, SW_HIDE);
             return TRUE;
+        case WM_DPICHANGED:
+            if (self->m_dpi.Change(wParam, lParam)) self->MakeFont();
+            // Not shown yet: it goes beside its dialog on the new screen when it is.
+            if (!IsWindowVisible(hwnd)) self->PlaceBesideOwner();
+            return TRUE;
         case WM_NCDESTROY:
             SetWindowLongPtrW(hwnd, DWLP_USER, 0);
             self->m_hWnd = nullptr;
@@ -93,44 +130,44 @@ INT_PTR CALLBACK CSoftKBDlg::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 }
 
 void CSoftKBDlg::OnInit() {
-    // Beside the owner: the left edge 30 pixels left of its right edge, 100 pixels below its top.
-    // On a small screen it is moved back inside the owner's monitor.
-    if (HWND owner = GetWindow(m_hWnd, GW_OWNER)) {
-        RECT o, r;
-        GetWindowRect(owner, &o);
-        GetWindowRect(m_hWnd, &r);
-        MONITORINFO mi = {};
-        mi.cbSize = sizeof mi;
-        GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &mi);
-        int x = o.right - 30, y = o.top + 100;
-        int w = r.right - r.left, h = r.bottom - r.top;
-        if (x + w > mi.rcMonitor.right) x = mi.rcMonitor.right - w;
-        if (y + h > mi.rcMonitor.bottom) y = mi.rcMonitor.bottom - h;
-        if (x < mi.rcMonitor.left) x = mi.rcMonitor.left;
-        if (y < mi.rcMonitor.top) y = mi.rcMonitor.top;
-        SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    PlaceBesideOwner();
     m_caseMode = 0;
     SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
     SetLayeredWindowAttributes(m_hWnd, 0, 252, LWA_ALPHA);
-
-    HDC dc = GetDC(nullptr);
-    int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-    if (dc) ReleaseDC(nullptr, dc);
-    m_font = CreateFontW(-MulDiv(13, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                         DEFAULT_PITCH | FF_DONTCARE, L"\u5FAE\u8F6F\u96C5\u9ED1");
-    for (int i = 0; i < kSoftKeyCount; ++i)
-        SendDlgItemMessageW(m_hWnd, IDC_SOFTKEY_FIRST + i, WM_SETFONT,
-                            reinterpret_cast<WPARAM>(m_font), FALSE);
-    SendDlgItemMessageW(m_hWnd, IDC_SOFTKB_SHIFT, WM_SETFONT, reinterpret_cast<WPARAM>(m_font),
-                        FALSE);
-    SendDlgItemMessageW(m_hWnd, IDC_SOFTKB_BACKSPACE, WM_SETFONT, reinterpret_cast<WPARAM>(m_font),
-                        FALSE);
-
+    MakeFont();
     if (!ShuffleKeys(m_permutation))
         LogMessage(LOG_LEVEL_ERROR, "%s no random source", "CSoftKBDlg::ShuffleKeys");
     LabelKeys();
+}
+
+void CSoftKBDlg::PlaceBesideOwner() {
+    HWND owner = GetWindow(m_hWnd, GW_OWNER);
+    if (!owner) return;
+    RECT o, r;
+    GetWindowRect(owner, &o);
+    GetWindowRect(m_hWnd, &r);
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof mi;
+    GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &mi);
+    const KeyboardPlace p =
+        PlaceKeyboard(o, {r.right - r.left, r.bottom - r.top}, mi.rcWork, m_dpi.Dpi());
+    if (p.owner.x != o.left || p.owner.y != o.top)
+        SetWindowPos(owner, nullptr, p.owner.x, p.owner.y, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(m_hWnd, nullptr, p.keyboard.x, p.keyboard.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CSoftKBDlg::MakeFont() {
+    // 13 points at the keyboard's dpi, for the 36 keys, Shift and Backspace.
+    HFONT font = CreateFaceFont(L"\u5FAE\u8F6F\u96C5\u9ED1", 13, m_dpi.Dpi());
+    for (int i = 0; i < kSoftKeyCount; ++i)
+        SendDlgItemMessageW(m_hWnd, IDC_SOFTKEY_FIRST + i, WM_SETFONT,
+                            reinterpret_cast<WPARAM>(font), TRUE);
+    for (int id : {IDC_SOFTKB_SHIFT, IDC_SOFTKB_BACKSPACE})
+        SendDlgItemMessageW(m_hWnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (m_font) DeleteObject(m_font);
+    m_font = font;
 }
 
 void CSoftKBDlg::LabelKeys() {

@@ -109,6 +109,12 @@ bool CTrayIcon::SetTooltip(const wchar_t* tip) {
     return m_installed && Shell_NotifyIconW(NIM_MODIFY, &m_nid) != FALSE;
 }
 
+bool CTrayIcon::SetIcon(HICON icon) {
+    m_nid.hIcon = icon;
+    m_nid.uFlags = NIF_ICON;
+    return m_installed && Shell_NotifyIconW(NIM_MODIFY, &m_nid) != FALSE;
+}
+
 bool CTrayIcon::ShowBalloon(const wchar_t* title, const wchar_t* text) {
     wcsncpy(m_nid.szInfo, text ? text : L"", 255);
     m_nid.szInfo[255] = 0;

@@ -21,6 +21,8 @@ class CTrayIcon {
     // shell (started by the setup program).
     bool Install(HWND window, HICON icon, const wchar_t* tip);
     bool SetTooltip(const wchar_t* tip);
+    // Another icon (the same picture at another screen scale); the caller keeps it alive.
+    bool SetIcon(HICON icon);
     // An information balloon; the text keeps at most 255 characters, the title 63. A balloon the
     // shell cannot take now (no icon there) waits for the icon to be added again.
     bool ShowBalloon(const wchar_t* title, const wchar_t* text);
