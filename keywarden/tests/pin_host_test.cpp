@@ -127,18 +127,6 @@ BOOL WINAPI NotLayered(HWND window, DWORD value) {
     return RecordAffinity(window, value, !(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED));
 }
 
-BOOL CALLBACK FindKeyboardProc(HWND hwnd, LPARAM data) {
-    if (!GetDlgItem(hwnd, IDC_SOFTKB_SHIFT)) return TRUE;
-    *reinterpret_cast<HWND*>(data) = hwnd;
-    return FALSE;
-}
-// The soft keyboard of the user-interface thread, shown or not.
-HWND SoftKeyboard() {
-    HWND found = nullptr;
-    EnumThreadWindows(g_uiThread, FindKeyboardProc, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 }  // namespace
 
 TEST_F(PinChangeTest, ThePinDialogAndTheSoftKeyboardAskToBeLeftOutOfCaptures) {

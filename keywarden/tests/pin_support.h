@@ -119,6 +119,17 @@ inline HWND ShowSoftKeyboard(HWND pin) {
     }
     return nullptr;
 }
+inline BOOL CALLBACK FindKeyboardProc(HWND hwnd, LPARAM data) {
+    if (!GetDlgItem(hwnd, IDC_SOFTKB_SHIFT)) return TRUE;
+    *reinterpret_cast<HWND*>(data) = hwnd;
+    return FALSE;
+}
+// The soft keyboard of the user-interface thread, shown or not.
+inline HWND SoftKeyboard() {
+    HWND found = nullptr;
+    EnumThreadWindows(g_uiThread, FindKeyboardProc, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
 inline HWND WaitDialog(int control) {
     HWND d = nullptr;
     WaitFor([&] { return (d = DialogWith(control)) != nullptr; });

@@ -231,17 +231,6 @@ HWND IconControl(HWND dlg) {
     return nullptr;
 }
 
-BOOL CALLBACK KeyboardOfThread(HWND hwnd, LPARAM data) {
-    if (!GetDlgItem(hwnd, IDC_SOFTKB_SHIFT)) return TRUE;
-    *reinterpret_cast<HWND*>(data) = hwnd;
-    return FALSE;
-}
-HWND HiddenKeyboard() {
-    HWND found = nullptr;
-    EnumThreadWindows(g_uiThread, KeyboardOfThread, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 // The user can reach every key and every control of the PIN dialog: the keyboard lies on the
 // dialog's screen, above the dialog, and none of its keys lies over one of the dialog's controls
 // (where the screen has room for both side by side or one above the other).
@@ -319,7 +308,7 @@ TEST_P(ScreenScaleTest, EveryWindowIsLaidOutAtTheScreensScale) {
             RECT dim = host ? ScreenRect(host) : RECT{};
             EXPECT_EQ(dim.right - dim.left, GetSystemMetrics(SM_CXSCREEN));
             EXPECT_EQ(dim.bottom - dim.top, GetSystemMetrics(SM_CYSCREEN));
-            MoveToDpi(HiddenKeyboard(), from, dpi);
+            MoveToDpi(SoftKeyboard(), from, dpi);
             MoveToDpi(pin, from, dpi);
             ExpectLaidOut(pin, "PIN dialog", dpi);
             SIZE toggle = BitmapSize(reinterpret_cast<HBITMAP>(
