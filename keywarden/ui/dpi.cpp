@@ -50,12 +50,7 @@ SIZE DialogBaseUnits(HFONT font) {
     return base;
 }
 
-UINT SystemDpi() {
-    HDC dc = GetDC(nullptr);
-    int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
-    if (dc) ReleaseDC(nullptr, dc);
-    return Sane(static_cast<UINT>(dpi));
-}
+UINT SystemDpi() { return Sane(static_cast<UINT>(kit::screen_metrics().dpi_y)); }
 
 UINT WindowDpi(HWND window) {
     if (window && Functions().getDpiForWindow)
