@@ -6,31 +6,19 @@
 // afresh.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
-#include <sys/resource.h>
 
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "kit/platform.h"
+#include "process_usage.h"
 #include "seal_fixture.h"
 #include "sealform.h"
 
 namespace {
 
-long minor_faults() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_minflt;
-}
-
-long resident_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
+using bench::minor_faults;
+using bench::resident_kib;
 
 // The library loaded as a host loads it, and the seal both benchmarks parse: a 50 KB picture
 // and two 1 KB holder certificates.

@@ -196,9 +196,16 @@ std::string UiThreadState(HWND key) {
                   gti.flags & GUI_INMOVESIZE ? " move/size" : "",
                   gti.flags & GUI_INMENUMODE ? " menu" : "",
                   gti.flags & GUI_POPUPMENUMODE ? " popup-menu" : "");
+    // The lengths of the owner's three fields show where a typed character went.
+    HWND pin = GetWindow(GetParent(key), GW_OWNER);
+    char fields[96];
+    std::snprintf(fields, sizeof fields, ", focus id %d, fields %d/%d/%d",
+                  GetDlgCtrlID(gti.hwndFocus), GetWindowTextLengthW(GetDlgItem(pin, IDC_OLD_PIN)),
+                  GetWindowTextLengthW(GetDlgItem(pin, IDC_NEW_PIN)),
+                  GetWindowTextLengthW(GetDlgItem(pin, IDC_NEW_PIN2)));
     return std::string(flags) + ", capture " + name(gti.hwndCapture) + ", move/size " +
            name(gti.hwndMoveSize) + ", active " + name(gti.hwndActive) + ", focus " +
-           name(gti.hwndFocus) + ", key " + name(key) + ", under its middle " +
+           name(gti.hwndFocus) + fields + ", key " + name(key) + ", under its middle " +
            name(WindowFromPoint(mid)) + (IsWindowEnabled(key) ? "" : ", key disabled");
 }
 void ClickSoftKey(HWND keyboard, int control, const std::function<bool()>& done) {

@@ -143,19 +143,28 @@ class ThreadSlots {
 };
 
 // ParsingSeal's texts are kept for the next call; a made seal is freed when released (makers
-// are not called in loops, and the made seal's memory is given back at once).
-ThreadSlots g_sealinfos(kKeptBlocks);
-ThreadSlots g_made_seals(0);
+// are not called in loops, and the made seal's memory is given back at once). Each table is
+// made at its first use, not when the library is loaded: a host that loads the library for one
+// call of an export that fills the caller's buffer pays nothing for them, neither when loading
+// nor when unloading.
+ThreadSlots& sealinfos() {
+    static ThreadSlots slots(kKeptBlocks);
+    return slots;
+}
+ThreadSlots& made_seals() {
+    static ThreadSlots slots(0);
+    return slots;
+}
 
 }  // namespace
 
-char* sealinfos_block(size_t bytes) { return g_sealinfos.take(bytes); }
+char* sealinfos_block(size_t bytes) { return sealinfos().take(bytes); }
 
-void release_sealinfos() { g_sealinfos.release(); }
+void release_sealinfos() { sealinfos().release(); }
 
 unsigned char* keep_made_seal(const std::vector<uint8_t>& der) {
     try {
-        char* kept = g_made_seals.take(der.size());
+        char* kept = made_seals().take(der.size());
         if (!der.empty()) std::memcpy(kept, der.data(), der.size());
         return reinterpret_cast<unsigned char*>(kept);
     } catch (...) {
@@ -163,6 +172,6 @@ unsigned char* keep_made_seal(const std::vector<uint8_t>& der) {
     }
 }
 
-void release_made_seal() { g_made_seals.release(); }
+void release_made_seal() { made_seals().release(); }
 
 }  // namespace sealform
