@@ -76,10 +76,27 @@ Module Module::load(std::string_view windows_name) {
     return Module(h);
 }
 
+// The system's library folder is the one the C library came from ("/lib/x86_64-linux-gnu"),
+// together with its twin in or out of /usr. A bare name is looked up there by this layer and
+// loaded by its full path: the loader's own search would also follow the library path of the
+// environment and the search path built into the program.
 Module Module::load_system(std::string_view windows_name) {
     std::string native = native_module_name(windows_name);
     if (native.find('/') != std::string::npos) return Module();
-    return Module(dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL));
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&::getpid), &info) == 0 || !info.dli_fname ||
+        info.dli_fname[0] != '/')
+        return Module();
+    std::string folder = info.dli_fname;
+    folder.erase(folder.find_last_of('/'));
+    const std::string twin = folder.rfind("/usr/", 0) == 0 ? folder.substr(4) : "/usr" + folder;
+    for (const std::string& dir : {folder, twin}) {
+        const std::string path = dir + "/" + native;
+        if (::access(path.c_str(), F_OK) == 0)
+            return Module(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+    }
+    errno = ENOENT;
+    return Module();
 }
 
 void restrict_module_search() {}
