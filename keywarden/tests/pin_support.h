@@ -117,21 +117,46 @@ inline bool WaitFocus(HWND dlg, int control) {
 // release it takes from its queue.
 inline std::atomic<HWND> g_releasedOn{nullptr};
 inline std::atomic<unsigned> g_releases{0};
-inline LRESULT CALLBACK RecordRelease(int code, WPARAM removed, LPARAM message) {
+// The keys and button presses the thread took since the script began, in order ("Tab@1010": a
+// Tab pressed while control 1010 had the focus), for a test that finds typing in another field.
+inline std::mutex g_takenLock;
+inline std::string g_taken;
+inline LRESULT CALLBACK RecordInput(int code, WPARAM removed, LPARAM message) {
     const auto* m = reinterpret_cast<const MSG*>(message);
-    if (code == HC_ACTION && removed == PM_REMOVE && m->message == WM_LBUTTONUP) {
-        g_releasedOn = m->hwnd;
-        ++g_releases;
+    if (code == HC_ACTION && removed == PM_REMOVE) {
+        if (m->message == WM_LBUTTONUP) {
+            g_releasedOn = m->hwnd;
+            ++g_releases;
+        }
+        if (m->message == WM_KEYDOWN || m->message == WM_SYSKEYDOWN ||
+            m->message == WM_LBUTTONDOWN) {
+            char entry[48];
+            std::snprintf(entry, sizeof entry, " %s%#x@%d",
+                          m->message == WM_LBUTTONDOWN ? "click" : "key",
+                          m->message == WM_LBUTTONDOWN ? 0u : static_cast<unsigned>(m->wParam),
+                          GetDlgCtrlID(m->hwnd));
+            std::lock_guard<std::mutex> hold(g_takenLock);
+            if (g_taken.size() < 4000) g_taken += entry;
+        }
     }
     return CallNextHookEx(nullptr, code, removed, message);
+}
+// Starts recording what the user-interface thread takes (once per thread) and empties the record.
+inline void WatchUiThreadInput() {
+    static DWORD hooked = 0;
+    if (hooked != g_uiThread &&
+        SetWindowsHookExW(WH_GETMESSAGE, RecordInput, nullptr, g_uiThread) != nullptr)
+        hooked = g_uiThread;
+    std::lock_guard<std::mutex> hold(g_takenLock);
+    g_taken.clear();
+}
+inline std::string InputTaken() {
+    std::lock_guard<std::mutex> hold(g_takenLock);
+    return g_taken;
 }
 // Clicks a control with the mouse; true when the release reached it (waiting as long as a busy
 // machine may take), false when the click was lost on the way.
 inline bool ClickReaches(HWND dlg, int control) {
-    static DWORD hooked = 0;
-    if (hooked != g_uiThread &&
-        SetWindowsHookExW(WH_GETMESSAGE, RecordRelease, nullptr, g_uiThread) != nullptr)
-        hooked = g_uiThread;
     const unsigned before = g_releases;
     HWND target = GetDlgItem(dlg, control);
     ClickControl(dlg, control);
@@ -185,6 +210,7 @@ inline BOOL CALLBACK CancelDialog(HWND hwnd, LPARAM) {
 // fails instead of hanging.
 inline void Play(const std::function<void()>& script, const std::function<void()>& ui) {
     g_uiThread = GetCurrentThreadId();
+    WatchUiThreadInput();
     std::atomic<bool> done{false}, uiDone{false};
     std::thread user([&] {
         script();

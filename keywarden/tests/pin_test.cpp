@@ -205,7 +205,8 @@ std::string UiThreadState(HWND key) {
     return std::string(flags) + ", capture " + name(gti.hwndCapture) + ", move/size " +
            name(gti.hwndMoveSize) + ", active " + name(gti.hwndActive) + ", focus " +
            name(gti.hwndFocus) + fields + ", key " + name(key) + ", under its middle " +
-           name(WindowFromPoint(mid)) + (IsWindowEnabled(key) ? "" : ", key disabled");
+           name(WindowFromPoint(mid)) + (IsWindowEnabled(key) ? "" : ", key disabled") +
+           "; input the thread took:" + InputTaken();
 }
 void ClickSoftKey(HWND keyboard, int control, const std::function<bool()>& done) {
     HWND key = GetDlgItem(keyboard, control);
@@ -259,7 +260,13 @@ TEST_F(PinChangeTest, TheSoftKeyboardTypesIntoTheLastFieldAndShiftKeepsThePlaces
     Play(
         [&] {
             HWND pin = WaitDialog(IDC_OLD_PIN);
-            WaitFocus(pin, IDC_OLD_PIN);
+            // The user puts the caret into the old PIN's field, then opens the keyboard.
+            if (!ClickReaches(pin, IDC_OLD_PIN) || !WaitFocus(pin, IDC_OLD_PIN)) {
+                ADD_FAILURE()
+                    << "the old PIN's field did not take the focus; input the thread took:"
+                    << InputTaken();
+                return;
+            }
             HWND kb = ShowSoftKeyboard(pin);
             if (!kb) {
                 ADD_FAILURE() << "the toggle showed no soft keyboard";
