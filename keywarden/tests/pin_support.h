@@ -130,11 +130,14 @@ inline LRESULT CALLBACK RecordInput(int code, WPARAM removed, LPARAM message) {
         }
         if (m->message == WM_KEYDOWN || m->message == WM_SYSKEYDOWN ||
             m->message == WM_LBUTTONDOWN) {
-            char entry[48];
-            std::snprintf(entry, sizeof entry, " %s%#x@%d",
-                          m->message == WM_LBUTTONDOWN ? "click" : "key",
-                          m->message == WM_LBUTTONDOWN ? 0u : static_cast<unsigned>(m->wParam),
-                          GetDlgCtrlID(m->hwnd));
+            // A click names the screen point the thread saw the cursor at.
+            char entry[64];
+            if (m->message == WM_LBUTTONDOWN)
+                std::snprintf(entry, sizeof entry, " click@%d(%ld,%ld)", GetDlgCtrlID(m->hwnd),
+                              m->pt.x, m->pt.y);
+            else
+                std::snprintf(entry, sizeof entry, " key%#x@%d", static_cast<unsigned>(m->wParam),
+                              GetDlgCtrlID(m->hwnd));
             std::lock_guard<std::mutex> hold(g_takenLock);
             if (g_taken.size() < 4000) g_taken += entry;
         }
@@ -159,8 +162,19 @@ inline std::string InputTaken() {
 inline bool ClickReaches(HWND dlg, int control) {
     const unsigned before = g_releases;
     HWND target = GetDlgItem(dlg, control);
+    RECT aimed;
+    GetWindowRect(target, &aimed);
     ClickControl(dlg, control);
-    return WaitFor([&] { return g_releases != before && g_releasedOn == target; }, 15000);
+    if (WaitFor([&] { return g_releases != before && g_releasedOn == target; }, 15000)) return true;
+    RECT now;
+    GetWindowRect(target, &now);
+    std::printf(
+        "click on control %d missed: aimed at (%ld,%ld), the control at (%ld,%ld)-(%ld,%ld) "
+        "then, (%ld,%ld)-(%ld,%ld) now; input the thread took:%s\n",
+        control, (aimed.left + aimed.right) / 2, (aimed.top + aimed.bottom) / 2, aimed.left,
+        aimed.top, aimed.right, aimed.bottom, now.left, now.top, now.right, now.bottom,
+        InputTaken().c_str());
+    return false;
 }
 
 // Clicks the soft keyboard toggle until the keyboard shows; the keyboard or none.
