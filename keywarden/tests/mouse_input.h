@@ -1,5 +1,5 @@
-// A left click as the user's mouse gives it, injected into the system's input stream: one
-// absolute move to the point, then the buttons. Shared by the PIN suite and the click control.
+// A left click as the user's mouse gives it, injected into the system's input stream: the cursor
+// on the point, then the buttons. Shared by the PIN suite and the click control.
 #pragma once
 
 #include <windows.h>
@@ -9,14 +9,16 @@ namespace kwtest {
 inline void ClickAt(HWND window, int x, int y, DWORD down, DWORD up) {
     POINT p = {x, y};
     ClientToScreen(window, &p);
-    INPUT in[3] = {};
-    in[0].type = in[1].type = in[2].type = INPUT_MOUSE;
-    in[0].mi.dx = MulDiv(p.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
-    in[0].mi.dy = MulDiv(p.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
-    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    in[1].mi.dwFlags = down;
-    in[2].mi.dwFlags = up;
-    SendInput(3, in, sizeof in[0]);
+    // The cursor is put on the point in screen pixels, then the buttons go down and up where it
+    // is. An absolute move in normalised units is scaled by a screen size that Wine did not always
+    // agree with the screen metrics on: a click aimed at (679,495) came with the cursor at
+    // (679,525), on the next field down, its control unmoved.
+    SetCursorPos(p.x, p.y);
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = down;
+    in[1].mi.dwFlags = up;
+    SendInput(2, in, sizeof in[0]);
     Sleep(60);
 }
 
