@@ -117,8 +117,9 @@ inline bool WaitFocus(HWND dlg, int control) {
 // release it takes from its queue.
 inline std::atomic<HWND> g_releasedOn{nullptr};
 inline std::atomic<unsigned> g_releases{0};
-// The keys and button presses the thread took since the script began, in order ("Tab@1010": a
-// Tab pressed while control 1010 had the focus), for a test that finds typing in another field.
+// The keys and button presses the thread took since the script began, in order ("key0x9@1010":
+// Tab while control 1010 had the focus; "click@1011(679,525)": a press on control 1011 with the
+// cursor at that screen point), for a test that finds typing in another field.
 inline std::mutex g_takenLock;
 inline std::string g_taken;
 inline LRESULT CALLBACK RecordInput(int code, WPARAM removed, LPARAM message) {
