@@ -36,6 +36,12 @@ namespace fs = std::filesystem;
 using bench::minor_faults;
 using bench::resident_kib;
 
+// Reports the page faults taken since `before` as an average per iteration.
+void count_faults_per_call(benchmark::State& state, long before) {
+    state.counters["faults_per_call"] = benchmark::Counter(
+        static_cast<double>(minor_faults() - before), benchmark::Counter::kAvgIterations);
+}
+
 struct Bench {
     fs::path dir;
     kit::Module sealgate;
@@ -160,8 +166,7 @@ void read_50kb_with_capacity(benchmark::State& state, Bench& b) {
         }
         benchmark::DoNotOptimize(length);
     }
-    state.counters["faults_per_call"] = benchmark::Counter(
-        static_cast<double>(minor_faults() - faults_before), benchmark::Counter::kAvgIterations);
+    count_faults_per_call(state, faults_before);
 }
 
 void BM_WithCapacity_Mode0_50KB(benchmark::State& state) {
@@ -283,8 +288,7 @@ void BM_Step3_SealformLoadUnload(benchmark::State& state) {
         kit::Module m = kit::Module::load("Sealform.dll");
         benchmark::DoNotOptimize(m.symbol("ParsingSeal_SignWithKey"));
     }
-    state.counters["faults_per_call"] = benchmark::Counter(
-        static_cast<double>(minor_faults() - faults_before), benchmark::Counter::kAvgIterations);
+    count_faults_per_call(state, faults_before);
 }
 BENCHMARK(BM_Step3_SealformLoadUnload)->Unit(benchmark::kMicrosecond);
 
@@ -300,8 +304,7 @@ void BM_Floor_MinimalModuleLoadUnload(benchmark::State& state) {
             break;
         }
     }
-    state.counters["faults_per_call"] = benchmark::Counter(
-        static_cast<double>(minor_faults() - faults_before), benchmark::Counter::kAvgIterations);
+    count_faults_per_call(state, faults_before);
 }
 BENCHMARK(BM_Floor_MinimalModuleLoadUnload)->Unit(benchmark::kMicrosecond);
 
